@@ -1,0 +1,44 @@
+// The arena: one 4 GiB reservation of address space that holds every frame of
+// the collected heap and every fixed series. References stored in cells, node
+// slots and buffer headers are 32-bit offsets from its base (0 is null; the
+// first 64 KiB are never handed out).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace kro::arena {
+
+extern uint8_t* base;  // set by arena::init, never changes afterwards
+
+constexpr uint64_t RESERVE = 1ull << 32;
+constexpr uint32_t FIRST_OFFSET = 0x10000;
+constexpr uint32_t PAGE = 4096;
+
+// Reserves the address space. Idempotent.
+void init();
+
+template <class T = uint8_t>
+inline T* ptr(uint32_t off) {
+    return reinterpret_cast<T*>(base + off);
+}
+
+inline uint32_t off(const void* p) {
+    return p ? uint32_t(static_cast<const uint8_t*>(p) - base) : 0;
+}
+
+inline bool contains(const void* p) {
+    auto* b = static_cast<const uint8_t*>(p);
+    return base && b >= base + FIRST_OFFSET && b < base + RESERVE;
+}
+
+// Page runs: committed read-write, zero-filled. Sizes are multiples of PAGE.
+// commit answers 0 when the arena is exhausted.
+uint32_t commit(uint32_t size);
+void release(uint32_t offset, uint32_t size);
+
+// Protects a released-but-quarantined run so that stale pointers fault (stress mode).
+void protect(uint32_t offset, uint32_t size);
+
+uint64_t committed_bytes();
+
+}  // namespace kro::arena

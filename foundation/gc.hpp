@@ -1,0 +1,56 @@
+// What the collector needs from the rest of the runtime: its switches, the
+// request for a collection at the next safe point, the mark callbacks that other
+// modules register, and the rooted locals through which C++ code keeps series
+// alive across anything that may collect.
+#pragma once
+#include <cstdint>
+
+#include "foundation/cell.hpp"
+
+namespace kro::gc {
+
+extern bool active;    // collections allowed (switched on after start-up)
+extern bool wanted;    // an allocation ran out of room: collect at the next safe point
+extern bool stress;    // KRO_GC_STRESS=1: collect at every safe point, move every buffer
+
+using MarkCallback = void (*)();
+constexpr int MAX_MARK_CALLBACKS = 100;
+void add_mark_callback(MarkCallback cb);  // more than the capacity is a fatal error
+int mark_callback_count();
+MarkCallback mark_callback(int i);
+
+// Rooted locals form a shadow stack, walked by the collector, which marks what
+// they hold and rewrites their node references when it moves nodes.
+struct RootLink {
+    RootLink* prev;
+    enum Kind : uint32_t { CELL, NODE } kind;
+};
+extern RootLink* root_top;
+
+// A cell kept alive (and kept current) for as long as this object lives.
+class Rooted : RootLink {
+public:
+    Cell cell;
+    Rooted() : RootLink{root_top, CELL}, cell{uint32_t(TYPE_NONE), 0, 0, 0} { root_top = this; }
+    explicit Rooted(const Cell& c) : RootLink{root_top, CELL}, cell(c) { root_top = this; }
+    Rooted(const Rooted&) = delete;
+    Rooted& operator=(const Rooted&) = delete;
+    ~Rooted() { root_top = prev; }
+    Cell* operator->() { return &cell; }
+    Cell* get() { return &cell; }
+};
+
+// A bare node reference kept alive and current.
+class RootedNode : RootLink {
+public:
+    uint32_t node;
+    explicit RootedNode(uint32_t n = 0) : RootLink{root_top, NODE}, node(n) { root_top = this; }
+    RootedNode(const RootedNode&) = delete;
+    RootedNode& operator=(const RootedNode&) = delete;
+    ~RootedNode() { root_top = prev; }
+};
+
+// Reads KRO_GC_STRESS once at start-up.
+void init_from_environment();
+
+}  // namespace kro::gc

@@ -1,0 +1,3 @@
+#include "foundation/runtime.hpp"
+
+int main(int argc, char** argv) { kro::start::main(argc, argv); }

@@ -1,0 +1,396 @@
+#include "foundation/memory.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "foundation/fire.hpp"
+#include "foundation/frame.hpp"
+#include "foundation/gc.hpp"
+#include "foundation/platform/os.hpp"
+
+namespace kro::memory {
+
+Root root;
+uint32_t cycles = 0;
+
+namespace {
+
+std::vector<uint32_t>& fixed_list() {
+    static auto* v = new std::vector<uint32_t>();
+    return *v;
+}
+
+inline uint32_t round16(uint64_t n) { return uint32_t((n + 15) & ~uint64_t(15)); }
+
+NodeFrame* node_frame(uint32_t off) { return arena::ptr<NodeFrame>(off); }
+SeriesFrame* series_frame(uint32_t off) { return off ? arena::ptr<SeriesFrame>(off) : nullptr; }
+
+// A page request that the system refuses becomes the language's no-memory error.
+uint32_t pages_or_fire(uint32_t size) {
+    uint32_t block = 0;
+    uint32_t caught = frame::catch_region(code::PAGE_LEVEL, [&] { block = platform::alloc_pages(size); });
+    if (caught) {
+        runtime_context.thrown_code = 0;
+        if (caught == code::PAGE_FREE_FAILED) fire("internal", "wrong-mem");
+        fire("internal", "no-memory");
+    }
+    return block;
+}
+
+void init_buffer(Buffer* b, uint32_t size, uint32_t unit, int32_t start, uint32_t extra_flags) {
+    b->flags = unit | FLAG_IN_USE | extra_flags;
+    b->node = 0;
+    b->size = size;
+    uint32_t first;
+    if (start == -1) {
+        first = (size / 2) & ~(unit > 0 ? unit - 1 : 0);
+        b->flags |= FLAG_ALLOCATED | FLAG_MIDDLE;
+    } else {
+        first = uint32_t(start) <= size ? uint32_t(start) : size;
+        b->flags |= FLAG_ALLOCATED;
+    }
+    b->offset = b->tail = first;
+}
+
+}  // namespace
+
+void init() {
+    arena::init();
+    root = Root{};
+    root.default_frame_size = DEFAULT_FRAME_SIZE;
+    root.next_frame_size = DEFAULT_FRAME_SIZE;
+    root.big_threshold = BIG_THRESHOLD;
+}
+
+uint32_t os_alloc(uint32_t size) {
+    uint64_t rounded = (uint64_t(size) + 4 + arena::PAGE - 1) & ~uint64_t(arena::PAGE - 1);
+    if (rounded > 0xFFFFF000u) fire("internal", "no-memory");
+    uint32_t block = pages_or_fire(uint32_t(rounded));
+    *arena::ptr<uint32_t>(block) = uint32_t(rounded);
+    root.total += rounded;
+    return block + 4;
+}
+
+void os_free(uint32_t block) {
+    uint32_t start = block - 4;
+    uint32_t rounded = *arena::ptr<uint32_t>(start);
+    root.total -= rounded;
+    uint32_t caught = frame::catch_region(code::PAGE_LEVEL, [&] { platform::free_pages(start, rounded); });
+    if (caught) {
+        runtime_context.thrown_code = 0;
+        fire("internal", "wrong-mem");
+    }
+}
+
+// ---- nodes -------------------------------------------------------------------
+
+uint32_t new_node_frame(uint32_t count) {
+    uint32_t off = os_alloc(count * 4 + sizeof(NodeFrame));
+    NodeFrame* f = node_frame(off);
+    *f = NodeFrame{0, 0, count, 0, 0, cycles, 0, 0, 0};
+    uint32_t* s = f->slots();
+    uint32_t first = arena::off(s);
+    for (uint32_t i = 0; i + 1 < count; i++) s[i] = first + (i + 1) * 4;
+    s[count - 1] = 0;
+    f->free = first;
+    if (!root.node_tail) {
+        root.node_head = root.node_tail = root.node_current = off;
+    } else {
+        node_frame(root.node_tail)->next = off;
+        f->prev = root.node_tail;
+        root.node_tail = off;
+    }
+    return off;
+}
+
+uint32_t alloc_node() {
+    NodeFrame* f = root.node_current ? node_frame(root.node_current) : nullptr;
+    if (!f || !f->free) {
+        f = nullptr;
+        for (uint32_t off = root.node_head; off; off = node_frame(off)->next) {
+            NodeFrame* c = node_frame(off);
+            if (c->free && !c->evacuated) {
+                f = c;
+                break;
+            }
+        }
+        // After a sweep there may be no current frame at all: make one.
+        if (!f) f = node_frame(new_node_frame(NODES_PER_FRAME));
+        root.node_current = arena::off(f);
+    }
+    uint32_t node = f->free;
+    f->free = node_slot(node);
+    node_slot(node) = 0;
+    f->used++;
+    return node;
+}
+
+void free_node(uint32_t frame, uint32_t node) {
+    NodeFrame* f = node_frame(frame);
+    node_slot(node) = f->free;
+    f->free = node;
+    f->used--;
+}
+
+void sweep_node_frames() {
+    bool current_chosen = false;
+    uint32_t off = root.node_head;
+    while (off) {
+        NodeFrame* f = node_frame(off);
+        uint32_t next = f->next;
+        if (f->used == 0 || f->evacuated) {
+            free_node_frame(f);
+        } else {
+            if (!current_chosen && f->used < f->count) {
+                root.node_current = off;
+                current_chosen = true;
+            }
+            f->history = (f->history << 1) | (f->used == f->last_used ? 1u : 0u);
+            f->last_used = f->used;
+        }
+        off = next;
+    }
+    if (!current_chosen) root.node_current = root.node_tail;
+}
+
+void free_node_frame(NodeFrame* f) {
+    uint32_t off = arena::off(f);
+    if (f->prev) node_frame(f->prev)->next = f->next; else root.node_head = f->next;
+    if (f->next) node_frame(f->next)->prev = f->prev; else root.node_tail = f->prev;
+    if (root.node_current == off) root.node_current = root.node_tail;
+    os_free(off);
+}
+
+// ---- series frames -----------------------------------------------------------
+
+SeriesFrame* new_series_frame() {
+    uint32_t s = root.next_frame_size;
+    if (s < root.big_threshold) root.next_frame_size = 2 * s;
+    uint32_t off = os_alloc(s + sizeof(SeriesFrame));
+    SeriesFrame* f = series_frame(off);
+    f->size = s + sizeof(SeriesFrame);
+    f->heap = off + sizeof(SeriesFrame);
+    f->tail = f->heap + s;
+    f->next = f->prev = 0;
+    // Keep the list in ascending address order so that lookups can bisect it.
+    if (!root.series_head) {
+        root.series_head = root.series_current = root.series_tail = off;
+    } else if (off < root.series_head) {
+        f->next = root.series_head;
+        series_frame(root.series_head)->prev = off;
+        root.series_head = off;
+    } else {
+        uint32_t at = root.series_head;
+        while (at && at < off) at = series_frame(at)->next;
+        if (!at) {
+            series_frame(root.series_tail)->next = off;
+            f->prev = root.series_tail;
+            root.series_tail = off;
+        } else {
+            SeriesFrame* after = series_frame(at);
+            f->next = at;
+            f->prev = after->prev;
+            series_frame(after->prev)->next = off;
+            after->prev = off;
+        }
+    }
+    return f;
+}
+
+void free_series_frame(SeriesFrame* f) {
+    uint32_t off = arena::off(f);
+    if (f->prev) series_frame(f->prev)->next = f->next; else root.series_head = f->next;
+    if (f->next) series_frame(f->next)->prev = f->prev; else root.series_tail = f->prev;
+    if (root.series_current == off) root.series_current = root.series_head;
+    os_free(off);
+}
+
+SeriesFrame* find_series_frame(uint32_t total) {
+    for (uint32_t off = root.series_head; off; off = series_frame(off)->next) {
+        SeriesFrame* f = series_frame(off);
+        if (uint64_t(f->heap) + total < f->tail) return f;
+    }
+    return nullptr;
+}
+
+// ---- big frames --------------------------------------------------------------
+
+Buffer* new_big_frame(uint32_t total) {
+    uint32_t off = os_alloc(total + sizeof(BigFrame));
+    auto* f = arena::ptr<BigFrame>(off);
+    f->prev = 0;
+    f->next = 0;
+    f->size = total;
+    if (!root.big_head) {
+        root.big_head = off;
+    } else {
+        uint32_t last = root.big_head;
+        while (arena::ptr<BigFrame>(last)->next) last = arena::ptr<BigFrame>(last)->next;
+        arena::ptr<BigFrame>(last)->next = off;
+        f->prev = last;
+    }
+    return f->buffer();
+}
+
+void free_big_frame(Buffer* b) {
+    auto* f = reinterpret_cast<BigFrame*>(b) - 1;
+    uint32_t off = arena::off(f);
+    if (f->prev) arena::ptr<BigFrame>(f->prev)->next = f->next; else root.big_head = f->next;
+    if (f->next) arena::ptr<BigFrame>(f->next)->prev = f->prev;
+    os_free(off);
+}
+
+void sweep_big_frames() {
+    uint32_t off = root.big_head;
+    while (off) {
+        auto* f = arena::ptr<BigFrame>(off);
+        uint32_t next = f->next;
+        if (!(f->buffer()->flags & FLAG_IN_USE)) free_big_frame(f->buffer());
+        off = next;
+    }
+}
+
+// ---- buffers -----------------------------------------------------------------
+
+Buffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t start) {
+    uint64_t bytes = uint64_t(units) * unit;
+    if (bytes > 0xF0000000u) fire("internal", "no-memory");
+    uint32_t size = round16(bytes);
+    uint32_t total = size + BUFFER_HEADER + BUFFER_SPARE;
+    Buffer* b;
+    if (total >= root.big_threshold) {
+        gc::wanted = true;
+        b = new_big_frame(total);
+        init_buffer(b, size, unit, start, FLAG_BIG);
+        return b;
+    }
+    SeriesFrame* f = series_frame(root.series_current);
+    if (!f || !(uint64_t(f->heap) + total < f->tail)) {
+        f = find_series_frame(total);
+        if (!f) {
+            gc::wanted = true;
+            if (total >= root.next_frame_size) root.next_frame_size = root.big_threshold;
+            f = new_series_frame();
+        }
+        root.series_current = arena::off(f);
+    }
+    b = buffer_at(f->heap);
+    f->heap += total;
+    init_buffer(b, size, unit, start, 0);
+    return b;
+}
+
+uint32_t new_series(uint32_t units, uint32_t unit, int32_t start) {
+    Buffer* b = alloc_buffer(units, unit, start);
+    uint32_t buf = arena::off(b);
+    uint32_t node = alloc_node();
+    node_slot(node) = buf;
+    buffer_at(buf)->node = node;
+    return node;
+}
+
+uint32_t new_fixed_series(uint32_t units, uint32_t unit, int32_t start) {
+    uint64_t bytes = uint64_t(units) * unit;
+    if (bytes > 0xF0000000u) fire("internal", "no-memory");
+    uint32_t size = round16(bytes);
+    uint32_t off = os_alloc(BUFFER_HEADER + size + BUFFER_SPARE);
+    Buffer* b = buffer_at(off);
+    init_buffer(b, size, unit, start, FLAG_FIXED);
+    uint32_t node = alloc_node();
+    node_slot(node) = off;
+    b->node = node;
+    fixed_list().push_back(off);
+    root.fixed_count = uint32_t(fixed_list().size());
+    return node;
+}
+
+uint32_t fixed_buffer(uint32_t i) { return fixed_list()[i]; }
+
+uint32_t new_cells(uint32_t count) { return new_series(count, 16, 0); }
+
+uint32_t new_unset_cells(uint32_t count) {
+    uint32_t node = new_series(count, 16, 0);
+    Buffer* b = buffer_of(node);
+    auto* c = reinterpret_cast<Cell*>(b->data());
+    for (uint32_t i = 0; i < b->size / 16; i++) c[i] = Cell{uint32_t(TYPE_UNSET), 0, 0, 0};
+    return node;
+}
+
+uint32_t new_bytes(uint32_t count) { return new_series(count ? count : 16, 1, 0); }
+
+uint32_t new_series_of_unit(uint32_t count, uint32_t unit) {
+    return new_series(count ? count : 16 / unit, unit, 0);
+}
+
+uint32_t new_filled_bytes(uint32_t count, uint8_t byte) {
+    uint32_t node = new_bytes(count);
+    Buffer* b = buffer_of(node);
+    fill_range(b->head_ptr(), b->end_ptr(), byte);
+    return node;
+}
+
+void set_flags(Buffer* b, uint32_t bits) { b->flags |= bits; }
+
+Buffer* expand_series(Buffer* old, uint32_t new_size) {
+    if (new_size == 0) {
+        uint64_t twice = uint64_t(old->size) * 2;
+        if (twice > 0xF0000000u) fire("internal", "no-memory");
+        new_size = twice ? uint32_t(twice) : 16;  // an empty buffer still grows
+    }
+    uint32_t buf = arena::off(old);
+    uint32_t unit = uint32_t(old->unit());
+    if (unit == 0) unit = 1;
+    Buffer* b = alloc_buffer(new_size / unit, unit, 0);
+    old = buffer_at(buf);  // the arena does not move, but keep the re-derivation explicit
+    uint32_t node = old->node;
+    if (node) node_slot(node) = arena::off(b);
+    b->flags = (old->flags & ~FLAG_BIG & ~FLAG_MIDDLE & ~FLAG_FIXED) | (b->flags & FLAG_BIG);
+    b->node = node;
+    b->tail = b->offset + (old->tail - old->offset);
+    old->node = 0;
+    old->flags &= ~FLAG_IN_USE;
+    return b;
+}
+
+Buffer* grow_series(Buffer* old, uint32_t new_size) {
+    uint32_t buf = arena::off(old);
+    Buffer* b = expand_series(old, new_size);
+    old = buffer_at(buf);
+    uint32_t n = old->size - old->offset;
+    if (n > b->size - b->offset) n = b->size - b->offset;
+    std::memcpy(b->head_ptr(), old->head_ptr(), n);
+    return b;
+}
+
+Buffer* grow_series_filled(Buffer* old, uint32_t new_size, uint8_t byte) {
+    uint32_t old_size = old->size;
+    Buffer* b = grow_series(old, new_size);
+    if (b->offset + old_size < b->size) fill_range(b->data() + b->offset + old_size, b->end_ptr(), byte);
+    return b;
+}
+
+uint32_t copy_series(Buffer* old) {
+    uint32_t buf = arena::off(old);
+    uint32_t node = new_series(old->size, 1, 0);
+    old = buffer_at(buf);
+    Buffer* b = buffer_of(node);
+    uint32_t big = b->flags & FLAG_BIG;
+    b->flags = (old->flags & ~(FLAG_BIG | FLAG_FIXED | FLAG_MIDDLE | FLAG_MARK)) | FLAG_IN_USE | big;
+    b->offset = 0;
+    b->tail = old->tail - old->offset;
+    std::memcpy(b->data(), old->head_ptr(), old->size - old->offset);
+    return node;
+}
+
+void fill_range(uint8_t* start, uint8_t* end, uint8_t byte) {
+    if (end > start) std::memset(start, byte, size_t(end - start));
+}
+
+void release_all() {
+    while (root.node_head) free_node_frame(node_frame(root.node_head));
+    while (root.series_head) free_series_frame(series_frame(root.series_head));
+    while (root.big_head) free_big_frame(arena::ptr<BigFrame>(root.big_head)->buffer());
+    root.series_current = root.node_current = 0;
+}
+
+}  // namespace kro::memory

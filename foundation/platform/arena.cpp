@@ -1,0 +1,91 @@
+// Page runs inside the 4 GiB reservation: first fit over released runs, else a
+// bump of the high-water mark. Released runs lose their pages (MADV_DONTNEED)
+// and become inaccessible, so a stale reference faults instead of reading junk.
+#include "foundation/arena.hpp"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace kro::arena {
+
+uint8_t* base = nullptr;
+
+namespace {
+uint64_t high_water = FIRST_OFFSET;
+uint64_t committed = 0;
+std::map<uint32_t, uint32_t> free_runs;  // offset -> size, coalesced
+
+void coalesce_insert(uint32_t offset, uint32_t size) {
+    auto next = free_runs.lower_bound(offset);
+    if (next != free_runs.begin()) {
+        auto prev = std::prev(next);
+        if (uint64_t(prev->first) + prev->second == offset) {
+            offset = prev->first;
+            size += prev->second;
+            free_runs.erase(prev);
+        }
+    }
+    next = free_runs.lower_bound(offset);
+    if (next != free_runs.end() && uint64_t(offset) + size == next->first) {
+        size += next->second;
+        free_runs.erase(next);
+    }
+    // A run that ends at the high-water mark gives its space back to the bump.
+    if (uint64_t(offset) + size == high_water) {
+        high_water = offset;
+        return;
+    }
+    free_runs.emplace(offset, size);
+}
+}  // namespace
+
+void init() {
+    if (base) return;
+    void* p = mmap(nullptr, RESERVE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) {
+        std::fputs("*** cannot reserve the memory arena\n", stderr);
+        std::_Exit(94);
+    }
+    base = static_cast<uint8_t*>(p);
+}
+
+uint32_t commit(uint32_t size) {
+    if (size == 0 || size % PAGE) return 0;
+    uint32_t offset = 0;
+    for (auto it = free_runs.begin(); it != free_runs.end(); ++it) {
+        if (it->second >= size) {
+            offset = it->first;
+            uint32_t rest = it->second - size;
+            free_runs.erase(it);
+            if (rest) free_runs.emplace(offset + size, rest);
+            break;
+        }
+    }
+    if (!offset) {
+        if (high_water + size > RESERVE) return 0;
+        offset = uint32_t(high_water);
+        high_water += size;
+    }
+    if (mprotect(base + offset, size, PROT_READ | PROT_WRITE) != 0) {
+        coalesce_insert(offset, size);
+        return 0;
+    }
+    committed += size;
+    return offset;
+}
+
+void release(uint32_t offset, uint32_t size) {
+    madvise(base + offset, size, MADV_DONTNEED);
+    mprotect(base + offset, size, PROT_NONE);
+    committed -= size;
+    coalesce_insert(offset, size);
+}
+
+void protect(uint32_t offset, uint32_t size) { mprotect(base + offset, size, PROT_NONE); }
+
+uint64_t committed_bytes() { return committed; }
+
+}  // namespace kro::arena

@@ -1,0 +1,101 @@
+// Hardware faults become runtime errors: the handler runs on an alternate stack,
+// formats the report with no allocation and no stdio, writes it and ends the
+// process with the error's number.
+#include <signal.h>
+#include <string.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "foundation/frame.hpp"
+#include "foundation/stack_guard.hpp"
+
+namespace kro::rt_error {
+
+namespace {
+
+int32_t number_for(int sig, const siginfo_t* info) {
+    switch (sig) {
+        case SIGSEGV: {
+            auto a = reinterpret_cast<uintptr_t>(info->si_addr);
+            // A fault just below the runtime stack is that stack running out.
+            if (machine_stack::stack_low && a + 0x100000 >= machine_stack::stack_low &&
+                a < machine_stack::stack_low + machine_stack::GUARD_MARGIN)
+                return 19;
+            return 1;
+        }
+        case SIGBUS: return info->si_code == BUS_ADRALN ? 2 : 16;
+        case SIGFPE:
+            switch (info->si_code) {
+                case FPE_INTDIV: return 13;
+                case FPE_INTOVF: return 14;
+                case FPE_FLTDIV: return 7;
+                case FPE_FLTOVF: return 10;
+                case FPE_FLTUND: return 12;
+                case FPE_FLTRES: return 8;
+                case FPE_FLTINV: return 9;
+                case FPE_FLTSUB: return 5;
+                default: return 99;
+            }
+        case SIGILL: return (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) ? 15 : 17;
+        case SIGTRAP: return info->si_code == TRAP_TRACE ? 4 : 3;
+        default: return 99;
+    }
+}
+
+size_t put(char* buf, size_t n, const char* s) {
+    while (*s) buf[n++] = *s++;
+    return n;
+}
+
+void handler(int sig, siginfo_t* info, void* uctx) {
+    int32_t number = number_for(sig, info);
+    uintptr_t pc = 0;
+    if (uctx) {
+        auto* uc = static_cast<ucontext_t*>(uctx);
+        pc = uintptr_t(uc->uc_mcontext.gregs[REG_RIP]);
+        runtime_context.exception_site[0] = uintptr_t(uc->uc_mcontext.gregs[REG_RSP]);
+        runtime_context.exception_site[1] = uintptr_t(uc->uc_mcontext.gregs[REG_RBP]);
+    }
+    uint32_t addr = code_address(pc);
+    char buf[160];
+    size_t n = 0;
+    n = put(buf, n, "\n*** Runtime Error ");
+    char digits[12];
+    int d = 0;
+    int32_t v = number;
+    do digits[d++] = char('0' + v % 10); while ((v /= 10) > 0);
+    while (d) buf[n++] = digits[--d];
+    n = put(buf, n, ": ");
+    n = put(buf, n, message(number));
+    n = put(buf, n, "\n*** at: ");
+    static const char hex[] = "0123456789ABCDEF";
+    for (int i = 7; i >= 0; i--) buf[n++] = hex[(addr >> (i * 4)) & 15];
+    n = put(buf, n, "h\n");
+    ssize_t w = ::write(1, buf, n);
+    (void)w;
+    ::_exit(number);
+}
+
+}  // namespace
+
+void install_signal_handlers() {
+    static thread_local char* alt = nullptr;
+    if (!alt) {
+        constexpr size_t ALT = 64 * 1024;
+        alt = new char[ALT];
+        stack_t ss{};
+        ss.ss_sp = alt;
+        ss.ss_size = ALT;
+        ::sigaltstack(&ss, nullptr);
+    }
+    struct sigaction sa;
+    ::memset(&sa, 0, sizeof sa);
+    sa.sa_sigaction = &handler;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) ::sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace kro::rt_error

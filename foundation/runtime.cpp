@@ -1,0 +1,59 @@
+#include "foundation/runtime.hpp"
+
+#include "datatypes/block.hpp"
+#include "datatypes/simple.hpp"
+#include "foundation/memory.hpp"
+#include "foundation/platform/os.hpp"
+#include "foundation/print.hpp"
+#include "foundation/registry.hpp"
+#include "interpreter/stack.hpp"
+#include "io/random.hpp"
+
+namespace kro::runtime {
+
+Cell root{uint32_t(TYPE_NONE), 0, 0, 0};
+bool root_copy = false;
+Cell data_stack_block{uint32_t(TYPE_NONE), 0, 0, 0};
+Cell call_stack_block{uint32_t(TYPE_NONE), 0, 0, 0};
+Cell symbol_block{uint32_t(TYPE_NONE), 0, 0, 0};
+
+namespace {
+bool done = false;
+
+// The datatype inits in registration order; parents come before children.
+constexpr InitFn datatype_inits[] = {
+    &datatype::init,
+    &unset::init,
+    &none::init,
+    &logic::init,
+};
+
+// A block value inside the root block, made in a fixed buffer.
+void make_root_child(Cell* out, uint32_t capacity) {
+    block::make_fixed_at(out, capacity);
+    copy_cell(out, block::add_cell(&root));
+}
+}  // namespace
+
+void init() {
+    if (done) return;
+    root_copy = true;
+    print::init_hooks();
+    platform::init();
+    random::init();
+    memory::init();
+    datatype::init_tables();
+    for (InitFn f : datatype_inits) f();
+    memory::new_node_frame(memory::NODES_PER_FRAME);
+    memory::new_series_frame();
+    block::make_fixed_at(&root, ROOT_CAPACITY);
+    make_root_child(&data_stack_block, stack::DATA_STACK_CELLS);
+    make_root_child(&call_stack_block, CALL_STACK_CELLS);
+    make_root_child(&symbol_block, SYMBOL_BLOCK_CELLS);
+    stack::init(data_stack_block.data2);
+    done = true;
+}
+
+bool initialised() { return done; }
+
+}  // namespace kro::runtime

@@ -1,0 +1,33 @@
+// Runtime initialisation: brings the process from nothing to a runtime in which
+// every datatype is registered and the collected heap, the stacks and the root
+// block exist. Steps run in a fixed order; each relies on the ones before it.
+#pragma once
+#include "foundation/cell.hpp"
+
+namespace kro::runtime {
+
+constexpr uint32_t ROOT_CAPACITY = 8697;
+constexpr uint32_t CALL_STACK_CELLS = 15000;
+constexpr uint32_t SYMBOL_BLOCK_CELLS = 4000;
+
+extern Cell root;             // the root block: everything reachable from it stays alive
+extern bool root_copy;        // words made while set are also appended to the root block
+extern Cell data_stack_block;
+extern Cell call_stack_block;
+extern Cell symbol_block;
+
+void init();
+bool initialised();
+
+// Module inits that later parts of the runtime add, run at their place in init.
+// Datatype inits run in registration order; each is skipped until it exists.
+using InitFn = void (*)();
+
+}  // namespace kro::runtime
+
+namespace kro::start {
+
+// The process entry: the whole life of the process. Never returns.
+[[noreturn]] void main(int argc, char** argv);
+
+}  // namespace kro::start
