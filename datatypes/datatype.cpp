@@ -9,6 +9,7 @@ namespace kro::datatype {
 namespace {
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit, int32_t indent) {
+    if (!registered(int32_t(value->data1))) return limit;  // no name to write
     const Row& r = row(int32_t(value->data1));
     int32_t n = r.name_length + 1;
     if (all) {

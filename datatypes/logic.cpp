@@ -40,8 +40,11 @@ bool true_checked() {
     return is_true(stack::arguments);
 }
 
-bool top_true() { return is_true(stack::top()); }
-bool top_false() { return !is_true(stack::top()); }
+// The top value of the current call: the arguments base when nothing was pushed above it.
+static const Cell* call_top() { return stack::top_ptr > stack::arguments ? stack::top_ptr - 1 : stack::arguments; }
+
+bool top_true() { return is_true(call_top()); }
+bool top_false() { return !is_true(call_top()); }
 
 namespace {
 

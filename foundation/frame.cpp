@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 extern "C" char __executable_start;
@@ -96,9 +97,14 @@ void fatal(int32_t number, uint32_t address) {
         print_line({byte_rec('\n'), text("*** Runtime Error "), integer(number), text(": "), text(message(number))});
         print_line({text("*** at: "), hex8(address), text("h")});
     }
+    end_process(number);
+}
+
+void end_process(int32_t status) {
     console::flush();
+    std::fflush(nullptr);  // anything written through stdio by other code
     heap::free_all();
-    std::_Exit(number);
+    std::_Exit(status);
 }
 
 void outermost_handler() {

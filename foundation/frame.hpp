@@ -52,12 +52,14 @@ namespace frame {
 [[noreturn]] void rethrow();
 
 // Runs body inside a protected region of the given catch level. Answers 0 when
-// the body completed, else the code it caught (left in the runtime context).
-// A code above the level passes on to an outer region.
+// the body completed (the runtime context's code is then 0 too), else the code
+// it caught (left in the runtime context). A code above the level passes on to
+// an outer region; the enclosing region's level holds again once this one ends.
 template <class F>
 uint32_t catch_region(uint32_t level, F&& body) {
     try {
         std::forward<F>(body)();
+        runtime_context.thrown_code = 0;
         return 0;
     } catch (const Thrown&) {
         if (runtime_context.thrown_code > level) throw;
@@ -72,6 +74,10 @@ namespace rt_error {
 // Prints the report of a runtime error (nothing for 0) and ends the process
 // with the number as its status, after releasing the tracked heap.
 [[noreturn]] void fatal(int32_t number, uint32_t address);
+
+// Ends the process with a status and no report (the end of `quit`, and of
+// fatal): flushes stdio, releases the tracked heap. Statuses are 8-bit.
+[[noreturn]] void end_process(int32_t status);
 
 // The message of a runtime error number; "unknown error code!" outside the table.
 const char* message(int32_t number);
@@ -90,6 +96,8 @@ uint32_t code_address(uintptr_t pc);
 // Installs the signal handlers that map hardware faults to runtime errors.
 // Must run on the thread that will fault (installs its alternate stack too).
 void install_signal_handlers();
+// Gives back the alternate stack of this thread (before the thread ends).
+void release_signal_stack();
 
 // An unmatched case (100) or switch (101) dispatch in runtime code.
 [[noreturn]] void no_case_match();

@@ -72,7 +72,9 @@ void* resize(void* p, size_t size) {
         return nullptr;
     }
     Header* h = header_of(p);
-    if (!h || size > 0xFFFFFFFFu) out_of_memory(KRO_CAPTURE_SITE());
+    // Resizing a block that is not ours would hand foreign memory to realloc.
+    if (!h) rt_error::fatal(98, KRO_CAPTURE_SITE());
+    if (size > 0xFFFFFFFFu) out_of_memory(KRO_CAPTURE_SITE());
     auto* moved = static_cast<Header*>(std::realloc(h, size + sizeof(Header)));
     if (!moved) out_of_memory(KRO_CAPTURE_SITE());
     live().erase(p);
@@ -108,13 +110,13 @@ void dump() {
     using namespace print;
     print_line({text("-- Heap-allocations --")});
     print_line({text("Asked Real")});
-    int32_t sum = 0;
+    uint32_t sum = 0;  // a 32-bit figure; unsigned so that a huge heap wraps instead of overflowing
     for (Header* h = head; h; h = h->next) {
-        // The real size is reported as the texts define it: asked + 16.
+        // The real size is reported as asked + 16: the bookkeeping every block costs.
         print_line({integer(int32_t(h->size)), byte_rec('\t'), integer(int32_t(h->size + 16))});
-        sum += int32_t(h->size + 16);
+        sum += h->size + 16;
     }
-    print_line({text("-- Sum: "), integer(sum), text(" --")});
+    print_line({text("-- Sum: "), integer(int32_t(sum)), text(" --")});
 }
 
 size_t block_count() {

@@ -9,7 +9,8 @@ namespace kro::heap {
 
 void* alloc(size_t size);
 void* alloc_zeroed(size_t size);
-void* resize(void* p, size_t size);  // p null: alloc; size 0: free, answers null
+void* resize(void* p, size_t size);  // p null: alloc; size 0: free, answers null;
+                                     // a block not made here is fatal error 98
 void free(void* p);                  // unknown addresses are ignored
 void free_all();
 void dump();

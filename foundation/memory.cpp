@@ -43,7 +43,10 @@ void init_buffer(Buffer* b, uint32_t size, uint32_t unit, int32_t start, uint32_
     b->size = size;
     uint32_t first;
     if (start == -1) {
-        first = (size / 2) & ~(unit > 0 ? unit - 1 : 0);
+        // The middle, rounded down to a whole unit so that the room before the
+        // head is always a whole number of units.
+        first = size / 2;
+        if (unit > 1) first -= first % unit;
         b->flags |= FLAG_ALLOCATED | FLAG_MIDDLE;
     } else {
         first = uint32_t(start) <= size ? uint32_t(start) : size;
@@ -91,8 +94,8 @@ uint32_t new_node_frame(uint32_t count) {
     uint32_t* s = f->slots();
     uint32_t first = arena::off(s);
     for (uint32_t i = 0; i + 1 < count; i++) s[i] = first + (i + 1) * 4;
-    s[count - 1] = 0;
-    f->free = first;
+    if (count) s[count - 1] = 0;
+    f->free = count ? first : 0;
     if (!root.node_tail) {
         root.node_head = root.node_tail = root.node_current = off;
     } else {
@@ -319,7 +322,8 @@ uint32_t new_unset_cells(uint32_t count) {
 uint32_t new_bytes(uint32_t count) { return new_series(count ? count : 16, 1, 0); }
 
 uint32_t new_series_of_unit(uint32_t count, uint32_t unit) {
-    return new_series(count ? count : 16 / unit, unit, 0);
+    if (!count) count = unit && unit <= 16 ? 16 / unit : 1;
+    return new_series(count, unit, 0);
 }
 
 uint32_t new_filled_bytes(uint32_t count, uint8_t byte) {
@@ -332,6 +336,8 @@ uint32_t new_filled_bytes(uint32_t count, uint8_t byte) {
 void set_flags(Buffer* b, uint32_t bits) { b->flags |= bits; }
 
 Buffer* expand_series(Buffer* old, uint32_t new_size) {
+    // A request below the current size would cut off the used units: keep the size.
+    if (new_size && new_size < old->size) new_size = old->size;
     if (new_size == 0) {
         uint64_t twice = uint64_t(old->size) * 2;
         if (twice > 0xF0000000u) fire("internal", "no-memory");
@@ -340,7 +346,8 @@ Buffer* expand_series(Buffer* old, uint32_t new_size) {
     uint32_t buf = arena::off(old);
     uint32_t unit = uint32_t(old->unit());
     if (unit == 0) unit = 1;
-    Buffer* b = alloc_buffer(new_size / unit, unit, 0);
+    // Round up: a size that is not a whole number of units must not lose room.
+    Buffer* b = alloc_buffer(uint32_t((uint64_t(new_size) + unit - 1) / unit), unit, 0);
     old = buffer_at(buf);  // the arena does not move, but keep the re-derivation explicit
     uint32_t node = old->node;
     if (node) node_slot(node) = arena::off(b);
@@ -363,9 +370,11 @@ Buffer* grow_series(Buffer* old, uint32_t new_size) {
 }
 
 Buffer* grow_series_filled(Buffer* old, uint32_t new_size, uint8_t byte) {
-    uint32_t old_size = old->size;
+    // Fill from the end of what was carried over, so that no byte of the new
+    // area is left as junk when the old head was not at the data start.
+    uint32_t kept = old->size - old->offset;
     Buffer* b = grow_series(old, new_size);
-    if (b->offset + old_size < b->size) fill_range(b->data() + b->offset + old_size, b->end_ptr(), byte);
+    if (kept < b->size - b->offset) fill_range(b->head_ptr() + kept, b->end_ptr(), byte);
     return b;
 }
 

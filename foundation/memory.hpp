@@ -99,7 +99,8 @@ void os_free(uint32_t block);
 uint32_t alloc_node();
 void free_node(uint32_t frame, uint32_t node);
 
-// start: byte offset of the first unit in the data area, or -1 for its middle.
+// start: byte offset of the first unit in the data area, or -1 for its middle
+// (rounded down to a whole unit; flags get FLAG_MIDDLE).
 Buffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t start);
 
 uint32_t new_series(uint32_t units, uint32_t unit, int32_t start);
@@ -113,7 +114,8 @@ uint32_t new_filled_bytes(uint32_t count, uint8_t byte);
 void set_flags(Buffer* b, uint32_t bits);
 
 // Replaces the buffer with a bigger one (0: twice the old size, at least 16
-// bytes); the content is not copied. Answers the new buffer.
+// bytes; a size that is not a whole number of units is rounded up; a smaller
+// size keeps the old one); the content is not copied. Answers the new buffer.
 Buffer* expand_series(Buffer* b, uint32_t new_size);
 // As expand, then copies the old data area from its offset.
 Buffer* grow_series(Buffer* b, uint32_t new_size);

@@ -33,9 +33,9 @@ void write_number(const char* s, size_t n) {
     call_string_hooks(s, int32_t(n));
 }
 
-// glibc and the texts disagree on the spelling of infinities and NaN.
+// Infinities and NaN are spelled as the language forms them (a NaN has no sign).
 void write_float(double v, int digits) {
-    if (std::isnan(v)) return write_number(std::signbit(v) ? "-1.#NaN" : "1.#NaN", std::signbit(v) ? 7 : 6);
+    if (std::isnan(v)) return write_number("1.#NaN", 6);
     if (std::isinf(v)) return write_number(v < 0 ? "-1.#INF" : "1.#INF", v < 0 ? 7 : 6);
     char buf[64];
     int n = std::snprintf(buf, sizeof buf, "%.*g", digits, v);
@@ -210,12 +210,12 @@ void default_value_hook(const Cell* str, bool line_end) {
     const memory::Buffer* s = memory::buffer_of(str->data2);
     int unit = s->unit();
     size_t head = size_t(int32_t(str->data1) < 0 ? 0 : str->data1);
-    size_t start = head * size_t(unit);
-    size_t used = s->tail;
-    size_t n = start < used ? used - start : 0;
+    // offset and tail are both measured from the data area's start.
+    size_t start = size_t(s->offset) + head * size_t(unit);
+    size_t n = start < s->tail ? s->tail - start : 0;
     switch (unit) {
         case 1: case 2: case 4:
-            console::write_text(s->data() + s->offset + start, n, unit, line_end);
+            console::write_text(s->data() + start, n, unit, line_end);
             break;
         default:
             print_line({text("Error: unknown string encoding: "), integer(unit)});

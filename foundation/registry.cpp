@@ -18,6 +18,17 @@ int32_t highest = 0;
 
 void (*make_word)(const char* name, Cell* out) = nullptr;
 
+}  // namespace kro::datatype
+
+namespace kro {
+int ActionList::checked(int slot) {
+    if (slot < 1 || slot > ACTION_COUNT) rt_error::fatal(98, KRO_CAPTURE_SITE());
+    return slot;
+}
+}  // namespace kro
+
+namespace kro::datatype {
+
 void init_tables() {
     rows = static_cast<Row*>(heap::alloc_zeroed(sizeof(Row) * TYPE_ID_ROOM));
     table = static_cast<ActionFn*>(heap::alloc_zeroed(sizeof(ActionFn) * TYPE_ID_ROOM * ACTION_ROW));
@@ -51,7 +62,22 @@ const Row& row(int32_t id) { return rows[id]; }
 int32_t highest_id() { return highest; }
 bool registered(int32_t id) { return id > 0 && id < TYPE_ID_ROOM && rows[id].name; }
 
-ActionFn entry(int32_t type, int slot) { return table[(type << 8) + slot - 1]; }
+void forget(int32_t id) {
+    if (id <= 0 || id >= TYPE_ID_ROOM) return;
+    rows[id].name = nullptr;
+    rows[id].name_length = 0;
+    rows[id].word = make_header_cell(TYPE_NONE);
+    for (int s = 0; s < ACTION_ROW; s++) table[(id << 8) + s] = nullptr;
+    highest = 0;
+    for (int32_t i = 1; i < TYPE_ID_ROOM; i++)
+        if (rows[i].name) highest = i;
+}
+
+// A cell's type byte can hold ids past the table (internal kinds): they have no actions.
+ActionFn entry(int32_t type, int slot) {
+    if (type < 0 || type >= TYPE_ID_ROOM || slot < 1 || slot > ACTION_COUNT) return nullptr;
+    return table[(type << 8) + slot - 1];
+}
 
 void make_words() {
     if (!make_word) return;
@@ -72,6 +98,7 @@ Cell* make_in(Cell* blk, int32_t type) {
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit) {
+    if (!registered(int32_t(value->data1))) return limit;  // no name to write
     const Row& r = rows[value->data1];
     string::concatenate_ascii(buffer, r.name, r.name_length);
     return limit - r.name_length;

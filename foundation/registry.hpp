@@ -130,7 +130,7 @@ public:
         return *this;
     }
     ActionList& inherit(int slot) {
-        entries_[slot - 1] = Entry{Kind::INHERIT, nullptr};
+        entries_[checked(slot) - 1] = Entry{Kind::INHERIT, nullptr};
         return *this;
     }
     ActionList& inherit_all() {
@@ -138,12 +138,16 @@ public:
         return *this;
     }
     ActionList& unsupported(int slot) {
-        entries_[slot - 1] = Entry{};
+        entries_[checked(slot) - 1] = Entry{};
         return *this;
     }
-    const Entry& entry(int slot) const { return entries_[slot - 1]; }
+    const Entry& entry(int slot) const { return entries_[checked(slot) - 1]; }
 
 private:
+    // A slot outside 1..62 is a build fault: fatal error 98 rather than a write
+    // past the list.
+    static int checked(int slot);
+
     std::array<Entry, ACTION_COUNT> entries_{};
 };
 
@@ -164,7 +168,12 @@ const Row& row(int32_t id);
 int32_t highest_id();
 bool registered(int32_t id);
 
-// The raw entry for a type and slot (null = not supported).
+// Clears a row and its action entries and recomputes the highest id. The
+// runtime never unregisters; tests use it to put scratch registrations away.
+void forget(int32_t id);
+
+// The raw entry for a type and slot (null = not supported, also for a type id
+// or slot outside the table).
 ActionFn entry(int32_t type, int slot);
 
 template <int S>

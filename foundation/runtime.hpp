@@ -27,7 +27,14 @@ using InitFn = void (*)();
 
 namespace kro::start {
 
-// The process entry: the whole life of the process. Never returns.
+// The process entry: the whole life of the process, on the big-stack thread.
+// Never returns.
 [[noreturn]] void main(int argc, char** argv);
+
+// The outermost frame: runs body and answers when it completes. A throw that
+// nothing caught ends the process (quit request: status 0; any other code:
+// runtime error 95); `quit` ends it with its status; a refused C++ allocation
+// is runtime error 94.
+void in_outermost_frame(void (*body)(void*), void* arg);
 
 }  // namespace kro::start

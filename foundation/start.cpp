@@ -34,29 +34,37 @@ void utf8_args(int argc, char** argv) {
     runtime_context.envp = nullptr;
 }
 
+void boot(void*) {
+    gc::init_from_environment();
+    runtime::init();
+    // The boot program and the console take over here once they exist.
+    gc::active = true;
+    runtime::root_copy = false;
+}
+
 void life(void* p) {
     auto* a = static_cast<Args*>(p);
     // Round to nearest with every exception masked: the defaults of SSE2 doubles.
     std::fesetround(FE_TONEAREST);
     std::feclearexcept(FE_ALL_EXCEPT);
     utf8_args(a->argc, a->argv);
-    try {
-        gc::init_from_environment();
-        runtime::init();
-        // The boot program and the console take over here once they exist.
-        gc::active = true;
-        runtime::root_copy = false;
-    } catch (const Thrown&) {
-        rt_error::outermost_handler();
-    } catch (const QuitRequest& q) {
-        rt_error::fatal(q.status, 0);
-    } catch (const std::bad_alloc&) {
-        rt_error::fatal(94, KRO_CAPTURE_SITE());
-    }
+    in_outermost_frame(&boot, nullptr);
     rt_error::fatal(0, 0);
 }
 
 }  // namespace
+
+void in_outermost_frame(void (*body)(void*), void* arg) {
+    try {
+        body(arg);
+    } catch (const Thrown&) {
+        rt_error::outermost_handler();
+    } catch (const QuitRequest& q) {
+        rt_error::end_process(q.status);
+    } catch (const std::bad_alloc&) {
+        rt_error::fatal(94, KRO_CAPTURE_SITE());
+    }
+}
 
 void main(int argc, char** argv) {
     Args a{argc, argv};

@@ -65,6 +65,8 @@ bool is_console() { return console_flag; }
 
 void set_output_fd(int fd) { out_fd = fd; }
 
+int output_fd() { return out_fd; }
+
 void write_text(const void* text, size_t byte_length, int unit, bool newline) {
     Out out;
     const auto* p = static_cast<const uint8_t*>(text);

@@ -26,7 +26,9 @@ void write_utf8(const char* text, size_t n);
 // Output is unbuffered between calls; kept for the fatal path's clarity.
 void flush();
 
-// Where output goes: file descriptor 1 unless a test redirects it.
+// Where output goes: file descriptor 1 unless a test redirects it. The fault
+// handler writes its report there too.
 void set_output_fd(int fd);
+int output_fd();
 
 }  // namespace kro::console

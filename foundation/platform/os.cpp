@@ -49,7 +49,8 @@ int32_t get_env(const char* name, char* buffer, int32_t size) {
     const char* v = std::getenv(name);
     if (!v) return 0;
     size_t n = std::strlen(v);
-    if (n + 1 > size_t(size)) return int32_t(n + 1);
+    if (size < 0 || !buffer) size = 0;
+    if (n + 1 > size_t(size)) return n + 1 > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(n + 1);
     std::memcpy(buffer, v, n + 1);
     return int32_t(n);
 }
@@ -77,11 +78,12 @@ double get_time(bool precise) {
 }
 
 uint32_t zone_bits(int32_t m) {
-    int32_t h = m / 60;
-    uint32_t hours = h < 0 ? (0x10u | (uint32_t(-h) & 0x0F)) : uint32_t(h);
-    int32_t rem = m % 60;
-    if (rem < 0) rem += 60;
-    uint32_t q = uint32_t(rem / 15) & 3;
+    // Sign and magnitude are taken apart first, so that an offset of less than
+    // an hour west of UTC keeps its sign bit (-0:30 is not +0:30).
+    int64_t mag = m < 0 ? -int64_t(m) : int64_t(m);
+    uint32_t hours = uint32_t(mag / 60) & 0x0F;
+    uint32_t q = uint32_t((mag % 60) / 15) & 3;
+    if (m < 0) hours |= 0x10;
     return ((hours << 2) | q) & 0x7F;
 }
 

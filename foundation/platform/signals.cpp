@@ -1,6 +1,7 @@
 // Hardware faults become runtime errors: the handler runs on an alternate stack,
-// formats the report with no allocation and no stdio, writes it and ends the
-// process with the error's number.
+// formats the report with no allocation and no stdio, writes it where console
+// output goes and ends the process with the error's number.
+#include <errno.h>
 #include <signal.h>
 #include <string.h>
 #include <ucontext.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 
 #include "foundation/frame.hpp"
+#include "foundation/platform/console_out.hpp"
 #include "foundation/stack_guard.hpp"
 
 namespace kro::rt_error {
@@ -19,9 +21,10 @@ int32_t number_for(int sig, const siginfo_t* info) {
     switch (sig) {
         case SIGSEGV: {
             auto a = reinterpret_cast<uintptr_t>(info->si_addr);
-            // A fault just below the runtime stack is that stack running out.
-            if (machine_stack::stack_low && a + 0x100000 >= machine_stack::stack_low &&
-                a < machine_stack::stack_low + machine_stack::GUARD_MARGIN)
+            // A fault in the no-access zone below the runtime stack (or just past
+            // it, for a frame wider than the zone) is that stack running out.
+            if (machine_stack::stack_low && a < machine_stack::stack_low &&
+                a + machine_stack::GUARD_PAGES >= machine_stack::guard_low)
                 return 19;
             return 1;
         }
@@ -40,7 +43,7 @@ int32_t number_for(int sig, const siginfo_t* info) {
             }
         case SIGILL: return (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) ? 15 : 17;
         case SIGTRAP: return info->si_code == TRAP_TRACE ? 4 : 3;
-        default: return 99;
+        default: return 99;  // SIGABRT (abort, std::terminate) and anything unmapped
     }
 }
 
@@ -73,29 +76,48 @@ void handler(int sig, siginfo_t* info, void* uctx) {
     static const char hex[] = "0123456789ABCDEF";
     for (int i = 7; i >= 0; i--) buf[n++] = hex[(addr >> (i * 4)) & 15];
     n = put(buf, n, "h\n");
-    ssize_t w = ::write(1, buf, n);
-    (void)w;
+    const char* p = buf;
+    while (n) {
+        ssize_t w = ::write(console::output_fd(), p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) break;
+        p += w;
+        n -= size_t(w);
+    }
     ::_exit(number);
 }
 
 }  // namespace
 
+namespace {
+// This thread's alternate stack and the one it replaced (restored before the
+// thread ends, so that whoever set the old one can still release it).
+constexpr size_t ALT_STACK = 64 * 1024;
+thread_local char* alt_stack = nullptr;
+thread_local stack_t replaced{};
+}  // namespace
+
 void install_signal_handlers() {
-    static thread_local char* alt = nullptr;
-    if (!alt) {
-        constexpr size_t ALT = 64 * 1024;
-        alt = new char[ALT];
+    if (!alt_stack) {
+        alt_stack = new char[ALT_STACK];
         stack_t ss{};
-        ss.ss_sp = alt;
-        ss.ss_size = ALT;
-        ::sigaltstack(&ss, nullptr);
+        ss.ss_sp = alt_stack;
+        ss.ss_size = ALT_STACK;
+        if (::sigaltstack(&ss, &replaced) != 0) replaced.ss_flags = SS_DISABLE;
     }
     struct sigaction sa;
     ::memset(&sa, 0, sizeof sa);
     sa.sa_sigaction = &handler;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) ::sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT}) ::sigaction(sig, &sa, nullptr);
+}
+
+void release_signal_stack() {
+    if (!alt_stack) return;
+    ::sigaltstack(&replaced, nullptr);
+    delete[] alt_stack;
+    alt_stack = nullptr;
 }
 
 }  // namespace kro::rt_error
