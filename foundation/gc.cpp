@@ -10,6 +10,8 @@ namespace kro::gc {
 bool active = false;
 bool wanted = false;
 bool stress = false;
+bool node_compaction = true;
+bool collecting = false;
 RootLink* root_top = nullptr;
 
 namespace {

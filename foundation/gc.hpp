@@ -12,6 +12,8 @@ namespace kro::gc {
 extern bool active;    // collections allowed (switched on after start-up)
 extern bool wanted;    // an allocation ran out of room: collect at the next safe point
 extern bool stress;    // KRO_GC_STRESS=1: collect at every safe point, move every buffer
+extern bool node_compaction;  // node frames may be evacuated (suspended while a hash table rebuilds)
+extern bool collecting;       // a collection is running
 
 using MarkCallback = void (*)();
 constexpr int MAX_MARK_CALLBACKS = 100;

@@ -1,7 +1,12 @@
 #include "foundation/runtime.hpp"
 
 #include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
+#include "datatypes/word_variants.hpp"
+#include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/platform/os.hpp"
 #include "foundation/print.hpp"
@@ -26,6 +31,14 @@ constexpr InitFn datatype_inits[] = {
     &unset::init,
     &none::init,
     &logic::init,
+    &symbol::init,
+    &context::init,
+    &word::init,
+    &lit_word::init,
+    &set_word::init,
+    &get_word::init,
+    &refinement::init,
+    &issue::init,  // after paren! once that registers
 };
 
 // A block value inside the root block, made in a fixed buffer.
@@ -41,6 +54,8 @@ void init() {
     print::init_hooks();
     platform::init();
     random::init();
+    // string and byte hashes are stable within one run only
+    hash::seed = uint32_t(reinterpret_cast<uintptr_t>(&hash::seed));
     memory::init();
     datatype::init_tables();
     for (InitFn f : datatype_inits) f();
@@ -50,6 +65,10 @@ void init() {
     make_root_child(&data_stack_block, stack::DATA_STACK_CELLS);
     make_root_child(&call_stack_block, CALL_STACK_CELLS);
     make_root_child(&symbol_block, SYMBOL_BLOCK_CELLS);
+    context::init_global();
+    symbol::init_table();
+    datatype::make_word = &word::make_datatype_word;
+    datatype::make_words();
     stack::init(data_stack_block.data2);
     done = true;
 }
