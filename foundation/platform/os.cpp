@@ -47,7 +47,7 @@ bool set_env(const char* name, const char* value) {
 
 int32_t get_env(const char* name, char* buffer, int32_t size) {
     const char* v = std::getenv(name);
-    if (!v) return 0;
+    if (!v) return -1;
     size_t n = std::strlen(v);
     if (size < 0 || !buffer) size = 0;
     if (n + 1 > size_t(size)) return n + 1 > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(n + 1);

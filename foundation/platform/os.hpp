@@ -18,8 +18,9 @@ bool set_current_dir(const char* utf8_path);
 
 // A null value deletes the variable. Names are case-sensitive.
 bool set_env(const char* name, const char* value);
-// The protocol of the texts: the length written (without terminator), the size
-// needed (with it) when the buffer is too small, 0 when the variable is missing.
+// The length written (without terminator), or the size needed (with it) when
+// the buffer is too small, or -1 when the variable is not set (an empty value
+// answers 0, so `get-env` can tell the two apart).
 int32_t get_env(const char* name, char* buffer, int32_t size);
 
 // Sleeps; below 1 ms sleeps 1 ms, huge, infinite or NaN durations are clamped.

@@ -164,15 +164,15 @@ TEST(Platform, EnvironmentProtocol) {
     EXPECT_EQ(platform::get_env(name, buf, sizeof buf), 0);
     EXPECT_STREQ(buf, "");
 
-    // A null value deletes the variable; a missing one answers 0.
+    // A null value deletes the variable; a missing one answers -1, unlike an empty one.
     ASSERT_TRUE(platform::set_env(name, nullptr));
     EXPECT_EQ(std::getenv(name), nullptr);
-    EXPECT_EQ(platform::get_env(name, buf, sizeof buf), 0);
-    EXPECT_EQ(platform::get_env("KRO_OS_TEST_NEVER_SET", buf, sizeof buf), 0);
+    EXPECT_EQ(platform::get_env(name, buf, sizeof buf), -1);
+    EXPECT_EQ(platform::get_env("KRO_OS_TEST_NEVER_SET", buf, sizeof buf), -1);
 
     // Names are case-sensitive; a name the system refuses is a failure, not a crash.
     ASSERT_TRUE(platform::set_env(name, "x"));
-    EXPECT_EQ(platform::get_env("kro_os_test_variable", buf, sizeof buf), 0);
+    EXPECT_EQ(platform::get_env("kro_os_test_variable", buf, sizeof buf), -1);
     EXPECT_FALSE(platform::set_env("BAD=NAME", "v"));
     EXPECT_FALSE(platform::set_env("", "v"));
     platform::set_env(name, nullptr);
