@@ -124,6 +124,98 @@ Buffer* widen_units(Buffer* b, int from, int to) {
 
 uint32_t length_of(const Cell* str) { return span_of(str, -1).count; }
 
+// ---- appending --------------------------------------------------------------------
+
+namespace {
+
+// Room for bytes more at the tail: grows to twice the used bytes plus those.
+Buffer* room_for(Buffer* b, uint64_t bytes) {
+    if (b->free_bytes() >= bytes) return b;
+    uint64_t size = (uint64_t(b->used_bytes()) + bytes) * 2;
+    if (size > 0xF0000000u) fire("internal", "no-memory");
+    return memory::grow_series(b, uint32_t(size));
+}
+
+// The unit that a character appended to a buffer of that unit needs.
+int append_unit(int unit, uint32_t cp) {
+    if (unit == 1 && cp > 127) return cp > 0xFFFF ? 4 : 2;
+    if (unit == 2 && cp > 0xFFFF) return 4;
+    return unit;
+}
+
+}  // namespace
+
+Buffer* append_char(Buffer* b, uint32_t cp) {
+    int unit = b->unit();
+    check_unit(unit);
+    int need = append_unit(unit, cp);
+    if (need != unit) {
+        b = widen(b, unit, need);
+        unit = need;
+    }
+    b = room_for(b, uint32_t(unit));
+    put_char(b->tail_ptr(), unit, cp);
+    b->tail += uint32_t(unit);
+    return b;
+}
+
+void append_code_point(Cell* str, uint32_t cp) { append_char(memory::buffer_of(str->data2), cp); }
+
+void append_utf8(Cell* str, const char* text, int32_t len) {
+    auto* p = reinterpret_cast<const uint8_t*>(text);
+    size_t n = len < 0 ? std::strlen(text) : size_t(len);
+    Buffer* b = memory::buffer_of(str->data2);
+    for (size_t i = 0; i < n;) {
+        uint32_t cp = p[i];
+        int size = unicode::utf8_char_size(p[i]);
+        bool whole = size > 0 && i + size_t(size) <= n;
+        for (int k = 1; whole && k < size; k++) whole = (p[i + size_t(k)] & 0xC0) == 0x80;
+        if (whole) {
+            cp = p[i] & (0x7Fu >> size);
+            for (int k = 1; k < size; k++) cp = (cp << 6) | (p[i + size_t(k)] & 0x3Fu);
+            i += size_t(size);
+        } else {
+            i++;  // ASCII, or a byte that starts no sequence: it stands for itself
+        }
+        b = append_char(b, cp);
+    }
+}
+
+int32_t append_string(Cell* str, const Cell* source, int32_t part) {
+    Span s = span_of(source, part);
+    uint32_t source_node = s.node;
+    uint32_t head = (s.first - memory::buffer_of(source_node)->offset) / uint32_t(s.unit);
+    Buffer* b = memory::buffer_of(str->data2);
+    int unit = b->unit();
+    check_unit(unit);
+    if (unit < s.unit) {
+        b = widen(b, unit, s.unit);
+        unit = s.unit;
+    }
+    uint64_t bytes = uint64_t(s.count) * uint32_t(unit);
+    b = room_for(b, bytes);
+    // Found again after the growth: the source may be this very buffer.
+    Buffer* src = memory::buffer_of(source_node);
+    const uint8_t* from = src->head_ptr() + head * uint32_t(s.unit);
+    uint8_t* to = b->tail_ptr();
+    if (s.unit == unit) {
+        std::memmove(to, from, size_t(bytes));
+    } else {
+        for (uint32_t i = 0; i < s.count; i++)
+            put_char(to + i * uint32_t(unit), unit, get_char(from + i * uint32_t(s.unit), s.unit));
+    }
+    b->tail += uint32_t(bytes);
+    return int32_t(s.count);
+}
+
+int32_t last_char(const Cell* str) {
+    Buffer* b = memory::buffer_of(str->data2);
+    int unit = b->unit();
+    check_unit(unit);
+    if (b->tail - b->offset < uint32_t(unit)) return -1;
+    return int32_t(get_char(b->tail_ptr() - unit, unit));
+}
+
 Buffer* widen_1_to_2(Buffer* b) { return widen_units(b, 1, 2); }
 Buffer* widen_1_to_4(Buffer* b) { return widen_units(b, 1, 4); }
 Buffer* widen_2_to_4(Buffer* b) { return widen_units(b, 2, 4); }

@@ -41,6 +41,26 @@ inline void put_char(uint8_t* p, int unit, uint32_t cp) {
 // Characters from the head to the tail (0 when the head lies past the tail).
 uint32_t length_of(const Cell* str);
 
+// ---- appending (mold buffers and the like) ----------------------------------------
+
+// Appends one character, widening the buffer first when the character does not
+// fit: a 1-byte string keeps 0-127 here (128 and up make it 2 bytes wide, above
+// 0xFFFF 4 bytes), a 2-byte string 0-0xFFFF. Answers the buffer to use afterwards.
+memory::Buffer* append_char(memory::Buffer* b, uint32_t cp);
+// The same on a string value.
+void append_code_point(Cell* str, uint32_t cp);
+// Appends UTF-8 text (len bytes, or up to the NUL when len < 0), one character
+// per code point, widening as append_char does. A byte that starts no valid
+// sequence stands for itself.
+void append_utf8(Cell* str, const char* text, int32_t len = -1);
+// Appends the characters of a text value from its head (at most part of them;
+// negative: all), converting widths: the target widens to the source's unit
+// when narrower, the source is never changed. The source may be the target
+// itself. Answers the number of characters appended.
+int32_t append_string(Cell* str, const Cell* source, int32_t part = -1);
+// The last character in the buffer (whatever the head), or -1 when it is empty.
+int32_t last_char(const Cell* str);
+
 // ---- widening -------------------------------------------------------------------
 // A string only ever widens: the units are rewritten from the last to the first
 // at the new width. Each routine answers the buffer to use afterwards, which

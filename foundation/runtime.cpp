@@ -2,12 +2,14 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/word_variants.hpp"
 #include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
+#include "foundation/mold.hpp"
 #include "foundation/platform/os.hpp"
 #include "foundation/print.hpp"
 #include "foundation/registry.hpp"
@@ -31,6 +33,8 @@ constexpr InitFn datatype_inits[] = {
     &unset::init,
     &none::init,
     &logic::init,
+    &series::init,
+    &block::init,
     &symbol::init,
     &context::init,
     &word::init,
@@ -57,6 +61,7 @@ void init() {
     // string and byte hashes are stable within one run only
     hash::seed = uint32_t(reinterpret_cast<uintptr_t>(&hash::seed));
     memory::init();
+    mold::init();
     datatype::init_tables();
     for (InitFn f : datatype_inits) f();
     memory::new_node_frame(memory::NODES_PER_FRAME);
