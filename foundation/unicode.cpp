@@ -45,7 +45,7 @@ constexpr int UTF8_ACCEPT = 0;
 constexpr int UTF8_REJECT = 12;
 
 [[noreturn]] void invalid_char(uint32_t cp) {
-    Cell c{uint32_t(TYPE_INTEGER), cp, 0, 0};
+    Cell c{uint32_t(TYPE_INTEGER), 0, cp, 0};
     fire("script", "invalid-char", &c);
 }
 

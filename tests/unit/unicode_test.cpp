@@ -229,7 +229,7 @@ TEST(Utf8Encode, CodePointsAboveTheRangeRaiseInvalidChar) {
         EXPECT_EQ(error_name(), "script/invalid-char");
         ASSERT_EQ(last_raised().nargs, 1);
         EXPECT_EQ(last_raised().args[0].type(), TYPE_INTEGER);
-        EXPECT_EQ(last_raised().args[0].data1, 0x110000u);
+        EXPECT_EQ(last_raised().args[0].data2, 0x110000u);
     }
 }
 
@@ -415,7 +415,7 @@ TEST(Utf16, BadSurrogateRaisesInsteadOfEndingTheProcess) {
         EXPECT_THROW(unicode::load_utf16(bytes.data(), uint32_t(in.size()), nullptr, false), Thrown);
         EXPECT_EQ(error_name(), "script/invalid-char");
         EXPECT_EQ(last_raised().args[0].type(), TYPE_INTEGER);
-        EXPECT_EQ(last_raised().args[0].data1, in[0] == 'a' ? 0xD83Du : uint32_t(in[0]));
+        EXPECT_EQ(last_raised().args[0].data2, in[0] == 'a' ? 0xD83Du : uint32_t(in[0]));
     }
 }
 
