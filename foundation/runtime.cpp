@@ -1,10 +1,14 @@
 #include "foundation/runtime.hpp"
 
 #include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/word_variants.hpp"
 #include "foundation/hashtable.hpp"
@@ -35,6 +39,7 @@ constexpr InitFn datatype_inits[] = {
     &logic::init,
     &series::init,
     &block::init,
+    &integer::init,  // after string! and binary! once they register
     &symbol::init,
     &context::init,
     &word::init,
@@ -42,7 +47,10 @@ constexpr InitFn datatype_inits[] = {
     &set_word::init,
     &get_word::init,
     &refinement::init,
+    &charx::init,
     &issue::init,  // after paren! once that registers
+    &floatx::init,  // after triple! once that registers
+    &typeset::init,
 };
 
 // A block value inside the root block, made in a fixed buffer.
