@@ -60,7 +60,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
 Cell* make_logic(Cell* proto, Cell* spec, int32_t type) {
     switch (spec->type()) {
         case TYPE_INTEGER:
-            *proto = make(spec->data1 != 0);
+            *proto = make(spec->data2 != 0);
             return proto;
         case TYPE_FLOAT:
         case TYPE_PERCENT:

@@ -244,7 +244,7 @@ TEST_F(ExtRes, GlobalRegistryThroughTheCollectorsCalls) {
     EXPECT_TRUE(ext_res::registry().well_formed());
 }
 
-Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), uint32_t(v), 0, 0}; }
+Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0}; }
 
 TEST(ValueSlots, StoreGrowsAndKeepsEarlierSlots) {
     value_slots::Table t;
@@ -259,8 +259,8 @@ TEST(ValueSlots, StoreGrowsAndKeepsEarlierSlots) {
     // Full: the value to store lives in the table itself, which is about to move.
     EXPECT_EQ(t.store(t.at(3)), 101u);
     EXPECT_EQ(t.capacity(), 200u);
-    EXPECT_EQ(t.at(101)->data1, 21u);
-    for (uint32_t s = 1; s <= 100; s++) ASSERT_EQ(t.at(s)->data1, s * 7);
+    EXPECT_EQ(t.at(101)->data2, 21u);
+    for (uint32_t s = 1; s <= 100; s++) ASSERT_EQ(t.at(s)->data2, s * 7);
     EXPECT_EQ(block::length(t.root_cell()), 200) << "every slot is a cell of the block";
     EXPECT_TRUE(t.well_formed());
 }
@@ -303,7 +303,7 @@ TEST(ValueSlots, GlobalTable) {
     Cell v = integer(-3);
     uint32_t s = value_slots::store(&v);
     ASSERT_NE(s, 0u);
-    EXPECT_EQ(int32_t(value_slots::at(s)->data1), -3);
+    EXPECT_EQ(int32_t(value_slots::at(s)->data2), -3);
     EXPECT_TRUE(value_slots::root_cell()->is(TYPE_BLOCK));
     value_slots::release(s);
     EXPECT_EQ(value_slots::at(s), nullptr);

@@ -21,7 +21,7 @@ using namespace kro;
 namespace {
 
 Cell dt(Type t) { return Cell{uint32_t(TYPE_DATATYPE), uint32_t(t), 0, 0}; }
-Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), uint32_t(v), 0, 0}; }
+Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0}; }
 Cell flt(Type t, double d) {
     Cell c{uint32_t(t), 0, 0, 0};
     c.set_float(d);
@@ -316,7 +316,7 @@ TEST(SimpleTypes, UnsetWhereAValueIsNeeded) {
     EXPECT_THROW(logic::value_true(&unset::value, true, &name), Thrown);
     EXPECT_EQ(raised(), "script/no-value");
     ASSERT_EQ(last_raised().nargs, 1);
-    EXPECT_EQ(last_raised().args[0].data1, 42u);
+    EXPECT_EQ(last_raised().args[0].data2, 42u);
     EXPECT_FALSE(logic::value_true(&none::value, true, &name));
 
     CallFrame frame;
