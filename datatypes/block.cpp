@@ -1,7 +1,9 @@
 #include "datatypes/block.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "datatypes/series.hpp"
@@ -15,6 +17,7 @@
 #include "foundation/memory.hpp"
 #include "foundation/mold.hpp"
 #include "foundation/registry.hpp"
+#include "foundation/sort.hpp"
 #include "foundation/stack_guard.hpp"
 #include "foundation/support.hpp"
 #include "interpreter/actions.hpp"
@@ -450,10 +453,465 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     return compare_each(value1, value2, op);
 }
 
+// ---- construction ------------------------------------------------------------------------
+
+void (*load_text)(const Cell* text, Cell* out) = nullptr;
+
+namespace {
+
+Cell datatype_cell(int32_t type) { return Cell{uint32_t(TYPE_DATATYPE), uint32_t(type), 0, 0}; }
+
+// A shallow copy of a block-like value's cells from its head.
+Cell clone_shallow(const Cell* spec) {
+    Cell out = *clone(spec, false, false);
+    stack::pop(1);
+    return out;
+}
+
+// The body of an object! or map! (set-words and values) as its reflect gives it.
+Cell body_of(const Cell* spec) {
+    gc::Rooted v(*spec);
+    Cell* r = actions::get<A_REFLECT>(v.get())(v.get(), symbol::make("body"));
+    return *r;
+}
+
+// One cell per element of a vector!, from its head.
+Cell elements_of(const Cell* vec) {
+    gc::Rooted v(*vec);
+    int32_t n = std::max(series::ks_full_length(v.get()) - series::head_of(v.get()), 0);
+    gc::Rooted out;
+    make_at(out.get(), n);
+    for (int32_t i = 1; i <= n; i++) {
+        Cell e = v.cell;
+        Cell* got = series::pick(&e, i, nullptr);
+        ks_append(out.get(), got);
+    }
+    return out.cell;
+}
+
+// The datatypes of a typeset!, in id order.
+Cell datatypes_of(const Cell* ts) {
+    gc::Rooted out;
+    make_at(out.get(), 8);
+    for (int32_t t = 1; t < TYPE_ID_ROOM; t++) {
+        if (!args::in_typeset(ts, uint32_t(t)) || !datatype::registered(t)) continue;
+        Cell d = datatype_cell(t);
+        ks_append(out.get(), &d);
+    }
+    return out.cell;
+}
+
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec, int32_t type) {
+    Cell result;
+    Type t = spec->type();
+    if (series::is_block_kind(t)) {
+        result = clone_shallow(spec);
+    } else if (t == TYPE_INTEGER || t == TYPE_FLOAT) {
+        int32_t n = convert::int_of_number(spec);
+        make_at(&result, n < 1 ? 1 : n);
+    } else if (t == TYPE_OBJECT || t == TYPE_MAP) {
+        result = body_of(spec);
+    } else if (t == TYPE_VECTOR) {
+        result = elements_of(spec);
+    } else {
+        Cell dt = datatype_cell(type);
+        error::bad_make_arg(&dt, spec);
+    }
+    result.header = uint32_t(type);
+    *proto = result;
+    return proto;
+}
+
+Cell* to(Cell* proto, Cell* spec, int32_t type) {
+    Cell result;
+    Type t = spec->type();
+    if (series::is_block_kind(t)) {
+        result = clone_shallow(spec);
+    } else if (t == TYPE_OBJECT || t == TYPE_MAP) {
+        result = body_of(spec);
+    } else if (t == TYPE_VECTOR) {
+        result = elements_of(spec);
+    } else if (t == TYPE_STRING) {
+        if (!load_text) fire("internal", "feature-na");
+        gc::Rooted text(*spec), out;
+        load_text(text.get(), out.get());
+        result = out.cell;
+    } else if (t == TYPE_TYPESET) {
+        result = datatypes_of(spec);
+    } else {
+        Cell v = *spec;
+        make_at(&result, 1);
+        ks_append(&result, &v);
+    }
+    result.header = uint32_t(type);
+    *proto = result;
+    return proto;
+}
+
+// ---- path steps ---------------------------------------------------------------------------
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool case_, bool, bool,
+                bool) {
+    if (element->is(TYPE_INTEGER)) {
+        int32_t index = int32_t(element->data2);
+        if (!value) {
+            Cell p = *parent;
+            return series::pick(&p, index, element);
+        }
+        return actions::poke(parent, index, value);
+    }
+    Search how;
+    how.only = true;
+    how.case_ = case_;
+    if (!value) {
+        if (element->is(TYPE_WORD) && !parent->is(TYPE_HASH))
+            return const_cast<Cell*>(select_word(parent, element, case_));
+        int32_t p = find_index(parent, element, how);
+        return const_cast<Cell*>(after_match(parent->data2, p));
+    }
+    int32_t p = find_index(parent, element, how);
+    if (p < 0) fire("script", "bad-path-set", element);
+    Cell at = *parent;
+    at.data1 = uint32_t(p);
+    return actions::poke(&at, 2, value);
+}
+
+// ---- modifying ------------------------------------------------------------------------------
+
+namespace {
+
+// Sizes past this are refused as internal/no-memory: the arena is 4 GiB.
+constexpr uint64_t MAX_BYTES = 0xF0000000u;
+
+// The cells an insertion or a change takes from its value, copied out first:
+// the value may lie in the very buffer that is about to move.
+std::vector<Cell> value_cells(const Cell* value, bool only) {
+    if (!only && series::is_block_kind(value->type())) return cells_from_head(value);
+    return {*value};
+}
+
+// n x dup cells, refused past 32 bits.
+int32_t repeated(size_t n, int32_t dup) {
+    int32_t total = 0;
+    if (dup < 0) dup = 0;
+    if (n > size_t(INT32_MAX) || __builtin_mul_overflow(int32_t(n), dup, &total)) fire("internal", "no-memory");
+    return total;
+}
+
+// Room for `bytes` used bytes; when it must grow, to that size or twice it.
+Buffer* ensure_room(uint32_t node, uint64_t bytes, bool doubled) {
+    if (bytes > MAX_BYTES) fire("internal", "no-memory");
+    Buffer* b = memory::buffer_of(node);
+    if (uint64_t(b->size) - b->offset >= bytes) return b;
+    uint64_t size = doubled && bytes * 2 <= MAX_BYTES ? bytes * 2 : bytes;
+    return memory::grow_series(b, uint32_t(size));
+}
+
+// Copies n cells to `at` and repeats them until dup copies stand there.
+void fill_cells(Cell* at, const std::vector<Cell>& cells, size_t n, int32_t dup) {
+    if (n == 0 || dup < 1) return;
+    std::memcpy(at, cells.data(), n * CELL);
+    if (dup > 1) memory::repeat_fill(reinterpret_cast<uint8_t*>(at), uint32_t(n * CELL), uint32_t(dup));
+}
+
+}  // namespace
+
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    std::vector<Cell> cells = value_cells(value, only);
+    size_t n = cells.size();
+    if (part >= 0 && size_t(part) < n) n = size_t(part);
+    int32_t total = repeated(n, dup);
+    uint32_t node = series->data2;
+    int32_t h = series::head_of(series);
+    int32_t full = full_of(node);
+    if (total == 0) {
+        series->data1 = uint32_t(append ? 0 : h);
+        return series;
+    }
+    int32_t pos = append || h >= full ? full : h;
+    uint64_t need = (uint64_t(full) + uint64_t(total)) * CELL;
+    if (need > MAX_BYTES) fire("internal", "no-memory");
+    series::Notify ev(series, append ? series::Event::APPEND : series::Event::INSERT, append ? full : h, total);
+    Buffer* b = ensure_room(node, need, dup < 5);
+    Cell* base = b->cells();
+    std::memmove(base + pos + total, base + pos, size_t(full - pos) * CELL);
+    fill_cells(base + pos, cells, n, dup);
+    b->tail += uint32_t(total) * CELL;
+    if (uint32_t table = table_of(series)) {
+        if (pos < full && hashtable::renumber(table, total, pos, full - pos, true) == 1) {
+            hashtable::rebuild(table, full + total);
+        } else {
+            int32_t status = 0;
+            for (int32_t i = 0; i < total && status != 2; i++)
+                hashtable::put_with_status(table, cell_at(node, pos + i), &status);
+        }
+    }
+    ev.done();
+    series->data1 = uint32_t(append ? 0 : pos + total);
+    return series;
+}
+
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    std::vector<Cell> cells = value_cells(value, only);
+    size_t n = cells.size();
+    int32_t inserted = repeated(n, dup);
+    uint32_t node = series->data2;
+    int32_t h = series::head_of(series);
+    int32_t full = full_of(node);
+    int32_t rest = full - h;
+    int32_t replaced = part >= 0 ? std::min(part, rest) : std::min(inserted, rest);
+    int64_t new_full = int64_t(full) - replaced + inserted;
+    uint64_t bytes = uint64_t(new_full) * CELL;
+    if (bytes > MAX_BYTES) fire("internal", "no-memory");
+    series::Notify ev(series, series::Event::CHANGE, h, inserted);
+    Buffer* b = ensure_room(node, bytes, false);
+    Cell* base = b->cells();
+    std::memmove(base + h + inserted, base + h + replaced, size_t(full - h - replaced) * CELL);
+    b->tail = b->offset + uint32_t(bytes);
+    fill_cells(base + h, cells, n, dup);
+    if (uint32_t table = table_of(series)) hashtable::rebuild(table, int32_t(new_full));
+    ev.done();
+    series->data1 = uint32_t(std::min<int64_t>(h + inserted, new_full));
+    return series;
+}
+
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
+    Cell k = *key, v = *value;
+    Cell s = *series;
+    uint32_t node = s.data2;
+    uint32_t table = table_of(&s);
+    // The key is looked for as one value: put appends it as one cell.
+    Search how;
+    how.only = true;
+    how.case_ = case_;
+    int32_t p = find_index(&s, &k, how);
+    int32_t full = full_of(node);
+    if (p < 0) {
+        series::Notify ev(&s, series::Event::PUT, full, 2);
+        ks_append(&s, &k);
+        ks_append(&s, &v);
+        if (table) {
+            int32_t status = 0;
+            hashtable::put_with_status(table, cell_at(node, full), &status);
+            if (status != 2) hashtable::put(table, cell_at(node, full + 1));
+        }
+        ev.done();
+        return value;
+    }
+    int32_t at = p + 1;
+    series::Notify ev(&s, series::Event::PUT, at, 1);
+    if (at < full) {
+        // Equal is not enough: "ABC" over "abc" must still be written.
+        Cell old = *cell_at(node, at);
+        if (actions::compare(&old, &v, actions::SAME) || actions::compare(&old, &v, actions::STRICT_EQUAL)) {
+            ev.done();
+            return value;
+        }
+        if (table) hashtable::remove(table, cell_at(node, at));
+        copy_cell(&v, cell_at(node, at));
+    } else {
+        ks_append(&s, &v);
+    }
+    if (table) hashtable::put(table, cell_at(node, at));
+    ev.done();
+    return value;
+}
+
+Cell* swap(Cell* series1, Cell* series2) {
+    if (!series::is_block_kind(series2->type())) fire("script", "invalid-arg", series2);
+    Cell a = *series1, b = *series2;
+    int32_t ha = series::head_of(&a), hb = series::head_of(&b);
+    if (ha >= full_of(a.data2) || hb >= full_of(b.data2)) return series1;
+    if (a.data2 == b.data2 && ha == hb) return series1;  // one cell with itself
+    series::Notify ea(&a, series::Event::SWAP, ha, 1);
+    series::Notify eb(&b, series::Event::SWAP, hb, 1);
+    uint32_t ta = table_of(&a), tb = table_of(&b);
+    if (ta) hashtable::remove(ta, cell_at(a.data2, ha));
+    if (tb) hashtable::remove(tb, cell_at(b.data2, hb));
+    sort::swap(cell_at(a.data2, ha), cell_at(b.data2, hb), CELL);
+    if (ta) hashtable::put(ta, cell_at(a.data2, ha));
+    if (tb) hashtable::put(tb, cell_at(b.data2, hb));
+    ea.done();
+    eb.done();
+    return series1;
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    series::take(series, part, false, last);
+    if (series->is(TYPE_NONE)) return series;
+    uint32_t node = series->data2;
+    if (deep) {
+        gc::Rooted held(*series);
+        for (int32_t i = 0; i < full_of(node); i++) {
+            Cell c = *cell_at(node, i);
+            if (!series::is_series_value(c.type())) continue;
+            gc::Rooted v(c), r;
+            actions::copy(v.get(), r.get(), nullptr, true, nullptr);
+            *cell_at(node, i) = r.cell;
+        }
+        *series = held.cell;
+        if (uint32_t table = table_of(series)) hashtable::rebuild(table, full_of(node));
+    }
+    if (!part) *series = *cell_at(node, 0);
+    return series;
+}
+
+Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+    uint32_t node = series->data2;
+    int32_t h = series::head_of(series);
+    int32_t full = full_of(node);
+    if (h >= full) return series;
+    series::Notify ev(series, series::Event::TRIM, h, full - h);
+    Buffer* b = memory::buffer_of(node);
+    Cell* base = b->cells();
+    int32_t kept = h;
+    for (int32_t i = h; i < full; i++) {
+        if (base[i].is(TYPE_NONE)) continue;
+        if (kept != i) base[kept] = base[i];
+        kept++;
+    }
+    b->tail = b->offset + uint32_t(kept) * CELL;
+    if (uint32_t table = table_of(series)) hashtable::rebuild(table, kept);
+    ev.done();
+    return series;
+}
+
+Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+    Cell src = *value;
+    series::copy(&src, result, part, false, nullptr);
+    if (!deep && !types) return result;
+    gc::Rooted out(*result);
+    if (src.is(TYPE_HASH)) {
+        out->set_type(TYPE_BLOCK);
+        out->data3 = 0;
+    }
+    std::optional<mold::CycleEntry> walking;
+    if (deep) {
+        machine_stack::check();
+        if (mold::cycle_find(src.data2)) {
+            mold::cycle_reset();
+            fire("internal", "no-cycle");
+        }
+        walking.emplace(src.data2);
+    }
+    uint32_t node = out->data2;
+    int32_t n = full_of(node);
+    if (types) {
+        copy_typed_values(out.get(), 0, n, 1, deep, types);
+    } else {
+        for (int32_t i = 0; i < n; i++) {
+            Cell c = *cell_at(node, i);
+            if (!series::is_series_value(c.type())) continue;
+            gc::Rooted v(c), r;
+            actions::copy(v.get(), r.get(), nullptr, true, nullptr);
+            *cell_at(node, i) = r.cell;
+        }
+    }
+    *result = out.cell;
+    return result;
+}
+
+// ---- set operations -----------------------------------------------------------------------
+
+namespace {
+
+// Whether a set holds the value as the first cell of one of its records: a
+// block-like value is looked for as one value, anything else through the table.
+bool holds_value(const Cell* set, uint32_t table, const Cell* value, int32_t skip, bool case_) {
+    if (series::is_block_kind(value->type())) {
+        Search how;
+        how.only = true;
+        how.case_ = case_;
+        Cell step = Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(skip), 0};
+        how.skip = &step;
+        return find_index(set, value, how) >= 0;
+    }
+    return hashtable::find(table, value, series::head_of(set), skip, case_ ? actions::STRICT_EQUAL : actions::FIND) !=
+           nullptr;
+}
+
+}  // namespace
+
+Cell* set_operation(Cell* set1, Cell* set2, bool case_, Cell* skip_arg, int32_t op) {
+    int32_t skip = 1;
+    if (skip_arg) {
+        if (!skip_arg->is(TYPE_INTEGER)) series::bad_refine("skip", skip_arg);
+        skip = convert::int_of_number(skip_arg);
+        if (skip < 1) series::bad_refine("skip", skip_arg);
+    }
+    bool two = op != UNIQUE;
+    if (op < UNIQUE || op > DIFFERENCE) rt_error::no_switch_match();
+    if (two && !series::is_block_kind(set2->type())) fire("script", "invalid-arg", set2);
+    gc::Rooted a(*set1), b(two ? *set2 : none::value);
+    a->data1 = uint32_t(series::head_of(a.get()));
+    if (two) b->data1 = uint32_t(series::head_of(b.get()));
+    int32_t room = length(a.get()) + (op == UNION ? length(b.get()) : 0);
+    gc::Rooted out;
+    make_at(out.get(), room < 1 ? 1 : room);
+    gc::RootedNode out_table(hashtable::make(room < 1 ? 1 : room, out.get(), hashtable::HASH));
+    // Sets searched against need a table: a hash! has its own.
+    auto table_for = [](Cell* set) {
+        return set->is(TYPE_HASH) ? set->data3 : hashtable::make(std::max(length(set), 1), set, hashtable::HASH);
+    };
+    bool test = op == INTERSECT || op == EXCLUDE || op == DIFFERENCE;
+    gc::RootedNode table_a(0), table_b(0);
+    if (test) table_b.node = table_for(b.get());
+    if (op == DIFFERENCE) table_a.node = table_for(a.get());
+
+    auto pass = [&](Cell* from, Cell* other, uint32_t other_table, bool invert) {
+        uint32_t node = from->data2;
+        for (int32_t i = int32_t(from->data1); i < full_of(node); i += skip) {
+            Cell first = *cell_at(node, i);
+            if (other && holds_value(other, other_table, &first, skip, case_) == invert) continue;
+            if (holds_value(out.get(), out_table.node, &first, skip, case_)) continue;
+            for (int32_t j = 0; j < skip && i + j < full_of(node); j++) {
+                Cell c = *cell_at(node, i + j);
+                int32_t at = full_of(out->data2);
+                ks_append(out.get(), &c);
+                hashtable::put(out_table.node, cell_at(out->data2, at));
+            }
+        }
+    };
+    switch (op) {
+        case UNIQUE: pass(a.get(), nullptr, 0, false); break;
+        case UNION:
+            pass(a.get(), nullptr, 0, false);
+            pass(b.get(), nullptr, 0, false);
+            break;
+        case INTERSECT: pass(a.get(), b.get(), table_b.node, false); break;
+        case EXCLUDE: pass(a.get(), b.get(), table_b.node, true); break;
+        default:
+            pass(a.get(), b.get(), table_b.node, true);
+            pass(b.get(), a.get(), table_a.node, true);
+            break;
+    }
+    bool hashed = a->is(TYPE_HASH) || (two && b->is(TYPE_HASH));
+    *set1 = Cell{uint32_t(hashed ? TYPE_HASH : TYPE_BLOCK), 0, out->data2, hashed ? out_table.node : 0};
+    return set1;
+}
+
 void init() {
     ActionList a;
     a.inherit_all();
-    a.set<A_FORM>(&form).set<A_MOLD>(&mold).set<A_COMPARE>(&compare);
+    a.set<A_MAKE>(&make)
+        .set<A_TO>(&to)
+        .set<A_FORM>(&form)
+        .set<A_MOLD>(&mold)
+        .set<A_EVAL_PATH>(&eval_path)
+        .set<A_COMPARE>(&compare)
+        .set<A_APPEND>(&insert)
+        .set<A_INSERT>(&insert)
+        .set<A_CHANGE>(&change)
+        .set<A_COPY>(&copy)
+        .set<A_FIND>(&find)
+        .set<A_PUT>(&put)
+        .set<A_SELECT>(&select)
+        .set<A_SORT>(&sort)
+        .set<A_SWAP>(&swap)
+        .set<A_TAKE>(&take)
+        .set<A_TRIM>(&trim);
     datatype::register_type(TYPE_BLOCK, TYPE_SERIES, "block!", a);
 }
 

@@ -140,11 +140,118 @@ int32_t mold_each(Cell* blk, Cell* buffer, bool only, bool all, bool flat, Cell*
 // cells cannot be compared).
 int32_t compare_each(Cell* blk1, Cell* blk2, int32_t op);
 
-// The block! actions built here.
+// ---- the block! actions -------------------------------------------------------------------
+// paren!, the paths and hash! inherit them. Unless said otherwise an action
+// leaves its result in the series cell it was given (the call's result slot)
+// and answers that cell. A modifying action reports its owner events.
+
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
              int32_t indent);
+// Two block-like values of different types do not compare (-2), except a
+// path! with a lit-path! under ops 10 and 11.
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
+
+// make and to write a value of the requested type into proto. make: a
+// block-like spec gives a shallow copy from its head, a number an empty block
+// with room for that many cells (at least 1), an object! or map! its body, a
+// vector! its elements; anything else raises script/bad-make-arg. to: the
+// same for those kinds, a string! the values loaded from its text, a typeset!
+// its datatypes, any other value a one-cell block holding it.
+Cell* make(Cell* proto, Cell* spec, int32_t type);
+Cell* to(Cell* proto, Cell* spec, int32_t type);
+
+// Loads every value of a text from its head into a new block written at out;
+// installed by the tokenizer. Until then `to block!` of text raises
+// internal/feature-na.
+extern void (*load_text)(const Cell* text, Cell* out);
+
+// One step of a path walk with the block as parent. value is null for a
+// read, which answers the cell reached (inside the block: copy it at once) or
+// the shared none: an integer! element picks by index; a word! (not on a
+// hash!) selects the value after that word (select_word, exact with case_);
+// anything else selects after the element as one value. A write pokes an
+// integer! index (script/out-of-range outside the block) or the cell after
+// the element found as one value (script/bad-path-set when it is absent,
+// script/out-of-range when it is the last cell); it answers the value.
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grandparent, Cell* path_item,
+                int32_t index, bool case_, bool get, bool tail, bool event);
+
+// insert and append (append set): a block-like value gives its cells from its
+// head unless only, any other value itself; part (negative: all) limits the
+// cells taken, dup repeats them. The value may lie in the series itself.
+// append answers the series at its head, insert the series just past what it
+// inserted. A product or a size past 32 bits raises internal/no-memory.
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+// Replaces cells at the head (part of them when part >= 0, else as many as are
+// inserted) by the value's cells (dup times); answers the series just past them.
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+// Finds the key (as one value) from the head and sets the value after it, or
+// appends key and value. An old value that is the same or strictly equal is
+// left as it is. Answers the value.
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
+// Exchanges the head cells of two block-like series (nothing when either is at
+// its tail); a series2 that is not block-like raises script/invalid-arg.
+// Answers series1.
+Cell* swap(Cell* series1, Cell* series2);
+// series::take; with deep every taken series is copied deep; without part the
+// result is the one taken value itself.
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+// Removes every none! from the head to the tail; the refinements change nothing for blocks.
+Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+// series::copy, then with deep every copied series is copied deep (a block
+// met again inside itself raises internal/no-cycle), and with types only the
+// values of that kind (a typeset! or datatype!) are copied. A hash! copied
+// with deep or types gives a block!.
+Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+
+// The set operations of the natives over blocks and hash!es, by records of
+// skip cells (null: 1; below 1 raises script/invalid-refine-arg). The result,
+// a new series at index 0 (a hash! when set1 is one, or set2 for the
+// two-set operations), replaces set1, which is answered.
+enum SetOp : int32_t { UNIQUE = 8, UNION = 9, INTERSECT = 10, EXCLUDE = 11, DIFFERENCE = 12 };
+Cell* set_operation(Cell* set1, Cell* set2, bool case_, Cell* skip, int32_t op);
+
+// ---- search and sort ---------------------------------------------------------------------
+
+// How find looks for a value (the refinements of find and select).
+struct Search {
+    Cell* part = nullptr;  // integer! count, or a position in the same series
+    bool only = false;     // a block-like value is one value, not a sequence
+    bool case_ = false;    // strict equality (op 2)
+    bool same = false;     // sameness (op 9)
+    Cell* skip = nullptr;  // records of this many cells: only their first cells are tested
+    bool last = false;     // backward from the end of the buffer
+    bool reverse = false;  // backward from the cell before the head
+    bool tail = false;     // answer the position after the match
+    bool match = false;    // test the first position only
+};
+// The absolute index find answers, or -1. Raises script/invalid-refine-arg
+// for a bad part or skip, script/out-of-range for a skip below 1.
+int32_t find_index(const Cell* series, const Cell* value, const Search& how);
+
+// The series at the match, or none. /any and /with have no effect on blocks.
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+           Cell* skip, bool last, bool reverse, bool tail, bool match);
+// A copy of the value after the match (after the whole matched sequence), or none.
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+             Cell* skip, bool last, bool reverse);
+// Sorts in place (records of skip cells; comparator: a function! or the
+// 1-based field compared; part: a count or a position, a negative count
+// sorts the cells before the head and moves the head back to them). A
+// comparator that changes the size of the series raises script/invalid-arg.
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+           bool stable);
+
+// The comparators of sort over two records. flags: bit 0 reverse, bit 1 all
+// fields, bits 2 and up the 0-based field (with bit 1: the record size).
+// sort_compare takes the compare op (7, or 8 for case-sensitive); a pair that
+// does not compare orders by type id. sort_call takes the address of the
+// function! cell and runs it through actions::call_comparator (until the
+// interpreter installs that, sort/compare with a function! raises
+// internal/feature-na).
+int sort_compare(const void* a, const void* b, intptr_t op, uint32_t flags);
+int sort_call(const void* a, const void* b, intptr_t function, uint32_t flags);
 
 // Registers block! (type 5, parent series!).
 void init();

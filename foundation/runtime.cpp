@@ -5,6 +5,8 @@
 #include "datatypes/context.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/paren.hpp"
+#include "datatypes/path.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/symbol.hpp"
@@ -48,7 +50,12 @@ constexpr InitFn datatype_inits[] = {
     &get_word::init,
     &refinement::init,
     &charx::init,
-    &issue::init,  // after paren! once that registers
+    &path::init,
+    &lit_path::init,
+    &set_path::init,
+    &get_path::init,
+    &paren::init,  // after function! and routine! once they register
+    &issue::init,
     &floatx::init,  // after triple! once that registers
     &typeset::init,
 };

@@ -6,6 +6,8 @@
 
 namespace kro::actions {
 
+void (*call_comparator)(const Cell* function, const Cell* arg1, const Cell* arg2, Cell* result) = nullptr;
+
 void unsupported(const Cell* value) {
     Cell name = args::call_name();
     Cell type{uint32_t(TYPE_DATATYPE), uint32_t(value->type()), 0, 0};

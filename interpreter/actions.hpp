@@ -71,4 +71,10 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
 // Poke through slot 40 at a 1-based index number; answers the value.
 Cell* poke(Cell* series, int32_t index, Cell* value);
 
+// The call behind sort/compare with a function: runs the function (any
+// function kind) with two arguments and leaves its result in `result`. The
+// arguments and the result are rooted cells; the call may collect. The
+// interpreter installs it; until then such a sort raises internal/feature-na.
+extern void (*call_comparator)(const Cell* function, const Cell* arg1, const Cell* arg2, Cell* result);
+
 }  // namespace kro::actions
