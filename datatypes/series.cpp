@@ -196,12 +196,8 @@ int32_t ks_length(Cell* s, bool from_start) {
 }
 
 // ---- owner events ----------------------------------------------------------------------
-// The ownership table does not exist yet: nothing is owned, so nothing is told.
-
-bool notify_before(const Cell*, Event, int32_t, int32_t) { return false; }
-void notify_after(const Cell*, Event, int32_t, int32_t) {}
-Cell owner_of(const Cell*) { return none::value; }
-void set_owner(const Cell*, const Cell*) {}
+// notify_before, notify_after, owner_of and set_owner are the ownership table's
+// (foundation/ownership.cpp).
 
 // ---- argument helpers ------------------------------------------------------------------
 

@@ -60,11 +60,12 @@ enum class Event : uint8_t {
     CLEAR, REMOVE, POKE, RANDOM, REVERSE, TAKE, MOVE, SORT, SWAP, TRIM, APPEND, INSERT, CHANGE, PUT
 };
 
-// The one hook point of the ownership table. Until that table exists no
-// series is owned: notify_before answers false and the others do nothing.
+// The one hook point of the ownership table (foundation/ownership.cpp): an
+// owned series tells its owner's on-deep-change*; notify_before answers
+// whether an owner was told.
 bool notify_before(const Cell* s, Event e, int32_t index, int32_t count);
 void notify_after(const Cell* s, Event e, int32_t index, int32_t count);
-// The owner record of a series (none when it has no owner), for reflect.
+// The owner object of a series (none when it has no owner), for reflect.
 Cell owner_of(const Cell* s);
 // modify's `owned` field: none releases the series, a block [owner field] owns it.
 void set_owner(const Cell* s, const Cell* spec);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
@@ -105,14 +106,11 @@ void change_case(Cell* value, const Cell* part, bool upper) {
     int64_t count = length;
     if (part && !part->is(TYPE_NONE)) {
         if (part->is(TYPE_INTEGER)) {
-            count = int32_t(part->data1);
+            count = int32_t(part->data2);
         } else if (part->type() == value->type() && part->data2 == value->data2) {
             count = int64_t(part->data1) - int64_t(head);
         } else {
-            // arg1 names the /part refinement; its symbol is left 0 until the
-            // symbol table can intern the word.
-            Cell refinement{uint32_t(TYPE_REFINEMENT), 0, 0, 0};
-            fire("script", "invalid-refine-arg", &refinement, part);
+            series::bad_refine("part", part);
         }
     }
     count = std::clamp<int64_t>(count, 0, length);

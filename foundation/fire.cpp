@@ -1,24 +1,99 @@
-// Until error! values and the catalog exist, a raised error is recorded here by
-// name and carried by the thrown code 0x7FFFFFFF.
+// Raising builds the error! value from the catalog and throws it. Running out
+// of memory raises an error made at start instead. Two cases cannot build one
+// and record the error by name only: a raise before the catalog exists (early
+// start-up), and a raise while an error is being built more than one level deep.
 #include "foundation/fire.hpp"
 
+#include <cstring>
+
+#include "datatypes/error.hpp"
+#include "datatypes/simple.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "foundation/frame.hpp"
+#include "foundation/gc.hpp"
+#include "foundation/support.hpp"
+#include "interpreter/stack.hpp"
 
 namespace kro {
 
 namespace {
+
 RaisedError last;
+int building = 0;  // errors being built right now (a raise inside a raise)
+constexpr int BUILD_DEPTH = 2;
+
+struct Building {
+    Building() { building++; }
+    ~Building() { building--; }
+};
+
+std::string spelling(const Cell* w) {
+    if (!word::any_word_type(w->type())) return "";
+    return std::string(symbol::name(int32_t(w->data2)));
 }
 
+void default_throw(Cell* err) {
+    Cell name = args::call_name();
+    if (word::any_word_type(name.type())) error::get_where(err, &name);
+    *error::field(err, error::STACK) = Cell{uint32_t(TYPE_INTEGER), 0, 0, 0};  // no call frames
+    frame::throw_code(code::ERROR);
+}
+
+}  // namespace
+
+namespace raise {
+void (*throw_error)(Cell* error) = &default_throw;
+void (*trace_error)(const Cell* error) = nullptr;
+}  // namespace raise
+
 void fire(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    last.category = category;
-    last.id = id;
-    last.nargs = 0;
+    int nargs = 0;
     for (const Cell* a : {arg1, arg2, arg3}) {
         if (!a) break;
-        copy_cell(a, &last.args[last.nargs++]);
+        nargs++;
     }
+    if (!error::catalog_ready() || building >= BUILD_DEPTH) {
+        last.category = category;
+        last.id = id;
+        last.nargs = nargs;
+        const Cell* given[3] = {arg1, arg2, arg3};
+        for (int i = 0; i < 3; i++) last.args[i] = i < nargs ? *given[i] : none::value;
+        if (Cell* slot = error::raised_slot()) *slot = none::value;
+        frame::throw_code(code::ERROR);
+    }
+    Cell* slot = error::raised_slot();
+    if (std::strcmp(category, "internal") == 0 && std::strcmp(id, "no-memory") == 0) {
+        // out of memory: the error made at start, since building one would allocate
+        *slot = *error::no_memory_error();
+    } else {
+        Building guard;
+        gc::Rooted a1(arg1 ? *arg1 : none::value), a2(arg2 ? *arg2 : none::value), a3(arg3 ? *arg3 : none::value);
+        Cell cw{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make(category)), uint32_t(-1)};
+        Cell iw{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make(id)), uint32_t(-1)};
+        Cell* top = stack::top_ptr;
+        Cell* err = error::create(&cw, &iw, arg1 ? a1.get() : nullptr, arg2 ? a2.get() : nullptr,
+                                  arg3 ? a3.get() : nullptr);
+        *slot = *err;
+        stack::top_ptr = top;
+    }
+    last.category = spelling(error::field(slot, error::TYPE));
+    last.id = spelling(error::field(slot, error::ID));
+    last.nargs = nargs;
+    for (int i = 0; i < 3; i++) last.args[i] = *error::field(slot, error::Field(error::ARG1 + i));
+    if (raise::trace_error) {
+        uint32_t pending = runtime_context.thrown_code;
+        runtime_context.thrown_code = 0;
+        raise::trace_error(slot);
+        runtime_context.thrown_code = pending;
+    }
+    raise::throw_error(slot);
     frame::throw_code(code::ERROR);
+}
+
+const Cell* raised_error() {
+    const Cell* slot = error::raised_slot();
+    return slot ? slot : &none::value;
 }
 
 const RaisedError& last_raised() { return last; }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/collector.hpp"
 #include "foundation/frame.hpp"
 
 namespace kro::gc {
@@ -27,6 +28,10 @@ void add_mark_callback(MarkCallback cb) {
 
 int mark_callback_count() { return callback_count; }
 MarkCallback mark_callback(int i) { return callbacks[i]; }
+
+void safe_point() {
+    if (active && !collecting && (wanted || stress)) collector::collect();
+}
 
 void init_from_environment() {
     const char* v = std::getenv("KRO_GC_STRESS");

@@ -21,6 +21,12 @@ void add_mark_callback(MarkCallback cb);  // more than the capacity is a fatal e
 int mark_callback_count();
 MarkCallback mark_callback(int i);
 
+// A safe point: runs a collection when one is wanted (in stress mode: always)
+// and collections are switched on. Only code that holds every series it still
+// needs in rooted places (data stack, Rooted, RootedNode, root block) may call
+// it: the evaluator between expressions, `recycle`, the console between lines.
+void safe_point();
+
 // Rooted locals form a shadow stack, walked by the collector, which marks what
 // they hold and rewrites their node references when it moves nodes.
 struct RootLink {
@@ -40,6 +46,7 @@ public:
     ~Rooted() { root_top = prev; }
     Cell* operator->() { return &cell; }
     Cell* get() { return &cell; }
+    friend Cell* rooted_cell(RootLink* link);
 };
 
 // A bare node reference kept alive and current.
@@ -50,7 +57,12 @@ public:
     RootedNode(const RootedNode&) = delete;
     RootedNode& operator=(const RootedNode&) = delete;
     ~RootedNode() { root_top = prev; }
+    friend uint32_t* rooted_node(RootLink* link);
 };
+
+// The collector's view of a link of the shadow stack (by its kind).
+inline Cell* rooted_cell(RootLink* link) { return &static_cast<Rooted*>(link)->cell; }
+inline uint32_t* rooted_node(RootLink* link) { return &static_cast<RootedNode*>(link)->node; }
 
 // Reads KRO_GC_STRESS once at start-up.
 void init_from_environment();

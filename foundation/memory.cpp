@@ -12,8 +12,26 @@ namespace kro::memory {
 
 Root root;
 uint32_t cycles = 0;
+bool quarantine = false;
 
 namespace {
+
+struct Quarantined {
+    uint32_t start, size, age;
+};
+
+std::vector<Quarantined>& quarantine_list() {
+    static auto* v = new std::vector<Quarantined>();
+    return *v;
+}
+
+void free_pages_or_fire(uint32_t start, uint32_t size) {
+    uint32_t caught = frame::catch_region(code::PAGE_LEVEL, [&] { platform::free_pages(start, size); });
+    if (caught) {
+        runtime_context.thrown_code = 0;
+        fire("internal", "wrong-mem");
+    }
+}
 
 std::vector<uint32_t>& fixed_list() {
     static auto* v = new std::vector<uint32_t>();
@@ -78,12 +96,25 @@ void os_free(uint32_t block) {
     uint32_t start = block - 4;
     uint32_t rounded = *arena::ptr<uint32_t>(start);
     root.total -= rounded;
-    uint32_t caught = frame::catch_region(code::PAGE_LEVEL, [&] { platform::free_pages(start, rounded); });
-    if (caught) {
-        runtime_context.thrown_code = 0;
-        fire("internal", "wrong-mem");
+    if (quarantine) {
+        arena::protect(start, rounded);
+        quarantine_list().push_back(Quarantined{start, rounded, 0});
+        return;
     }
+    free_pages_or_fire(start, rounded);
 }
+
+void age_quarantine() {
+    auto& q = quarantine_list();
+    size_t kept = 0;
+    for (size_t i = 0; i < q.size(); i++) {
+        if (++q[i].age > QUARANTINE_CYCLES) free_pages_or_fire(q[i].start, q[i].size);
+        else q[kept++] = q[i];
+    }
+    q.resize(kept);
+}
+
+uint32_t quarantined_blocks() { return uint32_t(quarantine_list().size()); }
 
 // ---- nodes -------------------------------------------------------------------
 

@@ -142,4 +142,14 @@ uint32_t fixed_buffer(uint32_t i);
 // The collector's cycle count, stamped on new node frames.
 extern uint32_t cycles;
 
+// While set (the collector's cycles in stress mode), released system blocks
+// keep their pages but lose all access, and go back to the system only after
+// QUARANTINE_CYCLES more collections: a stale reference into a freed frame
+// faults, and no new frame reuses the address meanwhile.
+extern bool quarantine;
+constexpr uint32_t QUARANTINE_CYCLES = 2;
+// Once per collection: returns the blocks whose quarantine is over.
+void age_quarantine();
+uint32_t quarantined_blocks();
+
 }  // namespace kro::memory

@@ -3,19 +3,29 @@
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/native.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/paren.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/url.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/word_variants.hpp"
+#include "foundation/collector.hpp"
+#include "foundation/ext_res.hpp"
 #include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/mold.hpp"
+#include "foundation/ownership.hpp"
 #include "foundation/platform/os.hpp"
 #include "foundation/print.hpp"
 #include "foundation/registry.hpp"
@@ -41,6 +51,7 @@ constexpr InitFn datatype_inits[] = {
     &logic::init,
     &series::init,
     &block::init,
+    &string::init,
     &integer::init,  // after string! and binary! once they register
     &symbol::init,
     &context::init,
@@ -50,14 +61,23 @@ constexpr InitFn datatype_inits[] = {
     &get_word::init,
     &refinement::init,
     &charx::init,
+    &native::init,
+    &native::init_action,
+    &native::init_op,
     &path::init,
     &lit_path::init,
     &set_path::init,
     &get_path::init,
+    &function::init,
+    &routine::init,
     &paren::init,  // after function! and routine! once they register
     &issue::init,
+    &url::init,  // before its child file!
+    &file::init,
+    &object::init,
     &floatx::init,  // after triple! once that registers
     &typeset::init,
+    &error::init,
 };
 
 // A block value inside the root block, made in a fixed buffer.
@@ -76,6 +96,7 @@ void init() {
     // string and byte hashes are stable within one run only
     hash::seed = uint32_t(reinterpret_cast<uintptr_t>(&hash::seed));
     memory::init();
+    ext_res::init();
     mold::init();
     datatype::init_tables();
     for (InitFn f : datatype_inits) f();
@@ -90,6 +111,11 @@ void init() {
     datatype::make_word = &word::make_datatype_word;
     datatype::make_words();
     stack::init(data_stack_block.data2);
+    ownership::init();
+    native::init_tables();
+    error::init_catalog();
+    value_slots::init();
+    collector::init();
     done = true;
 }
 

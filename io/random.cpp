@@ -50,8 +50,9 @@ void regenerate() {
 void init() {
     seed(START_SEED);
     // Hashes of text stay stable within one run only: the seed changes with the
-    // address the module is loaded at.
-    hash::seed = uint32_t(reinterpret_cast<uintptr_t>(&last_seed));
+    // address the module is loaded at. It is set once: a later change would
+    // leave every table hashed with the old seed unable to find its keys.
+    if (!hash::seed) hash::seed = uint32_t(reinterpret_cast<uintptr_t>(&last_seed));
 }
 
 void seed(uint32_t s) {

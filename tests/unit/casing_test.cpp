@@ -38,7 +38,7 @@ Cps chars_of(const Cell& c) {
 
 Cps ascii(const std::string& s) { return Cps(s.begin(), s.end()); }
 
-Cell integer(int32_t n) { return Cell{uint32_t(TYPE_INTEGER), uint32_t(n), 0, 0}; }
+Cell integer(int32_t n) { return Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(n), 0}; }
 
 }  // namespace
 
@@ -169,7 +169,7 @@ TEST(ChangeCase, PartOnAnotherSeriesIsRefused) {
         EXPECT_THROW(casing::change_case(&s, part, true), Thrown);
         EXPECT_EQ(last_raised().category + "/" + last_raised().id, "script/invalid-refine-arg");
         ASSERT_EQ(last_raised().nargs, 2);
-        EXPECT_EQ(last_raised().args[0].type(), TYPE_REFINEMENT);
+        EXPECT_EQ(last_raised().args[0].type(), TYPE_WORD);  // the word `part`
         EXPECT_EQ(last_raised().args[1].data2, part->data2);
     }
     EXPECT_EQ(chars_of(s), ascii("abc"));

@@ -1,0 +1,224 @@
+#include "foundation/ownership.hpp"
+
+#include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/simple.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
+#include "foundation/fire.hpp"
+#include "foundation/frame.hpp"
+#include "foundation/gc.hpp"
+#include "foundation/hashtable.hpp"
+#include "foundation/memory.hpp"
+#include "foundation/mold.hpp"
+#include "foundation/stack_guard.hpp"
+
+namespace kro::ownership {
+
+uint32_t table = 0;
+
+namespace {
+
+constexpr int32_t VALUE_CELLS = 3;
+
+bool is_object_type(uint32_t t) { return t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT; }
+
+// Series kinds that keep their owned flag in the buffer (an image! keeps it in its cell).
+bool buffer_flagged(uint32_t t) { return (series::is_series_value(t) && t != TYPE_IMAGE) || t == TYPE_BITSET; }
+
+bool owned(const Cell* v) {
+    if (v->is(TYPE_IMAGE)) return v->header & FLAG_IMAGE_OWNED;
+    return memory::buffer_of(v->data2)->flags & FLAG_OWNED;
+}
+
+void set_owned(Cell* v, bool on) {
+    if (v->is(TYPE_IMAGE)) {
+        v->header = on ? v->header | FLAG_IMAGE_OWNED : v->header & ~FLAG_IMAGE_OWNED;
+        return;
+    }
+    memory::Buffer* b = memory::buffer_of(v->data2);
+    b->flags = on ? b->flags | FLAG_OWNED : b->flags & ~FLAG_OWNED;
+}
+
+// Enters one series under the owner unless it is owned already.
+void enter(Cell* value, const Cell* owner, const Cell* word) {
+    if (owned(value)) return;
+    set_owned(value, true);
+    Cell v = *value, o = *owner, w = *word;
+    Cell* rec = hashtable::put_key(table, v.data2);
+    rec[0] = v;
+    rec[1] = o;
+    rec[2] = w;
+}
+
+bool remove(Cell* value) {
+    set_owned(value, false);
+    Cell* rec = hashtable::get_key(table, value->data2);
+    if (!rec) return false;
+    for (int32_t i = 0; i < VALUE_CELLS; i++) rec[i] = unset::value;
+    hashtable::remove_key(table, value->data2);
+    return true;
+}
+
+bool context_is_owner(uint32_t ctx) { return context::cell_of(ctx)->header & FLAG_OWNER; }
+
+uint32_t values_node(uint32_t ctx) { return context::cell_of(ctx)->data2; }
+int32_t value_count(uint32_t ctx) { return int32_t(memory::buffer_of(values_node(ctx))->used_bytes() / sizeof(Cell)); }
+
+// The words of the series events, in the order of series::Event.
+const char* const EVENT_WORDS[][2] = {
+    {"clear", "cleared"},     {"remove", "removed"}, {"poke", "poked"},     {"random", "randomized"},
+    {"reverse", "reversed"},  {"take", "taken"},     {"move", "moved"},     {"sort", "sorted"},
+    {"swap", "swaped"},       {"trim", "trimmed"},   {"append", "appended"}, {"insert", "inserted"},
+    {"change", "changed"},    {"put", "put-ed"},
+};
+constexpr int32_t EVENT_COUNT = int32_t(sizeof EVENT_WORDS / sizeof EVENT_WORDS[0]);
+
+}  // namespace
+
+void init() {
+    if (table) return;
+    table = hashtable::make(TABLE_SIZE, nullptr, hashtable::OWNERSHIP, VALUE_CELLS);
+}
+
+void bind(Cell* value, const Cell* owner, const Cell* word) {
+    machine_stack::check();
+    uint32_t t = value->type();
+    if (series::is_series_value(t) || t == TYPE_BITSET) {
+        enter(value, owner, word);
+        if (!series::is_block_kind(t) || mold::cycle_find(value->data2)) return;
+        Cell blk = *value;
+        gc::Rooted o(*owner), w(*word);
+        mold::CycleEntry walking(blk.data2);
+        for (int32_t i = series::head_of(&blk); i < series::ks_full_length(&blk); i++)
+            bind(block::ks_abs_at(&blk, i), o.get(), w.get());
+        return;
+    }
+    if (!is_object_type(t)) return;
+    uint32_t ctx = value->data1;
+    if (context_is_owner(ctx) || mold::cycle_find(ctx)) return;
+    gc::Rooted o(*owner);
+    mold::CycleEntry walking(ctx);
+    for (int32_t i = 0; i < value_count(ctx) && i < context::word_count(ctx); i++) {
+        Cell* field = memory::buffer_of(values_node(ctx))->cells() + i;
+        if (is_object_type(field->type()) && field->data1 == o->data1) continue;  // the owner itself
+        Cell w = *context::word_at(ctx, i);
+        bind(field, o.get(), &w);
+    }
+}
+
+void set_owner(Cell* value, const Cell* owner, const Cell* word) {
+    Cell o = *owner;
+    bind(value, &o, word);
+    context::cell_of(o.data1)->header |= FLAG_OWNER;
+}
+
+bool unbind(Cell* value) {
+    machine_stack::check();
+    uint32_t t = value->type();
+    if (is_object_type(t)) {
+        uint32_t ctx = value->data1;
+        if (context_is_owner(ctx) || mold::cycle_find(ctx)) return false;
+        mold::CycleEntry walking(ctx);
+        for (int32_t i = 0; i < value_count(ctx); i++) unbind(memory::buffer_of(values_node(ctx))->cells() + i);
+        return false;
+    }
+    if (!series::is_series_value(t) && t != TYPE_BITSET) return false;
+    bool found = remove(value);
+    if (series::is_block_kind(t) && !mold::cycle_find(value->data2)) {
+        Cell blk = *value;
+        mold::CycleEntry walking(blk.data2);
+        for (int32_t i = series::head_of(&blk); i < series::ks_full_length(&blk); i++)
+            unbind(block::ks_abs_at(&blk, i));
+    }
+    return found;
+}
+
+void unbind_range(const Cell* blk, int32_t position, int32_t count) {
+    Cell b = *blk;
+    for (int32_t i = position; i < position + count && i < series::ks_full_length(&b); i++)
+        unbind(block::ks_abs_at(&b, i));
+}
+
+const Cell* get_owner(uint32_t node) {
+    Cell* rec = hashtable::get_key(table, node);
+    return rec ? rec + 1 : nullptr;
+}
+
+bool check(const Cell* value, const Cell* action, const Cell* new_value, int32_t index, int32_t part) {
+    if (!table) return false;
+    uint32_t t = value->type();
+    uint32_t key;
+    if (is_object_type(t)) {
+        key = value->data1;
+    } else if (buffer_flagged(t) || t == TYPE_IMAGE) {
+        if (!owned(value)) return false;
+        key = value->data2;
+    } else {
+        return false;
+    }
+    Cell* rec = hashtable::get_key(table, key);
+    if (!rec) return false;
+    // the owner as it stands now: it may have gained or lost its handlers since
+    Cell owner = *context::owner(rec[1].data1), word = rec[2];
+    if (!is_object_type(owner.type()) || !owner.data3) return false;
+    object::call_on_deep_change(&owner, &word, value, action, new_value, index, part);
+    return true;
+}
+
+Cell event_word(int32_t event, bool after) {
+    if (event < 0 || event >= EVENT_COUNT) rt_error::no_switch_match();
+    return Cell{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make(EVENT_WORDS[event][after ? 1 : 0])), uint32_t(-1)};
+}
+
+}  // namespace kro::ownership
+
+// The series events reach owners through the table.
+namespace kro::series {
+
+namespace {
+// Most series have no owner: their flag says so without a look at the table.
+bool unowned(const Cell* s) {
+    uint32_t t = s->type();
+    if (!ownership::table || !series::is_series_value(t)) return true;
+    if (t == TYPE_IMAGE) return !(s->header & ownership::FLAG_IMAGE_OWNED);
+    return !(memory::buffer_of(s->data2)->flags & ownership::FLAG_OWNED);
+}
+}  // namespace
+
+bool notify_before(const Cell* s, Event e, int32_t index, int32_t count) {
+    if (unowned(s)) return false;
+    Cell word = ownership::event_word(int32_t(e), false);
+    return ownership::check(s, &word, nullptr, index, count);
+}
+
+void notify_after(const Cell* s, Event e, int32_t index, int32_t count) {
+    if (unowned(s)) return;
+    Cell word = ownership::event_word(int32_t(e), true);
+    ownership::check(s, &word, nullptr, index, count);
+}
+
+Cell owner_of(const Cell* s) {
+    if (!ownership::table || !series::is_series_value(s->type())) return none::value;
+    const Cell* owner = ownership::get_owner(s->data2);
+    return owner ? *owner : none::value;
+}
+
+void set_owner(const Cell* s, const Cell* spec) {
+    Cell v = *s;
+    if (spec->is(TYPE_NONE)) {
+        ownership::unbind(&v);
+        return;
+    }
+    if (!spec->is(TYPE_BLOCK)) return;
+    if (block::length(spec) < 2 || !block::at(spec, 0)->is(TYPE_OBJECT) ||
+        !word::any_word_type(block::at(spec, 1)->type()))
+        fire("script", "invalid-arg", spec);
+    Cell owner = *block::at(spec, 0);
+    Cell word = *block::at(spec, 1);
+    ownership::set_owner(&v, &owner, &word);
+}
+
+}  // namespace kro::series

@@ -1,0 +1,55 @@
+// The ownership table: an object with an on-deep-change* handler is told when
+// a series held (directly or nested) in one of its fields changes in place.
+// One identity hash table (kind 4) maps the node of each owned series to a
+// record of three cells: a copy of the owned value, a copy of the owner object
+// and the word of the owner's field that holds it (for a series reached
+// through a nested object, that object's field word).
+//
+// Membership flags keep unowned values off the table: bit 0x20000 of an owned
+// series' buffer flags (0x10000 of the cell header for an image!), and bit
+// 0x10000 of the context cell header of an owner object.
+//
+// The table holds its keys weakly: the collector drops a record whose key or
+// owner died (hashtable::sweep_keys), so `table` is a root it sweeps, not one
+// it marks through.
+#pragma once
+#include <cstdint>
+
+#include "foundation/cell.hpp"
+
+namespace kro::ownership {
+
+constexpr uint32_t FLAG_OWNED = 0x00020000;        // series buffer flags
+constexpr uint32_t FLAG_IMAGE_OWNED = 0x00010000;  // image! cell header
+constexpr uint32_t FLAG_OWNER = 0x00010000;        // header of an owner object's context cell
+constexpr int32_t TABLE_SIZE = 1000;
+
+extern uint32_t table;
+
+// Makes the table (runtime initialisation).
+void init();
+
+// Enters the value under that owner and word: a series or image! when not
+// owned yet (a value already owned keeps its first owner), then, for the block
+// kinds, every value they hold; an object that is not an owner itself hands
+// each field value on under that field's word. A structure that contains
+// itself is walked once.
+void bind(Cell* value, const Cell* owner, const Cell* word);
+// bind, then marks the owner's context as an owner.
+void set_owner(Cell* value, const Cell* owner, const Cell* word);
+// Takes the value (and what blocks and non-owner objects hold) off the table;
+// answers whether the value itself had an entry.
+bool unbind(Cell* value);
+void unbind_range(const Cell* block, int32_t position, int32_t count);
+// The entry's owner cell, or null (valid until the next allocation).
+const Cell* get_owner(uint32_t node);
+// After (or before) a change of the value in place: when it has an owner with
+// change handlers, calls the owner's on-deep-change* with the field word, the
+// value, the action word, the new value (null: none), the index and the part
+// count, and answers true.
+bool check(const Cell* value, const Cell* action, const Cell* new_value, int32_t index, int32_t part);
+
+// The word of a series event, before or after the change (append/appended...).
+Cell event_word(int32_t event, bool after);
+
+}  // namespace kro::ownership
