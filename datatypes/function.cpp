@@ -172,7 +172,9 @@ uint32_t make_value(const Cell* spec, const Cell* body, uint32_t ctx, int32_t co
         record_cells(fn)[BODY] = none::value;
     }
     if (code) record_cells(fn)[CODE] = integer(code);
-    if (method_of) record_cells(fn)[METHOD_OF] = integer(int32_t(method_of));
+    // An object! cell rather than the integer the layout suggests: the collector
+    // follows it, so the method's context stays alive and current when nodes move.
+    if (method_of) record_cells(fn)[METHOD_OF] = Cell{uint32_t(TYPE_OBJECT), method_of, 0, 0};
     return ctx;
 }
 

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "datatypes/function.hpp"
+#include "foundation/collector.hpp"
+#include "foundation/gc.hpp"
 #include "object_fixtures.hpp"
 
 using namespace kro;
@@ -136,13 +138,12 @@ TEST(Function, MakeValueCopiesTheSpecFromItsHeadAndTheBodyDeep) {
 
     // without body; with a code entry and an owning object; with a context given
     Cell empty = block_of({w("x")});
-    function::make_value(&empty, nullptr, 0, 5, 77, 0);
+    function::make_value(&empty, nullptr, 0, 5, 0, 0);
     Cell bare = *stack::top();
     stack::pop(1);
     EXPECT_EQ(mold_text(bare), "func [x] none");
     EXPECT_TRUE(record(bare)[function::BODY].is(TYPE_NONE));
     EXPECT_EQ(record(bare)[function::CODE].data2, 5u);
-    EXPECT_EQ(record(bare)[function::METHOD_OF].data2, 77u);
     Cell unbound_body = block_of({w("x")});
     uint32_t given = context::make_from_spec(&empty, true, false, context::FUNCTION);
     EXPECT_EQ(function::make_value(&empty, &unbound_body, given, 0, 0, 0), given);
@@ -150,6 +151,24 @@ TEST(Function, MakeValueCopiesTheSpecFromItsHeadAndTheBodyDeep) {
     stack::pop(1);
     Cell given_body = record(with_given)[function::BODY];
     EXPECT_EQ(block::at(&given_body, 0)->data1, 0u) << "a given context is taken as bound";
+}
+
+TEST(Function, TheRecordKeepsTheMethodsObjectContextAliveAndCurrent) {
+    gc::Rooted spec(block_of({w("x")}));
+    Cell owner_spec = block_of({w("m")});
+    gc::RootedNode owner(context::make_from_spec(&owner_spec, false, false, context::OBJECT));
+    function::make_value(spec.get(), nullptr, 0, 0, owner.node, 0);
+    gc::Rooted fn(*stack::top());
+    stack::pop(1);
+    uint32_t method_ctx = owner.node;
+    owner.node = 0;  // from here only the record holds the context
+    collector::collect();
+    Cell method_of = record(fn.cell)[function::METHOD_OF];
+    ASSERT_TRUE(method_of.is(TYPE_OBJECT));
+    if (!gc::stress) {
+        EXPECT_EQ(method_of.data1, method_ctx);
+    }
+    EXPECT_EQ(context::word_count(method_of.data1), 1);
 }
 
 TEST(Function, ReflectCompareAndCodeTable) {
