@@ -100,7 +100,26 @@ void fatal(int32_t number, uint32_t address) {
     end_process(number);
 }
 
+namespace {
+constexpr int MAX_EXIT_HOOKS = 8;
+ExitHook exit_hooks[MAX_EXIT_HOOKS];
+volatile int exit_hook_count = 0;
+}  // namespace
+
+void add_exit_hook(ExitHook hook) {
+    for (int i = 0; i < exit_hook_count; i++)
+        if (exit_hooks[i] == hook) return;
+    if (exit_hook_count >= MAX_EXIT_HOOKS) fatal(98, KRO_CAPTURE_SITE());
+    exit_hooks[exit_hook_count] = hook;
+    exit_hook_count = exit_hook_count + 1;
+}
+
+void run_exit_hooks() {
+    for (int i = exit_hook_count; i > 0; i--) exit_hooks[i - 1]();
+}
+
 void end_process(int32_t status) {
+    run_exit_hooks();
     console::flush();
     std::fflush(nullptr);  // anything written through stdio by other code
     heap::free_all();

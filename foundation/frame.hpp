@@ -79,6 +79,13 @@ namespace rt_error {
 // fatal): flushes stdio, releases the tracked heap. Statuses are 8-bit.
 [[noreturn]] void end_process(int32_t status);
 
+// Actions that must run however the process ends (putting the terminal's modes
+// back): end_process and the fault handler call them, latest first, before
+// anything is written. They must be async-signal-safe. At most 8 (checked).
+using ExitHook = void (*)();
+void add_exit_hook(ExitHook hook);
+void run_exit_hooks();
+
 // The message of a runtime error number; "unknown error code!" outside the table.
 const char* message(int32_t number);
 

@@ -53,6 +53,7 @@ size_t put(char* buf, size_t n, const char* s) {
 }
 
 void handler(int sig, siginfo_t* info, void* uctx) {
+    run_exit_hooks();
     int32_t number = number_for(sig, info);
     uintptr_t pc = 0;
     if (uctx) {

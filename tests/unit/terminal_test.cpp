@@ -1,0 +1,484 @@
+// The terminal layer: key bytes to key codes, raw mode and its restoration on
+// every way out of the process, key timing, the cursor query, the window size,
+// and redirected input read as UTF-8 lines.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <thread>
+
+#include "console/terminal.hpp"
+#include "foundation/frame.hpp"
+#include "pty_terminal.hpp"
+
+using namespace kro;
+using namespace kro::terminal;
+
+namespace {
+
+// ---- decoding ---------------------------------------------------------------------------
+
+struct KeyCase {
+    const char* what;
+    std::string bytes;
+    bool more;  // more bytes may still come
+    int32_t key;
+    size_t used;
+};
+
+TEST(KeyDecoding, BytesBecomeTheEditorsKeyCodes) {
+    const KeyCase cases[] = {
+        {"letter", "a", true, 'a', 1},
+        {"only the first key is taken", "ab", true, 'a', 1},
+        {"Enter", "\r", true, 13, 1},
+        {"line feed is Enter", "\n", true, 13, 1},
+        {"Backspace", "\x7f", true, 127, 1},
+        {"Ctrl-H", "\x08", true, 8, 1},
+        {"Ctrl-C", "\x03", true, 3, 1},
+        {"Tab", "\t", true, 9, 1},
+        {"two-byte character", "\xC3\xA9", true, 0xE9, 2},
+        {"three-byte character", "\xE4\xB8\xAD!", true, 0x4E2D, 3},
+        {"four-byte character", "\xF0\x9F\x98\x80", true, 0x1F600, 4},
+        {"character cut, more to come", "\xE4\xB8", true, KEY_INCOMPLETE, 0},
+        {"character cut for good", "\xE4\xB8", false, 0xFFFD, 2},
+        {"continuation byte alone", "\x80" "a", true, 0xFFFD, 1},
+        {"byte that never leads", "\xFF", true, 0xFFFD, 1},
+        {"overlong form", "\xC0\xAF", true, 0xFFFD, 1},
+        {"overlong three-byte form", "\xE0\x80\xAF", true, 0xFFFD, 1},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", true, 0xFFFD, 1},
+        {"lead byte before ASCII", "\xC3" "a", true, 0xFFFD, 1},
+        {"surrogate half passes for joining", "\xED\xA0\xBD", true, 0xD83D, 3},
+        {"Up", "\x1b[A", true, KEY_UP, 3},
+        {"Down", "\x1b[B", true, KEY_DOWN, 3},
+        {"Right", "\x1b[C", true, KEY_RIGHT, 3},
+        {"Left", "\x1b[D", true, KEY_LEFT, 3},
+        {"application-mode Up", "\x1bOA", true, KEY_UP, 3},
+        {"application-mode Left", "\x1bOD", true, KEY_LEFT, 3},
+        {"Home", "\x1b[H", true, KEY_HOME, 3},
+        {"End", "\x1b[F", true, KEY_END, 3},
+        {"Home, SS3", "\x1bOH", true, KEY_HOME, 3},
+        {"End, SS3", "\x1bOF", true, KEY_END, 3},
+        {"Home, 1~", "\x1b[1~", true, KEY_HOME, 4},
+        {"Home, 7~", "\x1b[7~", true, KEY_HOME, 4},
+        {"End, 4~", "\x1b[4~", true, KEY_END, 4},
+        {"End, 8~", "\x1b[8~", true, KEY_END, 4},
+        {"Insert", "\x1b[2~", true, KEY_INSERT, 4},
+        {"Delete", "\x1b[3~", true, KEY_DELETE, 4},
+        {"Page Up", "\x1b[5~", true, KEY_PAGE_UP, 4},
+        {"Page Down", "\x1b[6~", true, KEY_PAGE_DOWN, 4},
+        {"Ctrl-Right: modifier ignored", "\x1b[1;5C", true, KEY_RIGHT, 6},
+        {"Shift-Delete: modifier ignored", "\x1b[3;2~", true, KEY_DELETE, 6},
+        {"Shift-Tab is Tab", "\x1b[Z", true, 9, 3},
+        {"keypad Enter", "\x1bOM", true, 13, 3},
+        {"function key", "\x1b[15~", true, KEY_NONE, 5},
+        {"F1, SS3", "\x1bOP", true, KEY_NONE, 3},
+        {"Linux console F1", "\x1b[[A", true, KEY_NONE, 4},
+        {"paste bracket", "\x1b[200~x", true, KEY_NONE, 6},
+        {"mouse report", "\x1b[<0;12;3M", true, KEY_NONE, 10},
+        {"cursor report arriving late", "\x1b[5;10R", true, KEY_NONE, 7},
+        {"sequence cut, more to come", "\x1b[1;5", true, KEY_INCOMPLETE, 0},
+        {"sequence cut for good", "\x1b[1;5", false, KEY_NONE, 5},
+        {"malformed sequence leaves the stray byte", "\x1b[1\x03", true, KEY_NONE, 3},
+        {"Esc alone, more to come", "\x1b", true, KEY_INCOMPLETE, 0},
+        {"Esc alone for good", "\x1b", false, 27, 1},
+        {"Alt-b", "\x1b" "b", true, 'b', 2},
+        {"Alt with a character", "\x1b\xC3\xA9", true, 0xE9, 3},
+        {"Alt-[ for good", "\x1b[", false, '[', 2},
+        {"Alt-O for good", "\x1bO", false, 'O', 2},
+        {"Alt with an arrow", "\x1b\x1b[A", true, KEY_UP, 4},
+        {"Esc Esc for good", "\x1b\x1b", false, 27, 2},
+    };
+    for (const KeyCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        size_t used = 99;
+        int32_t k = decode_key(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), used, c.more);
+        EXPECT_EQ(k, c.key);
+        if (k != KEY_INCOMPLETE) {
+            EXPECT_EQ(used, c.used);
+        }
+    }
+}
+
+// ---- raw mode ---------------------------------------------------------------------------
+
+struct PtyPair {
+    int master = -1, slave = -1;
+    termios cooked{};
+    PtyPair() {
+        winsize ws{};
+        ws.ws_col = 80;
+        ws.ws_row = 24;
+        if (::openpty(&master, &slave, nullptr, nullptr, &ws) == 0) ::tcgetattr(slave, &cooked);
+    }
+    ~PtyPair() {
+        ::close(master);
+        ::close(slave);
+    }
+    termios modes() const {
+        termios t{};
+        ::tcgetattr(slave, &t);
+        return t;
+    }
+    bool raw() const { return (modes().c_lflag & ICANON) == 0; }
+};
+
+TEST(RawMode, EntersAndLeavesOnATerminalOnly) {
+    PtyPair p;
+    ASSERT_GE(p.slave, 0);
+    set_input_fd(p.slave);
+    console::set_output_fd(p.slave);
+    EXPECT_TRUE(interactive());
+    ASSERT_TRUE(enter_raw_mode());
+    EXPECT_TRUE(raw_mode_active());
+    termios t = p.modes();
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | IXON | INLCR), 0u);
+    EXPECT_NE(t.c_oflag & OPOST, 0u);  // LF still written as CR LF
+    EXPECT_NE(t.c_oflag & ONLCR, 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_TRUE(enter_raw_mode());  // again: the first saved modes stay
+    leave_raw_mode();
+    EXPECT_FALSE(raw_mode_active());
+    EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
+    leave_raw_mode();  // twice is harmless
+    EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
+
+    // Output to a pipe: not interactive; input from a pipe: no raw mode.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    console::set_output_fd(fds[1]);
+    EXPECT_FALSE(interactive());
+    set_input_fd(fds[0]);
+    EXPECT_FALSE(enter_raw_mode());
+    EXPECT_FALSE(raw_mode_active());
+    int null_fd = ::open("/dev/null", O_RDONLY);
+    EXPECT_FALSE(is_terminal(null_fd));  // a character device, but not a terminal
+    ::close(null_fd);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    set_input_fd(0);
+    console::set_output_fd(1);
+}
+
+// A child process takes raw mode on the pty and leaves by one way or another;
+// the parent sees the modes before and after.
+struct ExitCase {
+    const char* what;
+    void (*leave)();
+    bool signalled;
+    int code;  // exit status or signal
+};
+
+void by_end_process() { rt_error::end_process(3); }
+void by_fatal_error() { rt_error::fatal(94, 0); }
+void by_fault() {
+    rt_error::install_signal_handlers();
+    ::raise(SIGSEGV);
+}
+void by_exit() { std::exit(5); }
+void by_sigterm() { ::raise(SIGTERM); }
+void by_sighup() { ::raise(SIGHUP); }
+void by_sigint() { ::raise(SIGINT); }
+
+TEST(RawMode, IsRestoredOnEveryWayOut) {
+    const ExitCase cases[] = {
+        {"end of the process (quit)", &by_end_process, false, 3},
+        {"fatal runtime error", &by_fatal_error, false, 94},
+        {"hardware fault", &by_fault, false, 1},
+        {"exit from other code", &by_exit, false, 5},
+        {"SIGTERM", &by_sigterm, true, SIGTERM},
+        {"SIGHUP", &by_sighup, true, SIGHUP},
+        {"SIGINT", &by_sigint, true, SIGINT},
+    };
+    for (const ExitCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        PtyPair p;
+        ASSERT_GE(p.slave, 0);
+        int ready[2], go[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        ASSERT_EQ(::pipe(go), 0);
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int null_fd = ::open("/dev/null", O_WRONLY);
+            console::set_output_fd(null_fd);
+            ::dup2(null_fd, 1);
+            set_input_fd(p.slave);
+            char b = enter_raw_mode() ? 'y' : 'n';
+            if (::write(ready[1], &b, 1) != 1) ::_exit(90);
+            if (::read(go[0], &b, 1) != 1) ::_exit(91);
+            c.leave();
+            ::_exit(92);
+        }
+        char b = 0;
+        ASSERT_EQ(::read(ready[0], &b, 1), 1);
+        EXPECT_EQ(b, 'y');
+        EXPECT_TRUE(p.raw());
+        ASSERT_EQ(::write(go[1], "g", 1), 1);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        if (c.signalled) {
+            ASSERT_TRUE(WIFSIGNALED(status)) << status;
+            EXPECT_EQ(WTERMSIG(status), c.code);
+        } else {
+            ASSERT_TRUE(WIFEXITED(status)) << status;
+            EXPECT_EQ(WEXITSTATUS(status), c.code);
+        }
+        EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
+        for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+    }
+}
+
+bool wait_until(const std::function<bool()>& pred) {
+    for (int i = 0; i < 300; i++) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(RawMode, IsLeftWhileStoppedAndTakenAgainOnContinuing) {
+    PtyPair p;
+    ASSERT_GE(p.slave, 0);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setpgid(0, 0);  // a process group of its own, which job control may stop
+        set_input_fd(p.slave);
+        char b = enter_raw_mode() ? 'y' : 'n';
+        if (::write(ready[1], &b, 1) != 1) ::_exit(90);
+        for (;;) ::pause();
+    }
+    char b = 0;
+    ASSERT_EQ(::read(ready[0], &b, 1), 1);
+    EXPECT_EQ(b, 'y');
+    EXPECT_TRUE(p.raw());
+    ::kill(pid, SIGTSTP);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, WUNTRACED), pid);
+    EXPECT_TRUE(WIFSTOPPED(status));
+    EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
+    ::kill(pid, SIGCONT);
+    EXPECT_TRUE(wait_until([&] { return p.raw(); }));
+    ::kill(pid, SIGTERM);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+// ---- keys, the cursor query and the window size on a live pty -------------------------------
+
+class TerminalOnPty : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pty = std::make_unique<test::PtySession>(80, 24);
+        ASSERT_TRUE(pty->ok());
+        pty->attach();
+        ASSERT_TRUE(enter_raw_mode());
+    }
+    void TearDown() override {
+        leave_raw_mode();
+        pty.reset();
+    }
+    // read_key on another thread while keys are typed here. A read that does
+    // not end within seconds is ended by a Ctrl-G typed here (and fails).
+    int32_t key_after(const std::function<void()>& typing) {
+        std::atomic<int32_t> k{KEY_INCOMPLETE};
+        std::thread t([&] { k = read_key(); });
+        typing();
+        for (int i = 0; i < 300 && k == KEY_INCOMPLETE; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (k == KEY_INCOMPLETE) {
+            ADD_FAILURE() << "no key came";
+            pty->type_now("\x07");
+        }
+        t.join();
+        return k;
+    }
+    int32_t next_key() {
+        return key_after([] {});
+    }
+    std::unique_ptr<test::PtySession> pty;
+};
+
+TEST_F(TerminalOnPty, EscAloneIsEscButASequenceSplitInTimeIsOneKey) {
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(key_after([&] { pty->type_now("\x1b"); }), 27);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    // A sequence arriving in pieces a few milliseconds apart is one key.
+    EXPECT_EQ(key_after([&] {
+                  pty->type_now("\x1b");
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                  pty->type_now("[1;");
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                  pty->type_now("5D");
+              }),
+              KEY_LEFT);
+    // A character whose bytes arrive apart is one character.
+    EXPECT_EQ(key_after([&] {
+                  pty->type_now("\xF0\x9F");
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                  pty->type_now("\x98\x80");
+              }),
+              0x1F600);
+    // Keys typed ahead are read one by one.
+    pty->type_now("x\x1b[Ay");
+    EXPECT_EQ(next_key(), 'x');
+    EXPECT_EQ(next_key(), KEY_UP);
+    EXPECT_EQ(next_key(), 'y');
+}
+
+TEST_F(TerminalOnPty, CursorQueryKeepsKeysTypedMeanwhile) {
+    pty->program_writes("\r\n\r\nabcd");
+    pty->type_now("k\x1b[D");  // typed before the answer comes
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int col = -1, row = -1;
+    ASSERT_TRUE(query_cursor(col, row, 1000));
+    EXPECT_EQ(col, 4);
+    EXPECT_EQ(row, 2);
+    EXPECT_EQ(next_key(), 'k');
+    EXPECT_EQ(next_key(), KEY_LEFT);
+
+    // No answer: false after the wait, and nothing typed is lost.
+    pty->answer_cursor_queries(false);
+    pty->type_now("z");
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(query_cursor(col, row, 100));
+    auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(waited, std::chrono::milliseconds(90));
+    EXPECT_LT(waited, std::chrono::milliseconds(900));
+    EXPECT_EQ(next_key(), 'z');
+}
+
+TEST_F(TerminalOnPty, WindowSizeAndItsChangesWhileWaitingForAKey) {
+    static int seen_cols = 0, seen_rows = 0;
+    ASSERT_TRUE(refresh_size());
+    EXPECT_EQ(columns(), 80);
+    EXPECT_EQ(rows(), 24);
+    set_resize_hook([](int c, int r) {
+        seen_cols = c;
+        seen_rows = r;
+    });
+    int32_t k = key_after([&] {
+        pty->settle();
+        pty->resize(100, 30);  // while read_key waits
+        EXPECT_EQ(seen_cols, 100);
+        EXPECT_EQ(seen_rows, 30);
+        pty->type_now("a");
+    });
+    EXPECT_EQ(k, 'a');  // the change itself is no key
+    EXPECT_EQ(columns(), 100);
+    EXPECT_EQ(rows(), 30);
+    set_resize_hook(nullptr);
+
+    // Output to a pipe: no size, the values stay.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    console::set_output_fd(fds[1]);
+    set_input_fd(fds[0]);
+    int c = -7, r = -7;
+    EXPECT_FALSE(read_window_size(c, r));
+    EXPECT_EQ(c, -7);
+    EXPECT_FALSE(refresh_size());
+    EXPECT_EQ(columns(), 100);
+    pty->attach();
+    ::close(fds[0]);
+    ::close(fds[1]);
+    ASSERT_TRUE(refresh_size());
+}
+
+TEST_F(TerminalOnPty, EndedInputFailsTheRead) {
+    pty->type_now("q");
+    EXPECT_EQ(next_key(), 'q');
+    pty->hang_up();
+    EXPECT_EQ(next_key(), KEY_FAILED);
+    EXPECT_EQ(next_key(), KEY_FAILED);
+}
+
+// ---- redirected input ----------------------------------------------------------------------
+
+// Standard input from a pipe holding the given bytes (written whole, then closed).
+class PipedInput {
+public:
+    explicit PipedInput(const std::string& bytes) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        writer_ = std::thread([fd = fds[1], bytes] {
+            size_t off = 0;
+            while (off < bytes.size()) {
+                ssize_t w = ::write(fd, bytes.data() + off, bytes.size() - off);
+                if (w <= 0) break;
+                off += size_t(w);
+            }
+            ::close(fd);
+        });
+        read_fd_ = fds[0];
+        set_input_fd(read_fd_);
+        reset_stdin_reader();
+    }
+    ~PipedInput() {
+        writer_.join();
+        set_input_fd(0);
+        reset_stdin_reader();
+        ::close(read_fd_);
+    }
+
+private:
+    int read_fd_ = -1;
+    std::thread writer_;
+};
+
+TEST(RedirectedInput, CharactersAreDecodedFromUtf8) {
+    using namespace std::string_literals;
+    PipedInput in("a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80"
+                  "\xFF"          // never valid
+                  "\xC3" "b"      // lead byte without its continuation
+                  "\xED\xA0\x80"  // an encoded surrogate
+                  "\xE0\x80\x80"  // overlong: three bad bytes
+                  "\x00"
+                  "\xE4\xB8"s);   // cut by the end of input
+    const int32_t expect[] = {'a',    0xE9,   0x4E2D, 0x1F600, 0xFFFD, 0xFFFD, 'b', 0xFFFD,
+                              0xFFFD, 0xFFFD, 0xFFFD, 0,       0xFFFD, -1,     -1};
+    for (int32_t e : expect) EXPECT_EQ(stdin_read_char(), e);
+}
+
+TEST(RedirectedInput, LinesKeepTheirCarriageReturnAndEndTellsPartialFromNothing) {
+    std::string big(10000, 'x');  // longer than the reader's buffer
+    PipedInput in("one\r\ntwo\n\n" + big + "\nthr\xE2\x82\xAC" "e");
+    const std::pair<std::u32string, ReadLine> expect[] = {
+        {U"one\r", ReadLine::line},
+        {U"two", ReadLine::line},
+        {U"", ReadLine::line},
+        {std::u32string(10000, U'x'), ReadLine::line},
+        {U"thr\u20ACe", ReadLine::partial},
+        {U"", ReadLine::end},
+        {U"", ReadLine::end},
+    };
+    for (const auto& e : expect) {
+        std::u32string line;
+        EXPECT_EQ(stdin_readline(line), e.second);
+        EXPECT_EQ(line, e.first);
+    }
+}
+
+TEST(RedirectedInput, RawBytesComeAfterWhatTheLineReaderHolds) {
+    PipedInput in("line\nrest of the bytes");
+    std::u32string line;
+    EXPECT_EQ(stdin_readline(line), ReadLine::line);
+    EXPECT_EQ(line, U"line");
+    std::string got;
+    uint8_t buf[5];
+    long n;
+    while ((n = read_stdin(buf, sizeof buf)) > 0) {
+        EXPECT_LE(n, 5);
+        got.append(reinterpret_cast<char*>(buf), size_t(n));
+    }
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(got, "rest of the bytes");
+    EXPECT_EQ(read_stdin(buf, 0), 0);
+}
+
+}  // namespace
