@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
@@ -120,13 +121,7 @@ int64_t count_of(const Cell* arg) {
     return n < 0 ? simple_io::ABSENT : n;
 }
 
-Cell binary_of(const std::vector<uint8_t>& bytes) {
-    uint32_t node = memory::new_bytes(uint32_t(bytes.size()));
-    memory::Buffer* b = memory::buffer_of(node);
-    if (!bytes.empty()) std::memcpy(b->head_ptr(), bytes.data(), bytes.size());
-    b->tail = b->offset + uint32_t(bytes.size());
-    return Cell{uint32_t(TYPE_BINARY), 0, node, 0};
-}
+Cell binary_of(const std::vector<uint8_t>& bytes) { return binary::of_bytes(bytes); }
 
 Cell text_value(const std::string& bytes, Type type) {
     Cell s = *string::load(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()),

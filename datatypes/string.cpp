@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string_text.hpp"
@@ -693,11 +694,8 @@ Cell* load_utf8_checked(const uint8_t* bytes, uint32_t length) {
         uint32_t code = frame::catch_region(code::ERROR, [&] { cp = unicode::decode_utf8_char(bytes + at, &n); });
         if (code || cp < 0) {
             // The argument holds everything from the first bad byte on.
-            uint32_t node = memory::new_bytes(length - at);
-            Buffer* b = memory::buffer_of(node);
-            std::memcpy(b->head_ptr(), bytes + at, length - at);
-            b->tail = b->offset + (length - at);
-            Cell bin{uint32_t(TYPE_BINARY), 0, node, 0};
+            Cell bin;
+            binary::load_in(bytes + at, length - at, &bin);
             fire("access", "invalid-utf8", &bin);
         }
         at += n;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
@@ -106,6 +107,13 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         uint32_t node = memory::new_bytes(uint32_t(n));
         *proto = Cell{uint32_t(type), 0, node, 0};
         return proto;
+    }
+    if (type == TYPE_BINARY) {
+        if (spec->is(TYPE_MONEY)) {
+            Cell dt = detail::datatype_cell(TYPE_BINARY);
+            fire("script", "bad-make-arg", &dt, spec);
+        }
+        return binary::to(proto, spec, type);
     }
     return to(proto, spec, type);
 }

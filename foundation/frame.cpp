@@ -25,6 +25,9 @@ void throw_code(uint32_t code) {
 
 void rethrow() { throw Thrown{}; }
 
+void (*region_open)() = nullptr;
+void (*region_close)() = nullptr;
+
 }  // namespace frame
 
 namespace rt_error {

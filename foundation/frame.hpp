@@ -51,14 +51,24 @@ namespace frame {
 // A re-throw with the code left in place in the runtime context.
 [[noreturn]] void rethrow();
 
+// The interpreter's hooks (null until it installs them): a region that
+// catches errors is also a try frame of the language's call stack, so an error
+// closes the language's call frames only down to the region that receives it.
+// The frame is closed on the way out (by the thrower when something is thrown).
+extern void (*region_open)();
+extern void (*region_close)();
+
 // Runs body inside a protected region of the given catch level. Answers 0 when
 // the body completed (the runtime context's code is then 0 too), else the code
 // it caught (left in the runtime context). A code above the level passes on to
 // an outer region; the enclosing region's level holds again once this one ends.
 template <class F>
 uint32_t catch_region(uint32_t level, F&& body) {
+    bool framed = level >= code::ERROR && region_open;
+    if (framed) region_open();
     try {
         std::forward<F>(body)();
+        if (framed) region_close();
         runtime_context.thrown_code = 0;
         return 0;
     } catch (const Thrown&) {

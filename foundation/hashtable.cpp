@@ -685,6 +685,9 @@ void index_block(uint32_t table, int32_t from, int32_t step) {
     while (p < cell_count(record(table)->data)) {
         uint32_t data = record(table)->data;
         Cell* key = cells(data) + p;
+        // word keys are kept as set-words: compare them as such, or `a` would miss an earlier `a:`
+        Type kt = key->type();
+        if (kt == TYPE_WORD || kt == TYPE_LIT_WORD || kt == TYPE_GET_WORD) key->set_type(TYPE_SET_WORD);
         int32_t status;
         Cell* earlier = put_cell(table, key, &status);
         if (earlier != key) {

@@ -1,22 +1,37 @@
 #include "foundation/runtime.hpp"
 
+#include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/money.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/paren.hpp"
+#include "datatypes/percent.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/tuple.hpp"
+#include "datatypes/tag_email_ref.hpp"
+#include "datatypes/time.hpp"
+#include "datatypes/triple.hpp"
 #include "datatypes/url.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/word_variants.hpp"
@@ -29,7 +44,9 @@
 #include "foundation/platform/os.hpp"
 #include "foundation/print.hpp"
 #include "foundation/registry.hpp"
+#include "interpreter/eval.hpp"
 #include "interpreter/stack.hpp"
+#include "io/lexer.hpp"
 #include "io/random.hpp"
 
 namespace kro::runtime {
@@ -52,7 +69,8 @@ constexpr InitFn datatype_inits[] = {
     &series::init,
     &block::init,
     &string::init,
-    &integer::init,  // after string! and binary! once they register
+    &binary::init,
+    &integer::init,
     &symbol::init,
     &context::init,
     &word::init,
@@ -75,9 +93,26 @@ constexpr InitFn datatype_inits[] = {
     &url::init,  // before its child file!
     &file::init,
     &object::init,
-    &floatx::init,  // after triple! once that registers
+    &bitset::init,
+    &triple::init,
+    &floatx::init,
     &typeset::init,
     &error::init,
+    &vector::init,
+    &map::init,
+    &hash::init,
+    &pair::init,
+    &percent::init,
+    &tuple::init,
+    &time::init,
+    &tag::init,
+    &email::init,
+    &handle::init,
+    &date::init,
+    &money::init,
+    &ref::init,
+    &point2d::init,
+    &point3d::init,
 };
 
 // A block value inside the root block, made in a fixed buffer.
@@ -114,6 +149,8 @@ void init() {
     ownership::init();
     native::init_tables();
     error::init_catalog();
+    interp::init();  // the action entries and the evaluator's hooks
+    lexer::init();
     value_slots::init();
     collector::init();
     done = true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/string.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
@@ -49,14 +50,10 @@ constexpr int UTF8_REJECT = 12;
     fire("script", "invalid-char", &c);
 }
 
-// The refused bytes travel as a binary-typed byte series; never read past the input.
+// The refused bytes travel as a binary!; never read past the input.
 [[noreturn]] void invalid_utf8(const uint8_t* p, uint32_t available) {
-    uint32_t n = std::min<uint32_t>(4, available);
-    uint32_t node = memory::new_bytes(n);
-    memory::Buffer* b = memory::buffer_of(node);
-    std::memcpy(b->head_ptr(), p, n);
-    b->tail = b->offset + n;
-    Cell bin{uint32_t(TYPE_BINARY), 0, node, 0};
+    Cell bin;
+    binary::load_in(p, std::min<uint32_t>(4, available), &bin);
     fire("access", "invalid-utf8", &bin);
 }
 

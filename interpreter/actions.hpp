@@ -8,6 +8,7 @@
 
 #include "foundation/cell.hpp"
 #include "foundation/registry.hpp"
+#include "interpreter/flow.hpp"
 
 namespace kro::actions {
 
@@ -70,6 +71,22 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
 
 // Poke through slot 40 at a 1-based index number; answers the value.
 Cell* poke(Cell* series, int32_t index, Cell* value);
+
+// compare through slots 0 and 1 of the current call with an op code, leaving
+// a logic! in slot 0.
+void compare_to_logic(int32_t op);
+
+// ---- the stack forms --------------------------------------------------------------------------
+// The action entry table: for each of the 62 slots the stack form that an
+// action! value calls (the native shape of interpreter/eval.hpp: arguments on
+// the data stack, refinement positions). They dispatch on the type of slot 0
+// (on the type it names for make and to with a datatype!), normalise /part and
+// /dup for append, insert and change, make the string of form and mold, box
+// the answers of even?, odd? and length?, and leave the result in slot 0.
+// Slot 8 (set-path) is empty.
+using StackForm = Flow (*)(const int32_t* refs);
+StackForm entry(int32_t slot);
+void init();
 
 // The call behind sort/compare with a function: runs the function (any
 // function kind) with two arguments and leaves its result in `result`. The

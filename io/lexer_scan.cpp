@@ -54,7 +54,8 @@ void Machine::next(Token& t) {
     t.next = p;
     t.flags = flags & ~CLASS_MASK;
     t.line = start_line;
-    t.lines = ln - line;
+    t.lines = start_line - line;
+    t.inner = ln - start_line;
     t.state = uint8_t(state);
     t.prev_state = uint8_t(prev);
     t.start_state = start_state;
@@ -220,6 +221,14 @@ Result Scanner::run(Sink& sink) {
         cur_type_ = t.type;
         produced_ = false;
         failed_ = false;
+        if (t.start_state != S_BRACED) {
+            const uint8_t* at = m_.cursor;
+            if (!sink.before(*this, t)) {
+                skip(t, at);
+                prev_type_ = cur_type_;
+                continue;
+            }
+        }
         if (handle(t) && !failed_ && !stopped_ && m_.start_state == S_PATH) path_step();
         prev_type_ = cur_type_;
         if (failed_ || stopped_) continue;
@@ -245,6 +254,32 @@ Result Scanner::run(Sink& sink) {
         r.status = r.open.empty() ? Status::COMPLETE : Status::INCOMPLETE;
     }
     return r;
+}
+
+// A token the sink refused: the scan goes on from where the sink moved the
+// cursor, or from just past the token, and never stays on it.
+void Scanner::skip(const Token& t, const uint8_t* at) {
+    if (m_.start_state == S_POINT) m_.start_state = S_START;
+    if (t.state == T_EOF) {
+        m_.cursor = m_.end;
+        return;
+    }
+    if (m_.cursor != at) return;
+    const uint8_t* p = t.end;
+    switch (t.state) {
+        case T_BLOCK_OPEN: case T_BLOCK_CLOSE: case T_PAREN_OPEN: case T_PAREN_CLOSE: case T_BRACE_OPEN:
+        case T_BRACE_CLOSE: case T_MAP_OPEN: case T_PATH_HEAD: case T_CONSTRUCT: case T_COMMA: case T_STRING:
+        case T_CHAR: case T_BINARY: case T_PERCENT: case T_POINT: case T_TAG:
+            if (p < m_.end) ++p;
+            break;
+        case T_FILE:
+            if (t.end - t.start >= 2 && t.start[1] == '"' && p < m_.end) ++p;
+            break;
+        default:
+            break;
+    }
+    if (p <= t.start && t.start < m_.end) p = t.start + 1;
+    m_.cursor = p;
 }
 
 // The structural effect of one token. Answers whether the path step may follow.
@@ -294,8 +329,8 @@ bool Scanner::handle(Token& t) {
 
         case T_BLOCK_CLOSE:
         case T_PAREN_CLOSE:
+            m_.cursor = t.end + 1;  // before the close event, which may move it
             close_series(t.state == T_BLOCK_CLOSE ? TYPE_BLOCK : TYPE_PAREN, t.end, t.end + 1);
-            m_.cursor = t.end + 1;
             return true;
 
         case T_BRACE_OPEN:
@@ -399,7 +434,7 @@ bool Scanner::cut_word(Token& t) {
     }
     if (from == t.end) {
         if (t.end == m_.end) m_.cursor = m_.end;  // only blanks were left: the end of input
-        else pending_lines_ += t.lines;           // dropped; the next token starts the line
+        else pending_lines_ += t.lines + t.inner;  // dropped; the next token starts the line
         return false;
     }
     const uint8_t* to = find_unicode_blank(from, t.end);
@@ -490,8 +525,13 @@ bool Scanner::close_series(Type closer, const uint8_t* at, const uint8_t* after)
         report(E_MISSING, top->opener, false, type, at);
         return false;
     }
+    const uint8_t* opener = top->opener;
     open_.pop_back();
-    sink_->closed(*this, type);
+    if (int code = sink_->closed(*this, type)) {
+        m_.start_state = !open_.empty() && is_path_type(open_.back().type) ? S_PATH : S_START;
+        report(code, opener, false);
+        return false;
+    }
     produced_ = true;
     last_type_ = type;
     m_.start_state = !open_.empty() && is_path_type(open_.back().type) ? S_PATH : S_START;
@@ -536,7 +576,7 @@ void Scanner::brace_open(Token& t) {
         Token opener = t;
         opener.start = t.end;
         sink_->open(*this, TYPE_STRING, opener);
-    } else if (t.lines) {
+    } else if (t.lines + t.inner) {
         brace_flags_ |= F_MULTILINE;
     }
     brace_flags_ |= t.flags;
@@ -547,7 +587,7 @@ void Scanner::brace_open(Token& t) {
 void Scanner::brace_close(Token& t) {
     m_.cursor = t.end + 1;
     brace_flags_ |= t.flags;
-    if (t.lines) brace_flags_ |= F_MULTILINE;
+    if (t.lines + t.inner) brace_flags_ |= F_MULTILINE;
     if (--brace_depth_ > 0) {
         if (m_.cursor == m_.end) report(TYPE_STRING, brace_start_, true, TYPE_NONE_ID, nullptr, true);
         return;
@@ -654,9 +694,11 @@ void Scanner::report(int code, const uint8_t* start, bool at_end, Type missing_t
     e.incomplete = at_end && (string_open || open_series_at_end);
     if (string_open && brace_depth_ == 0) string_open_ = true;
     failed_ = true;
+    const uint8_t* at = m_.cursor;
     if (sink_->error(*this, e)) {
-        // The scan goes on from the cursor, but always past the failed token's first byte.
-        if (m_.cursor <= token_start_) m_.cursor = token_start_ < m_.end ? token_start_ + 1 : m_.end;
+        // The scan goes on from where the sink moved the cursor, else from the
+        // cursor but always past the failed token's first byte.
+        if (m_.cursor == at && m_.cursor <= token_start_) m_.cursor = token_start_ < m_.end ? token_start_ + 1 : m_.end;
         return;
     }
     stopped_ = true;

@@ -30,7 +30,8 @@ struct Token {
     const uint8_t* next = nullptr;   // where the next token starts
     uint32_t flags = 0;              // TokenFlag bits of the bytes read
     uint32_t line = 1;               // line of the first byte
-    uint32_t lines = 0;              // line breaks since the previous token: the value starts a new line
+    uint32_t lines = 0;              // line breaks between the previous token and this one
+    uint32_t inner = 0;              // line breaks inside the token
     uint8_t state = 0;               // terminal state
     uint8_t prev_state = 0;          // last running state
     uint8_t start_state = 0;         // S_START, S_BRACED, S_POINT or S_PATH
@@ -117,12 +118,17 @@ public:
     // A closer was met for the innermost series (or a string ended), before the
     // closer is matched. False leaves the series open (ignored for strings).
     virtual bool close(Scanner&, Type type, const uint8_t* opener, const uint8_t* end) { return true; }
-    // The innermost series closed with this type.
-    virtual void closed(Scanner&, Type type) {}
+    // The innermost series closed with this type. Answers 0, or an error code
+    // (reported at the series' opener) when its items make no value of that type.
+    virtual int closed(Scanner&, Type type) { return 0; }
     // A value token. Answers 0 when it stands for a value (the sink may refine
     // t.type), NO_VALUE when it produced nothing, or an error code.
     virtual int token(Scanner&, Token& t) { return 0; }
     virtual void comment(Scanner&, const Token& t) {}
+    // Every token before its handling (outside braced strings). False skips the
+    // token: the scan goes on from the cursor when the sink moved it, else from
+    // just past the token.
+    virtual bool before(Scanner&, const Token& t) { return true; }
     // A syntax error. True skips the failed token and goes on from the cursor
     // (which the sink may have moved); false ends the scan.
     virtual bool error(Scanner&, const Error& e) { return false; }
@@ -147,6 +153,7 @@ public:
 
 private:
     bool handle(Token& t);
+    void skip(const Token& t, const uint8_t* at);
     bool cut_word(Token& t);
     void take_rest(Token& t);
     void value(Token& t);

@@ -100,6 +100,16 @@ uint32_t get_date(bool utc) {
     return (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
 }
 
+Clock read_clock() {
+    timespec ts;
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    time_t now = ts.tv_sec;
+    tm t;
+    int32_t zone = 0;
+    if (::localtime_r(&now, &t)) zone = int32_t(t.tm_gmtoff / 60);
+    return Clock{int64_t(ts.tv_sec), int32_t(ts.tv_nsec / 100 * 100), zone};
+}
+
 void init() {
     // A closed pipe must not kill the process: output errors are ignored.
     ::signal(SIGPIPE, SIG_IGN);

@@ -36,6 +36,17 @@ uint32_t get_date(bool utc);
 // The 7-bit zone field for an offset in minutes east of UTC.
 uint32_t zone_bits(int32_t minutes_east);
 
+// One reading of the clock, so that the day, the time of day and the zone
+// offset all belong to the same instant: seconds since 1970-01-01 00:00 UTC,
+// the fraction (nanoseconds, to 100 ns), and the local zone's offset east of
+// UTC in minutes at that instant.
+struct Clock {
+    int64_t seconds;
+    int32_t nanoseconds;
+    int32_t zone_minutes;
+};
+Clock read_clock();
+
 // Start-up: standard streams, console output, secure random source.
 void init();
 

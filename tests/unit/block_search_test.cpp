@@ -590,8 +590,10 @@ TEST(BlockSort, CompareFunctionThatResizesTheBlockRaises) {
     }
     Cell b = read("2 1");
     Cell fn = function_cell(LESS_LOGIC);
+    auto installed = actions::call_comparator;
     actions::call_comparator = nullptr;
     EXPECT_EQ(raised([&] { datatype::action<A_SORT>(TYPE_BLOCK)(&b, false, nullptr, &fn, nullptr, false, false, false); }),
               "internal/feature-na");
+    actions::call_comparator = installed;
     EXPECT_EQ(all_cells(b), "2 1");
 }

@@ -52,7 +52,6 @@ TEST(Char, ArithmeticStaysWithinCodePoints) {
         {A_DIVIDE, chr('a'), real(0.5), "error math/zero-divide"},
         {A_ADD, chr('a'), percent(1.0), "error script/invalid-type"},
         {A_ADD, chr('a'), text("b"), "error script/invalid-type"},
-        {A_ADD, chr('a'), header_only(TYPE_VECTOR), "error internal/feature-na"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(slot_outcome(c.slot, {c.left, c.right}), c.expected)

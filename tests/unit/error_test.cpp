@@ -216,22 +216,22 @@ TEST(ErrorForm, FormedErrorsToTheCharacter) {
         const char* expected;
     } cases[] = {
         {"a string message", make_error(integer(400)),
-         "*** Math Error: attempt to divide by zero\n*** Where: ???\n*** Near : none"},
+         "*** Math Error: attempt to divide by zero\n*** Where: ???\n*** Near : unset"},
         {"a block with three arguments",
          named("script", "expect-arg", {w("append"), Cell{uint32_t(TYPE_DATATYPE), TYPE_INTEGER, 0, 0}, w("series")}),
-         "*** Script Error: append does not allow integer! for its series argument\n*** Where: ???\n*** Near : none"},
+         "*** Script Error: append does not allow integer! for its series argument\n*** Where: ???\n*** Near : unset"},
         {"arguments are molded", named("script", "invalid-arg", {text("x")}),
-         "*** Script Error: invalid argument: \"x\"\n*** Where: ???\n*** Near : none"},
+         "*** Script Error: invalid argument: \"x\"\n*** Where: ???\n*** Near : unset"},
         {"syntax arguments are formed", named("syntax", "invalid", {text("word"), text("1a"), text("line 1")}),
-         "*** Syntax Error: word invalid 1a at line 1\n*** Where: ???\n*** Near : none"},
+         "*** Syntax Error: word invalid 1a at line 1\n*** Where: ???\n*** Near : unset"},
         {"elements are joined by one space after a string too", named("note", "no-load", {text("x.kro")}),
-         "*** note: cannot load:  \"x.kro\"\n*** Where: ???\n*** Near : none"},
+         "*** note: cannot load:  \"x.kro\"\n*** Where: ???\n*** Near : unset"},
         {"plain words in internal templates", named("internal", "deprecated", {w("old"), w("new")}),
-         "*** Internal Error: old is DEPRECATED, please use new instead\n*** Where: ???\n*** Near : none"},
+         "*** Internal Error: old is DEPRECATED, please use new instead\n*** Where: ???\n*** Near : unset"},
         {"argument in the middle", named("script", "unset-path", {w("p"), w("q")}),
-         "*** Script Error: q is unset in path p\n*** Where: ???\n*** Near : none"},
+         "*** Script Error: q is unset in path p\n*** Where: ???\n*** Near : unset"},
         {"absent argument", named("throw", "throw"),
-         "*** Throw Error: no catch for throw: none\n*** Where: ???\n*** Near : none"},
+         "*** Throw Error: no catch for throw: none\n*** Where: ???\n*** Near : unset"},
         {"an argument cut to 80 characters", named("script", "invalid-arg", {long_block}), nullptr},
     };
     for (const auto& c : cases) {
@@ -333,7 +333,7 @@ TEST(ErrorForm, StackAndFilesLines) {
     CallStackHooks hooks;
     Cell e = make_error(integer(400));
     *error::field(&e, error::STACK) = integer(7);
-    EXPECT_EQ(form_text(e), "*** Math Error: attempt to divide by zero\n*** Where: ???\n*** Near : none\n"
+    EXPECT_EQ(form_text(e), "*** Math Error: attempt to divide by zero\n*** Where: ???\n*** Near : unset\n"
                             "*** Stack: outer inner");
     EXPECT_EQ(CallStackHooks::level, 1);
     EXPECT_EQ(CallStackHooks::position, 7);
@@ -353,7 +353,7 @@ TEST(ErrorValue, MoldCopyPathsAndCompare) {
     ScratchNumbers numbers;
     Cell e = make_error(integer(400));
     EXPECT_EQ(mold_text(e, false, true),
-              "make error! [code: 400 type: 'math id: 'zero-divide arg1: none arg2: none arg3: none near: none "
+              "make error! [code: 400 type: 'math id: 'zero-divide arg1: none arg2: none arg3: none near: unset "
               "where: none stack: none files: none]");
     std::string full = mold_text(e);
     EXPECT_EQ(full.rfind("make error! [\n    code: 400\n    type: 'math\n", 0), 0u) << full;
@@ -442,7 +442,7 @@ TEST(Fire, BuildsTheErrorAndThrowsIt) {
     EXPECT_TRUE(error::field(e, error::ARG2)->is(TYPE_NONE));
     EXPECT_EQ(last_raised().category, "math");
     EXPECT_EQ(last_raised().nargs, 1);
-    EXPECT_EQ(form_text(*e), "*** Math Error: attempt to divide by zero\n*** Where: ???\n*** Near : none\n*** Stack: ")
+    EXPECT_EQ(form_text(*e), "*** Math Error: attempt to divide by zero\n*** Where: ???\n*** Near : unset\n*** Stack: ")
         << "the throw records the call-stack position";
 
     {

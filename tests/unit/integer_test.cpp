@@ -102,11 +102,9 @@ TEST(Integer, BitwiseOpsAndMixedOperands) {
         {A_SUBTRACT, int_cell(1), header_only(TYPE_TUPLE), "error script/not-related"},
         {A_DIVIDE, int_cell(1), header_only(TYPE_TUPLE), "error script/not-related"},
         {A_MULTIPLY, int_cell(1), header_only(TYPE_DATE), "error script/not-related"},
-        // and what they can goes to them: not built yet
-        {A_ADD, int_cell(1), header_only(TYPE_PAIR), "error internal/feature-na"},
-        {A_ADD, int_cell(1), header_only(TYPE_MONEY), "error internal/feature-na"},
-        {A_ADD, int_cell(1), header_only(TYPE_DATE), "error internal/feature-na"},
-        {A_ADD, int_cell(1), header_only(TYPE_VECTOR), "error internal/feature-na"},
+        {A_DIVIDE, int_cell(1), header_only(TYPE_MONEY), "error script/invalid-type"},
+        // and what they can goes to them (pair_test.cpp checks the values)
+        {A_ADD, int_cell(1), header_only(TYPE_PAIR), "type 37"},
     });
 }
 
@@ -121,6 +119,8 @@ void fake_pair_negate() { stack::arguments[0].data2 = uint32_t(-int32_t(stack::a
 }  // namespace
 
 TEST(Integer, PairOperandsAreSwappedAndSubtractionBecomesAddition) {
+    auto saved_math = extended::pair_do_math;
+    auto saved_negate = extended::pair_negate;
     extended::pair_do_math = &fake_pair_math;
     extended::pair_negate = &fake_pair_negate;
     Cell pair{uint32_t(TYPE_PAIR), 0, 10, 20};
@@ -128,8 +128,8 @@ TEST(Integer, PairOperandsAreSwappedAndSubtractionBecomesAddition) {
     EXPECT_EQ(seen, "0:37,-10:integer 3");  // 3 - p runs as -p + 3
     call_slot(A_MULTIPLY, {int_cell(3), pair});
     EXPECT_EQ(seen, "2:37,10:integer 3");
-    extended::pair_do_math = nullptr;
-    extended::pair_negate = nullptr;
+    extended::pair_do_math = saved_math;
+    extended::pair_negate = saved_negate;
 }
 
 TEST(Integer, CoreWithoutAResultCell) {
@@ -356,7 +356,11 @@ TEST(Integer, ToAndMake) {
         {"sign alone", text("-"), "error script/bad-to-arg"},
         {"block", testing_blocks::block_of({}), "error script/bad-to-arg"},
         {"logic", logic::make(true), "error script/bad-to-arg"},
-        {"date", header_only(TYPE_DATE), "error internal/feature-na"},
+        {"date: seconds since 1970", [] {
+             Cell d{uint32_t(TYPE_DATE), (1970u << 17) | 0x10000u | (1u << 12) | (1u << 7), 0, 0};
+             d.set_float(10.0);
+             return d;
+         }(), "integer 10"},
     };
     for (const Case& c : cases) EXPECT_EQ(converted(A_TO, TYPE_INTEGER, c.spec), c.expected) << c.what;
     // make takes a logic! as 1 or 0 and everything else as to does

@@ -77,7 +77,10 @@ struct Recorder : Sink {
         events.push_back(std::string("close ") + type_name(type));
         return true;
     }
-    void closed(Scanner&, Type type) override { events.push_back(std::string("= ") + type_name(type)); }
+    int closed(Scanner&, Type type) override {
+        events.push_back(std::string("= ") + type_name(type));
+        return 0;
+    }
     int token(Scanner&, Token& t) override {
         tokens.push_back(t);
         events.push_back(std::to_string(t.state) + " " + type_name(t.type) + " {" +

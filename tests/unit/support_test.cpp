@@ -13,6 +13,9 @@ using namespace kro::testing_blocks;
 
 namespace {
 
+// A type id that no datatype registers: a value with no action at all.
+constexpr Type NO_ACTIONS = Type(55);
+
 // A typeset! holding the given type ids, laid out as the argument checks read it.
 Cell typeset_of(std::initializer_list<uint32_t> types) {
     uint8_t bytes[12] = {};
@@ -239,10 +242,10 @@ TEST(Support, SeriesCellsAndRanges) {
 
 TEST(Actions, AnEmptyEntryRaisesExpectArg) {
     CallNames names;
-    Cell t{uint32_t(TYPE_TRIPLE), 0, 0, 0};
-    ASSERT_FALSE(datatype::registered(TYPE_TRIPLE));
+    Cell t{uint32_t(NO_ACTIONS), 0, 0, 0};
+    ASSERT_FALSE(datatype::registered(NO_ACTIONS));
     EXPECT_EQ(raised([&] { actions::get_action_ptr(&t, A_MOLD); }), "script/expect-arg");
-    expect_expect_arg(TYPE_TRIPLE, "first-arg");
+    expect_expect_arg(NO_ACTIONS, "first-arg");
     Cell blk = block_of({w("a")});
     EXPECT_EQ(raised([&] { actions::get_action_ptr(&blk, A_ADD); }), "script/expect-arg") << "block! has no add";
     EXPECT_EQ(actions::get<A_MOLD>(&blk), datatype::action<A_MOLD>(TYPE_BLOCK));
@@ -273,7 +276,7 @@ TEST(Actions, CompareTurnsTheOrderIntoATruthValue) {
     EXPECT_TRUE(actions::compare(&yes, &a, actions::NOT_EQUAL));
     EXPECT_EQ(raised([&] { actions::compare(&yes, &a, actions::LESSER); }), "script/invalid-compare");
     EXPECT_EQ(last_raised().nargs, 2);
-    Cell t{uint32_t(TYPE_TRIPLE), 0, 0, 0};
+    Cell t{uint32_t(NO_ACTIONS), 0, 0, 0};
     EXPECT_FALSE(actions::compare(&t, &t, actions::EQUAL)) << "a type without a compare slot";
 }
 

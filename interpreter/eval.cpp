@@ -1,0 +1,1399 @@
+#include "interpreter/eval.hpp"
+
+#include <climits>
+
+#include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/native.hpp"
+#include "datatypes/path.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/simple.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/typeset.hpp"
+#include "datatypes/word.hpp"
+#include "foundation/arena.hpp"
+#include "foundation/collector.hpp"
+#include "foundation/fire.hpp"
+#include "foundation/gc.hpp"
+#include "foundation/memory.hpp"
+#include "foundation/registry.hpp"
+#include "foundation/stack_guard.hpp"
+#include "foundation/support.hpp"
+#include "interpreter/actions.hpp"
+#include "interpreter/stack.hpp"
+#include "interpreter/tracer.hpp"
+#include "io/lexer.hpp"
+
+namespace kro::interp {
+
+Cell near_cell{uint32_t(TYPE_UNSET), 0, 0, 0};
+
+namespace {
+
+// ---- small helpers ----------------------------------------------------------------------------------
+
+inline memory::Buffer* buf(uint32_t node) { return memory::buffer_of(node); }
+inline int32_t cells_in(uint32_t node) { return int32_t(buf(node)->used_bytes() / sizeof(Cell)); }
+inline Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0}; }
+inline Cell word_of(uint32_t symbol) { return Cell{uint32_t(TYPE_WORD), 0, symbol, uint32_t(-1)}; }
+inline Cell datatype_of(Type t) { return Cell{uint32_t(TYPE_DATATYPE), uint32_t(t), 0, 0}; }
+
+inline bool is_callable(Type t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+// Membership in an argument list's typeset; data3 holds the argument's symbol
+// there, and no type id reaches it (ids stay below 64).
+inline bool admits(const Cell& ts, uint32_t t) {
+    uint32_t w = t < 32 ? ts.data1 : t < 64 ? ts.data2 : 0;
+    uint32_t u = t & 31;
+    return (w >> (((u >> 3) << 3) + 7 - (u & 7))) & 1;
+}
+
+inline int entry_kind(const Cell& e) { return int((e.header >> KIND_SHIFT) & 3); }
+
+// A safe point between expressions; the test is inline, the collection is not.
+inline void safe_point() {
+    if ((gc::wanted || gc::stress) && gc::active) [[unlikely]]
+        gc::safe_point();
+}
+
+// The value cell of a bound word, or null when it cannot give one now (then
+// context::value_cell raises the fitting error, or answers `self`).
+inline Cell* lookup(const Cell* word) {
+    uint32_t ctx = word->data1;
+    int32_t slot = int32_t(word->data3);
+    if (!ctx || slot < 0) [[unlikely]]
+        return nullptr;
+    Cell* c = buf(ctx)->cells();  // the context cell
+    if (!c->data2) [[unlikely]]
+        return nullptr;
+    if (c->header & context::FLAG_ON_STACK) return arena::ptr<Cell>(c->data2) + slot;
+    memory::Buffer* b = buf(c->data2);
+    if (uint32_t(slot) >= b->used_bytes() / sizeof(Cell)) [[unlikely]]
+        return nullptr;
+    return b->cells() + slot;
+}
+
+inline Cell* value_of(const Cell* word) {
+    Cell* v = lookup(word);
+    return v ? v : context::value_cell(word, word->data1);
+}
+
+// The record of a function kind and the argument list it caches in cell 1.
+inline Cell* record_of(const Cell* fn) { return buf(fn->data3)->cells(); }
+inline Cell* list_cells(const Cell* fn) { return buf(record_of(fn)[1].data2)->cells(); }
+
+[[noreturn]] void expect_arg(const Cell* name, Type type, uint32_t symbol) {
+    Cell dt = datatype_of(type);
+    Cell arg = word_of(symbol);
+    fire("script", "expect-arg", name, &dt, &arg);
+}
+
+template <class C>
+[[noreturn]] void call_expects(const C& call, Type type, uint32_t symbol) {
+    Cell name = call.name();
+    expect_arg(&name, type, symbol);
+}
+
+// ---- walking a block ----------------------------------------------------------------------------------
+
+// A block being evaluated: the value (kept current by the collector), the next
+// absolute index, an optional end before the tail, and the start of the
+// current statement (for `near`).
+struct Walk {
+    gc::Rooted blk;
+    int32_t index;
+    int32_t end;
+    int32_t start;
+    Walk(const Cell& b, int32_t from, int32_t last = INT_MAX) : blk(b), index(from), end(last), start(from) {}
+    int32_t tail() {
+        int32_t t = cells_in(blk.cell.data2);
+        return t < end ? t : end;
+    }
+    bool done() { return index >= tail(); }
+    Cell* at(int32_t i) { return buf(blk.cell.data2)->cells() + i; }
+};
+
+Walk* current_walk = nullptr;
+
+// Points `near` at the walk for the time of a block's evaluation and puts the
+// outer statement back afterwards (also when an error unwinds).
+struct NearScope {
+    Walk* prev;
+    explicit NearScope(Walk* w) : prev(current_walk) { current_walk = w; }
+    ~NearScope() {
+        current_walk = prev;
+        if (prev) {
+            near_cell = prev->blk.cell;
+            near_cell.data1 = uint32_t(prev->start);
+        } else {
+            near_cell = unset::value;
+        }
+    }
+};
+
+inline void set_near(Walk& w) {
+    w.start = w.index;
+    near_cell = w.blk.cell;
+    near_cell.data1 = uint32_t(w.index);
+}
+
+#define KRO_TRACE(event, code, position, ref, value)                                    \
+    do {                                                                                \
+        if (trace::tracing) [[unlikely]] {                                              \
+            Flow traced_ = trace::fire(trace::event, code, position, ref, value);      \
+            if (traced_ != Flow::NORMAL) return traced_;                                \
+        }                                                                               \
+    } while (0)
+
+// The refinements that a path names after a function: items from `from` (an
+// absolute index) to the path's tail.
+struct PathRest {
+    Cell* path;
+    int32_t from;
+};
+
+// What argument fetching needs to know about the call.
+struct Call {
+    Cell* fn;       // the called value (an op already turned into its function), where the collector keeps it
+    int32_t frame;  // the call's frame, which keeps its name
+    bool native;    // native! or action!: refinements as positions
+    bool infix;     // the left operand is already at stack::arguments
+    int32_t* refs;  // natives: one position per refinement
+
+    // The call's name word, as its frame keeps it (current after any collection).
+    Cell name() const {
+        const stack::Frame* f = stack::frame_at(frame);
+        return Cell{uint32_t(TYPE_WORD), f->name_ctx, uint32_t(f->symbol), uint32_t(f->name_slot)};
+    }
+};
+
+Flow eval_expression(Walk& w, bool no_infix, bool push, bool keep_functions);
+Flow eval_path(const Cell& path, Walk& w, const Cell* new_value, bool get);
+Flow invoke(Walk& w, Cell* fn, const Cell* name, const PathRest* rest, uint32_t obj_ctx, bool infix, int mode);
+
+Cell set_path_word{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
+Cell compare_callback{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
+Cell lexer_callback_word{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
+int32_t system_symbol = 0, system_global_symbol = 0, local_symbol = 0, return_symbol = 0;
+
+// ---- argument lists ----------------------------------------------------------------------------------
+
+bool spelled(const Cell& c, int32_t symbol) { return symbol::same_word(int32_t(c.data2), symbol); }
+
+Cell build_list(const Cell* fn) {
+    Type t = fn->type();
+    bool native = t == TYPE_NATIVE || t == TYPE_ACTION;
+    gc::Rooted f(*fn), spec(Cell{uint32_t(TYPE_BLOCK), 0, fn->data2, 0}), list;
+    int32_t n = block::length(spec.get());
+    block::make_at(list.get(), n + 1);
+    int32_t i = 0, slot = 0, ordinal = 0, locals = 0;
+    bool after_local = false;
+    if (n > 0 && block::at(spec.get(), 0)->is(TYPE_BLOCK)) i = 1;  // the attribute block
+    for (; i < n; i++) {
+        Cell e = *block::at(spec.get(), i);
+        switch (e.type()) {
+            case TYPE_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_LIT_WORD: {
+                slot++;
+                if (after_local) {
+                    if (e.is(TYPE_WORD)) locals++;
+                    break;
+                }
+                uint32_t kind = e.is(TYPE_WORD) ? 0 : e.is(TYPE_GET_WORD) ? 1 : 2;
+                Cell* ts;
+                Cell next = i + 1 < n ? *block::at(spec.get(), i + 1) : none::value;
+                if (next.is(TYPE_BLOCK) && block::length(&next) > 0) {
+                    ts = typeset::make_in(list.get(), &next);
+                    i++;
+                } else {
+                    if (next.is(TYPE_BLOCK)) i++;
+                    ts = typeset::make_any(list.get());
+                }
+                ts->header = uint32_t(TYPE_TYPESET) | (kind << KIND_SHIFT);
+                ts->data3 = e.data2;
+                break;
+            }
+            case TYPE_REFINEMENT:
+                if (spelled(e, local_symbol)) {
+                    after_local = true;
+                    locals = 1;
+                    slot++;
+                    break;
+                }
+                if (after_local) break;
+                ordinal++;
+                *block::add_cell(list.get()) =
+                    Cell{uint32_t(TYPE_REFINEMENT), 0, e.data2, uint32_t(native ? ordinal : slot)};
+                slot++;
+                break;
+            case TYPE_SET_WORD: {
+                if (!spelled(e, return_symbol)) fire("script", "bad-func-def", spec.get());
+                Cell next = i + 1 < n ? *block::at(spec.get(), i + 1) : none::value;
+                Cell* ts;
+                if (next.is(TYPE_BLOCK)) {
+                    ts = typeset::make_in(list.get(), &next);
+                    i++;
+                } else {
+                    ts = typeset::make_any(list.get());
+                }
+                ts->header = uint32_t(TYPE_TYPESET) | (3u << KIND_SHIFT);
+                ts->data3 = e.data2;
+                break;
+            }
+            default:
+                break;  // doc strings
+        }
+    }
+    if (native && ordinal > MAX_REFINEMENTS) {
+        Cell count = integer(ordinal);
+        fire("internal", "limit-hit", &count);
+    }
+    *block::add_cell(list.get()) = integer(native ? ordinal : locals);
+    record_of(f.get())[1] = list.cell;
+    return list.cell;
+}
+
+inline int32_t list_length(const Cell* fn) {
+    Cell* rec = record_of(fn);
+    if (!rec[1].is(TYPE_BLOCK)) [[unlikely]]
+        build_list(fn);
+    return cells_in(record_of(fn)[1].data2);
+}
+
+// ---- fetching arguments ------------------------------------------------------------------------------
+
+inline void check_top(const Cell& entry, const Call& c) {
+    Type t = (stack::top_ptr - 1)->type();
+    if (!admits(entry, t)) [[unlikely]]
+        call_expects(c, t, entry.data3);
+}
+
+// One argument by its entry's kind, pushed and checked.
+Flow fetch_one(Walk& w, const Cell& entry, const Call& c, bool no_infix) {
+    int kind = entry_kind(entry);
+    if (w.done()) {
+        if (kind == 2 && admits(entry, TYPE_UNSET)) {
+            stack::push(&unset::value);
+            return Flow::NORMAL;
+        }
+        Cell arg = word_of(entry.data3), name = c.name();
+        fire("script", "no-arg", &name, &arg);
+    }
+    if (trace::tracing) [[unlikely]] {
+        Cell v = *w.at(w.index);
+        KRO_TRACE(FETCH, &w.blk.cell, w.index, nullptr, &v);
+    }
+    switch (kind) {
+        case 0: {
+            Flow f = eval_expression(w, no_infix, true, false);
+            if (f != Flow::NORMAL) return f;
+            break;
+        }
+        case 1:
+            stack::push(w.at(w.index));
+            w.index++;
+            break;
+        default: {
+            Cell v = *w.at(w.index);
+            w.index++;
+            if (v.is(TYPE_PAREN)) {
+                Flow f = eval_block(&v, false);
+                if (f != Flow::NORMAL) return f;
+            } else if (v.is(TYPE_GET_WORD)) {
+                stack::push(value_of(&v));
+            } else if (v.is(TYPE_GET_PATH)) {
+                Flow f = eval_path(v, w, nullptr, true);
+                if (f != Flow::NORMAL) return f;
+            } else {
+                stack::push(&v);
+            }
+        }
+    }
+    check_top(entry, c);
+    return Flow::NORMAL;
+}
+
+// The refinements named after the function in a path, in path order.
+Flow path_refinements(Walk& w, Call& c, const PathRest& rest) {
+    uint64_t seen[4] = {0, 0, 0, 0};
+    for (int32_t j = rest.from; j < cells_in(rest.path->data2); j++) {
+        Cell item = *block::ks_abs_at(rest.path, j);
+        bool used;
+        if (item.is(TYPE_WORD)) {
+            used = true;
+        } else if (item.is(TYPE_GET_WORD)) {
+            used = logic::value_true(value_of(&item), true, &item);
+        } else {
+            fire("script", "bad-refine", &item);
+        }
+        int32_t n = list_length(c.fn);
+        int32_t at = -1;
+        for (int32_t k = 0; k < n; k++) {
+            Cell* e = list_cells(c.fn) + k;
+            if (e->is(TYPE_REFINEMENT) && symbol::same_word(int32_t(e->data2), int32_t(item.data2))) {
+                at = k;
+                break;
+            }
+        }
+        if (at < 0) {
+            Cell r = word_of(item.data2), name = c.name();
+            fire("script", "no-refine", &name, &r);
+        }
+        if (at < 256) {
+            uint64_t bit = uint64_t(1) << (at & 63);
+            if (seen[at >> 6] & bit) fire("script", "dup-refine", rest.path);
+            seen[at >> 6] |= bit;
+        }
+        Cell r = list_cells(c.fn)[at];
+        int32_t slot = int32_t(r.data3);
+        if (used) {
+            if (c.native) c.refs[slot - 1] = int32_t(stack::top_ptr - stack::arguments);
+            else stack::arguments[slot] = logic::true_value;
+        }
+        for (int32_t k = at + 1; k < n; k++) {
+            Cell e = list_cells(c.fn)[k];
+            if (!e.is(TYPE_TYPESET)) break;
+            if (entry_kind(e) == 3) continue;
+            slot++;
+            Flow f = fetch_one(w, e, c, false);
+            if (f != Flow::NORMAL) return f;
+            if (!c.native) {
+                if (used) stack::arguments[slot] = *(stack::top_ptr - 1);
+                stack::pop(1);
+            } else if (!used) {
+                stack::pop(1);
+            }
+        }
+    }
+    return Flow::NORMAL;
+}
+
+// Refinement positions all -1; answers the list's length.
+inline int32_t prepare(Call& c) {
+    int32_t n = list_length(c.fn);
+    if (c.native) {
+        int32_t nrefs = int32_t(list_cells(c.fn)[n - 1].data2);
+        for (int32_t i = 0; i < nrefs; i++) c.refs[i] = -1;
+    }
+    return n;
+}
+
+Flow fetch_args(Walk& w, Call& c, const PathRest* rest) {
+    int32_t n = prepare(c);
+    bool active = true, first = true;
+    // read again after each evaluation, which may move the list
+    const Cell* list = list_cells(c.fn);
+    for (int32_t i = 0; i < n; i++) {
+        const Cell& e = list[i];
+        switch (e.type()) {
+            case TYPE_TYPESET: {
+                if (entry_kind(e) == 3) break;
+                if (!active) {
+                    if (!c.native) stack::push(&none::value);
+                    break;
+                }
+                if (first && c.infix) {
+                    first = false;
+                    Type t = stack::arguments->type();
+                    if (!admits(e, t)) call_expects(c, t, e.data3);
+                    break;
+                }
+                first = false;
+                Cell entry = e;
+                Flow f = fetch_one(w, entry, c, c.infix);
+                if (f != Flow::NORMAL) return f;
+                list = list_cells(c.fn);
+                break;
+            }
+            case TYPE_REFINEMENT:
+                active = false;
+                if (!c.native) stack::push(&logic::false_value);
+                break;
+            case TYPE_INTEGER:
+                if (!c.native && e.data2) function::push_refinement_defaults(int32_t(e.data2));
+                break;
+            default:
+                break;
+        }
+    }
+    if (rest) return path_refinements(w, c, *rest);
+    return Flow::NORMAL;
+}
+
+// ---- apply -----------------------------------------------------------------------------------------
+
+// One argument from an apply block: none when the block has ended; with
+// safer, evaluated with nothing after its first value in reach.
+Flow apply_one(Walk& w, const Cell& e, const Call& c, bool safer) {
+    if (w.done()) {
+        stack::push(&none::value);
+        return Flow::NORMAL;
+    }
+    if (!safer) return fetch_one(w, e, c, false);
+    int32_t saved = w.end;
+    w.end = w.index + 1 < w.end ? w.index + 1 : w.end;
+    Flow f = fetch_one(w, e, c, false);
+    w.end = saved;
+    return f;
+}
+
+// Skips (safer) or fetches and drops one argument of an unused refinement;
+// functions keep none in its cell.
+Flow apply_unused(Walk& w, const Cell& e, const Call& c, bool safer) {
+    if (!w.done()) {
+        if (safer) {
+            w.index++;
+        } else {
+            Flow f = fetch_one(w, e, c, false);
+            if (f != Flow::NORMAL) return f;
+            stack::pop(1);
+        }
+    }
+    if (!c.native) stack::push(&none::value);
+    return Flow::NORMAL;
+}
+
+// The value of one expression of the apply block (a refinement's setting).
+Flow apply_setting(Walk& w, bool safer, Cell* out) {
+    int32_t saved = w.end;
+    if (safer) w.end = w.index + 1 < w.end ? w.index + 1 : w.end;
+    Flow f = eval_expression(w, false, true, false);
+    w.end = saved;
+    if (f != Flow::NORMAL) return f;
+    *out = *(stack::top_ptr - 1);
+    stack::pop(1);
+    return Flow::NORMAL;
+}
+
+Flow fetch_apply(Walk& w, Call& c, int mode) {
+    bool safer = mode & APPLY_SAFER;
+    int32_t n = prepare(c);
+    bool active = true;
+    if (mode & APPLY_ALL) {
+        for (int32_t i = 0; i < n; i++) {
+            Cell e = list_cells(c.fn)[i];
+            switch (e.type()) {
+                case TYPE_TYPESET: {
+                    if (entry_kind(e) == 3) break;
+                    Flow f = active ? apply_one(w, e, c, safer) : apply_unused(w, e, c, safer);
+                    if (f != Flow::NORMAL) return f;
+                    break;
+                }
+                case TYPE_REFINEMENT: {
+                    bool used = false;
+                    if (!w.done()) {
+                        Cell v;
+                        Flow f = apply_setting(w, safer, &v);
+                        if (f != Flow::NORMAL) return f;
+                        if (!v.is(TYPE_LOGIC)) call_expects(c, v.type(), e.data2);
+                        used = v.data1 != 0;
+                    }
+                    if (c.native) {
+                        if (used) c.refs[e.data3 - 1] = int32_t(stack::top_ptr - stack::arguments);
+                    } else {
+                        stack::push(used ? &logic::true_value : &logic::false_value);
+                    }
+                    active = used;
+                    break;
+                }
+                case TYPE_INTEGER:
+                    if (!c.native) function::push_refinement_defaults(int32_t(e.data2));
+                    break;
+                default:
+                    break;
+            }
+        }
+        return Flow::NORMAL;
+    }
+    // the arguments before the first refinement, the rest laid out unused
+    bool has_refinements = false;
+    for (int32_t i = 0; i < n; i++) {
+        Cell e = list_cells(c.fn)[i];
+        switch (e.type()) {
+            case TYPE_TYPESET: {
+                if (entry_kind(e) == 3) break;
+                if (!active) {
+                    if (!c.native) stack::push(&none::value);
+                    break;
+                }
+                Flow f = apply_one(w, e, c, safer);
+                if (f != Flow::NORMAL) return f;
+                break;
+            }
+            case TYPE_REFINEMENT:
+                active = false;
+                has_refinements = true;
+                if (!c.native) stack::push(&logic::false_value);
+                break;
+            case TYPE_INTEGER:
+                if (!c.native) function::push_refinement_defaults(int32_t(e.data2));
+                break;
+            default:
+                break;
+        }
+    }
+    // then refinement settings: /name (or :name) and an expression for its truth
+    while (!w.done()) {
+        Cell item = *w.at(w.index);
+        if (!item.is(TYPE_REFINEMENT) && !item.is(TYPE_GET_WORD)) {
+            if (!has_refinements) break;
+            fire("script", "bad-refine", &item);
+        }
+        int32_t at = -1;
+        for (int32_t k = 0; k < n; k++) {
+            Cell* e = list_cells(c.fn) + k;
+            if (e->is(TYPE_REFINEMENT) && symbol::same_word(int32_t(e->data2), int32_t(item.data2))) {
+                at = k;
+                break;
+            }
+        }
+        if (at < 0) {
+            Cell r = word_of(item.data2), name = c.name();
+            fire("script", "no-refine", &name, &r);
+        }
+        w.index++;
+        Cell setting = none::value;
+        if (!w.done()) {
+            Flow f = apply_setting(w, safer, &setting);
+            if (f != Flow::NORMAL) return f;
+        }
+        if (setting.is(TYPE_UNSET)) fire("script", "no-return");
+        bool used = logic::is_true(&setting);
+        Cell r = list_cells(c.fn)[at];
+        int32_t slot = int32_t(r.data3);
+        if (c.native) {
+            c.refs[slot - 1] = used ? int32_t(stack::top_ptr - stack::arguments) : -1;
+        } else {
+            stack::arguments[slot] = used ? logic::true_value : logic::false_value;
+        }
+        for (int32_t k = at + 1; k < n; k++) {
+            Cell e = list_cells(c.fn)[k];
+            if (!e.is(TYPE_TYPESET)) break;
+            if (entry_kind(e) == 3) continue;
+            slot++;
+            Flow f = used ? apply_one(w, e, c, safer) : apply_unused(w, e, c, safer);
+            if (f != Flow::NORMAL) return f;
+            if (!c.native) {
+                stack::arguments[slot] = *(stack::top_ptr - 1);
+                stack::pop(1);
+            }
+        }
+    }
+    return Flow::NORMAL;
+}
+
+// ---- calls ---------------------------------------------------------------------------------------------
+
+inline NativeFn entry_of(const Cell* fn) {
+    return fn->is(TYPE_ACTION) ? actions::entry(int32_t(fn->data1)) : native_fn(int32_t(fn->data1));
+}
+
+// Calls the function value in *fn (a data-stack cell, or a rooted one for an
+// infix call) with its arguments fetched from the walk (mode 0) or taken as
+// apply does (mode 1, 2, + 4). The result ends in the callee's slot 0, which
+// is the caller's top after the frame closes.
+Flow invoke(Walk& w, Cell* fn, const Cell* name_word, const PathRest* rest, uint32_t obj_ctx, bool infix,
+            int mode) {
+    Cell name_cell = *name_word;
+    const Cell* name = &name_cell;
+    if (trace::tracing) [[unlikely]] {
+        // the tracer may move the name's context: the name is kept where the collector sees it
+        gc::Rooted kept(name_cell);
+        Cell f = *fn;
+        KRO_TRACE(OPEN, &w.blk.cell, w.index, nullptr, &f);
+        name_cell = kept.cell;
+    }
+    Type t = fn->type();
+    int32_t refs[MAX_REFINEMENTS];
+    Call c{fn, stack::frame_count(), t == TYPE_NATIVE || t == TYPE_ACTION, infix, refs};
+    // the name is read here, before anything is evaluated: the frame keeps it from now on
+    if (t == TYPE_FUNCTION) {
+        stack::mark_interp_func(name, fn->data1);
+    } else if (c.native || t == TYPE_ROUTINE) {
+        stack::mark_interp_native(name);
+    } else {
+        rt_error::no_switch_match();
+    }
+    if (infix) stack::set_arguments(stack::top_ptr - 1);
+    else stack::set_function_cell(fn);
+    Flow f = mode ? fetch_apply(w, c, mode) : fetch_args(w, c, rest);
+    if (f != Flow::NORMAL) return f;
+    if (trace::tracing) [[unlikely]] {
+        Cell v = *fn, n = c.name();
+        KRO_TRACE(CALL, &w.blk.cell, w.index, &v, &n);
+    }
+    if (t == TYPE_FUNCTION) {
+        if (!obj_ctx) {
+            Cell m = record_of(fn)[function::METHOD_OF];
+            if (m.is(TYPE_OBJECT)) obj_ctx = m.data1;
+        }
+        f = call_function(fn, obj_ctx, 0);
+    } else if (t == TYPE_ROUTINE) {
+        f = call_routine(fn);
+    } else {
+        NativeFn entry = entry_of(fn);
+        if (!entry) [[unlikely]]
+            fire("internal", "not-done");
+        f = flow::shield([&] { return entry(refs); });
+    }
+    if (f != Flow::NORMAL) return f;
+    stack::unwind();
+    if (trace::tracing) [[unlikely]] {
+        Cell v = *fn, r = *(stack::top_ptr - 1);
+        KRO_TRACE(RETURN, &w.blk.cell, w.index, &v, &r);
+    }
+    return Flow::NORMAL;
+}
+
+// A call met in code: the function cell is pushed (the result replaces it).
+Flow eval_call(const Cell& fn_value, Walk& w, const Cell& name_word, const PathRest* rest, uint32_t obj_ctx) {
+    Cell* fn = stack::push(&fn_value);
+    Flow f = invoke(w, fn, &name_word, rest, obj_ctx, false, 0);
+    if (f != Flow::NORMAL) return f;
+    copy_cell(fn + 1, fn);
+    stack::top_ptr = fn + 1;
+    return Flow::NORMAL;
+}
+
+// Native slots of the comparison natives (the natives table's order).
+enum : uint32_t { EQUAL_Q = 25, NOT_EQUAL_Q, STRICT_EQUAL_Q, LESSER_Q, GREATER_Q, LESSER_OR_EQUAL_Q, GREATER_OR_EQUAL_Q };
+
+// The common case of the built-in arithmetic and comparison operators, done in
+// place: two integer! operands, the right one a literal or a word's value (so
+// nothing is evaluated and nothing can fail), nothing traced. The result is the
+// one the action or native gives.
+inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
+    if (trace::tracing || !base->is(TYPE_INTEGER) || w.index + 1 >= w.tail()) return false;
+    const Cell* right = w.at(w.index + 1);
+    if (right->is(TYPE_WORD)) {
+        right = lookup(right);
+        if (!right) return false;
+    }
+    if (!right->is(TYPE_INTEGER)) return false;
+    int32_t a = int32_t(base->data2), b = int32_t(right->data2), r;
+    uint32_t wrapped = native::wrapped_type(op);
+    if (wrapped == TYPE_ACTION) {
+        bool overflow;
+        double wide;
+        switch (op->data1) {
+            case A_ADD:
+                overflow = __builtin_add_overflow(a, b, &r);
+                wide = double(a) + double(b);
+                break;
+            case A_SUBTRACT:
+                overflow = __builtin_sub_overflow(a, b, &r);
+                wide = double(a) - double(b);
+                break;
+            case A_MULTIPLY:
+                overflow = __builtin_mul_overflow(a, b, &r);
+                wide = double(a) * double(b);
+                break;
+            default:
+                return false;
+        }
+        if (overflow) {
+            base->header = uint32_t(TYPE_FLOAT);
+            base->data1 = 0;
+            base->set_float(wide);
+        } else {
+            *base = Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(r), 0};
+        }
+    } else if (wrapped == TYPE_NATIVE) {
+        bool t;
+        switch (op->data1) {
+            case EQUAL_Q:
+            case STRICT_EQUAL_Q: t = a == b; break;
+            case NOT_EQUAL_Q: t = a != b; break;
+            case LESSER_Q: t = a < b; break;
+            case GREATER_Q: t = a > b; break;
+            case LESSER_OR_EQUAL_Q: t = a <= b; break;
+            case GREATER_OR_EQUAL_Q: t = a >= b; break;
+            default: return false;
+        }
+        *base = logic::make(t);
+    } else {
+        return false;
+    }
+    w.index += 2;
+    stack::top_ptr = base + 1;
+    return true;
+}
+
+// An operator after its left operand, which is at `base`.
+Flow eval_infix(Walk& w, Cell* base) {
+    for (;;) {
+        if (w.done()) return Flow::NORMAL;
+        Cell* c = w.at(w.index);
+        if (c->type() != TYPE_WORD) return Flow::NORMAL;
+        Cell* v = lookup(c);
+        if (!v || v->type() != TYPE_OP) return Flow::NORMAL;
+        if (integer_infix(w, base, v)) continue;
+        if (trace::tracing) [[unlikely]] {
+            Cell op = *v;
+            KRO_TRACE(FETCH, &w.blk.cell, w.index, nullptr, &op);
+            // read again after the tracer ran
+            if (w.done()) return Flow::NORMAL;
+            c = w.at(w.index);
+            v = c->is(TYPE_WORD) ? lookup(c) : nullptr;
+            if (!v || v->type() != TYPE_OP) return Flow::NORMAL;
+        }
+        Cell name = *c;
+        gc::Rooted fn(*v);
+        fn->header = native::wrapped_type(v);
+        stack::top_ptr = base + 1;
+        w.index++;
+        Flow f = invoke(w, fn.get(), &name, nullptr, 0, true, 0);
+        if (f != Flow::NORMAL) return f;
+    }
+}
+
+// ---- expressions ---------------------------------------------------------------------------------------
+
+inline Flow pushed(Walk& w, const Cell* v) {
+    Cell* c = stack::push(v);
+    if (trace::tracing) [[unlikely]] {
+        Cell value = *c;
+        KRO_TRACE(PUSH, &w.blk.cell, w.index - 1, nullptr, &value);
+    }
+    return Flow::NORMAL;
+}
+
+// One value and what it takes from the code; the result is pushed.
+Flow eval_single(Walk& w, bool keep_functions) {
+    Cell* c = w.at(w.index);
+    switch (c->type()) {
+        case TYPE_WORD: {
+            Cell word = *c;
+            w.index++;
+            Cell* v = value_of(&word);
+            Type t = v->type();
+            if (is_callable(t)) {
+                Cell fn = *v;
+                return eval_call(fn, w, word, nullptr, 0);
+            }
+            if (t == TYPE_UNSET) fire("script", "no-value", &word);
+            if (t == TYPE_OP) fire("script", "no-op-arg", &word);
+            return pushed(w, v);
+        }
+        case TYPE_SET_WORD: {
+            Cell sw = *c;
+            w.index++;
+            stack::mark_interp_native(&sw);
+            stack::push(&sw);
+            if (w.done()) fire("script", "need-value", &sw);
+            Flow f = eval_expression(w, false, true, false);
+            if (f != Flow::NORMAL) return f;
+            if (trace::tracing) [[unlikely]] {
+                Cell target = stack::arguments[0], value = stack::arguments[1];
+                KRO_TRACE(SET, &w.blk.cell, w.index, &target, &value);
+            }
+            f = flow::shield([] { word::set_from_args(); });
+            if (f != Flow::NORMAL) return f;
+            stack::unwind();
+            return Flow::NORMAL;
+        }
+        case TYPE_GET_WORD: {
+            Cell word = *c;
+            w.index++;
+            return pushed(w, value_of(&word));
+        }
+        case TYPE_LIT_WORD: {
+            Cell word = *c;
+            w.index++;
+            word.set_type(TYPE_WORD);
+            return pushed(w, &word);
+        }
+        case TYPE_PAREN: {
+            Cell p = *c;
+            w.index++;
+            return eval_block(&p, false);
+        }
+        case TYPE_PATH: {
+            Cell p = *c;
+            w.index++;
+            return eval_path(p, w, nullptr, false);
+        }
+        case TYPE_GET_PATH: {
+            Cell p = *c;
+            w.index++;
+            return eval_path(p, w, nullptr, true);
+        }
+        case TYPE_SET_PATH: {
+            Cell p = *c;
+            w.index++;
+            gc::Rooted path(p);
+            if (w.done()) fire("script", "need-value", &p);
+            stack::mark_interp_native(&set_path_word);
+            Flow f = eval_expression(w, false, true, false);
+            if (f != Flow::NORMAL) return f;
+            if (trace::tracing) [[unlikely]] {
+                Cell value = stack::arguments[0];
+                KRO_TRACE(SET, &w.blk.cell, w.index, path.get(), &value);
+            }
+            f = eval_path(path.cell, w, stack::arguments, false);
+            if (f != Flow::NORMAL) return f;
+            stack::unwind();
+            return Flow::NORMAL;
+        }
+        case TYPE_LIT_PATH: {
+            Cell p = *c;
+            w.index++;
+            p.set_type(TYPE_PATH);
+            return pushed(w, &p);
+        }
+        case TYPE_ISSUE: {
+            Cell issue = *c;
+            w.index++;
+            int32_t r = symbol::resolve(int32_t(issue.data2));
+            if ((r == system_symbol || r == system_global_symbol) && !w.done() && w.at(w.index)->is(TYPE_BLOCK))
+                fire("internal", "kro-system");
+            return pushed(w, &issue);
+        }
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE: {
+            Cell fn = *c;
+            w.index++;
+            if (keep_functions) return pushed(w, &fn);
+            return eval_call(fn, w, *stack::anon_word(), nullptr, 0);
+        }
+        case TYPE_OP:
+            w.index++;
+            fire("internal", "not-done");
+        default: {
+            Cell v = *c;
+            w.index++;
+            return pushed(w, &v);
+        }
+    }
+}
+
+Flow eval_expression(Walk& w, bool no_infix, bool push, bool keep_functions) {
+    if (machine_stack::low()) [[unlikely]]
+        machine_stack::check();
+    Cell* base = stack::top_ptr;
+    Flow f = eval_single(w, keep_functions);
+    if (f != Flow::NORMAL) return f;
+    if (!no_infix) {
+        f = eval_infix(w, base);
+        if (f != Flow::NORMAL) return f;
+    }
+    if (!push) {
+        copy_cell(base, stack::arguments);
+        stack::top_ptr = stack::arguments + 1;
+    }
+    return Flow::NORMAL;
+}
+
+// ---- paths --------------------------------------------------------------------------------------------------
+
+// A path! of the items from the head up to (not including) absolute index end.
+Cell path_prefix(const Cell* path, int32_t end) {
+    gc::Rooted p(*path), out;
+    int32_t head = int32_t(path->data1);
+    path::make_at(out.get(), end - head);
+    for (int32_t i = head; i < end; i++) *block::add_cell(out.get()) = *block::ks_abs_at(p.get(), i);
+    return out.cell;
+}
+
+[[noreturn]] void bad_path(const Cell* path, int32_t at, const Cell* parent, const Cell* selector, bool set) {
+    Cell dt = datatype_of(parent->type());
+    if (!set) fire("script", "bad-path-type2", selector, &dt);
+    gc::Rooted upto(path_prefix(path, at + 1)), before(path_prefix(path, at));
+    fire("script", "bad-path-type", upto.get(), &dt, before.get());
+}
+
+// A path as code. new_value: the value to set (a set-path), else null; get:
+// a get-path (no function is called). The result is pushed.
+Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get) {
+    bool set = new_value != nullptr;
+    gc::Rooted path(path_in);
+    int32_t head = int32_t(path->data1);
+    if (head >= cells_in(path->data2)) fire("script", "empty-path");
+    gc::Rooted first(*block::ks_abs_at(path.get(), head));
+    if (!first->is(TYPE_WORD)) fire("script", "word-first", path.get());
+    KRO_TRACE(ENTER, path.get(), -1, nullptr, nullptr);
+    KRO_TRACE(FETCH, path.get(), head, nullptr, first.get());
+    Cell* base = stack::top_ptr;
+    Cell* v = value_of(first.get());
+    if (v->is(TYPE_UNSET)) fire("script", "unset-path", path.get(), first.get());
+    if (is_callable(v->type())) {
+        if (set) fire("script", "invalid-path-set", path.get());
+        if (get) fire("script", "invalid-path-get", path.get());
+        Cell fn = *v;
+        PathRest rest{path.get(), head + 1};
+        Flow f = eval_call(fn, w, first.cell, &rest, 0);
+        if (f != Flow::NORMAL) return f;
+        KRO_TRACE(EXIT, path.get(), -1, nullptr, base);
+        return Flow::NORMAL;
+    }
+    // base[0] the value reached, base[1] its parent, base[2] the selector
+    stack::push(v);
+    stack::push(&none::value);
+    stack::push(&none::value);
+    bool by_word = true, parent_by_word = false;
+    for (int32_t i = head + 1; i < cells_in(path->data2); i++) {
+        gc::Rooted item(*block::ks_abs_at(path.get(), i));
+        Cell* sel = base + 2;
+        if (item->is(TYPE_GET_WORD)) {
+            *sel = *value_of(item.get());
+        } else if (item->is(TYPE_PAREN)) {
+            Flow f = eval_block(item.get(), false);
+            if (f != Flow::NORMAL) return f;
+            *sel = *(stack::top_ptr - 1);
+            stack::top_ptr = base + 3;
+        } else {
+            *sel = item.cell;
+        }
+        KRO_TRACE(FETCH, path.get(), i, nullptr, sel);
+        if (sel->is(TYPE_UNSET)) fire("script", "invalid-path", path.get(), item.get());
+        bool last = i + 1 >= cells_in(path->data2);
+        const Cell* nv = set && last ? new_value : nullptr;
+        Type gt = base[1].type();
+        bool report = nv && i - head >= 2 &&
+                      (series::is_block_kind(gt) || (gt == TYPE_OBJECT && base[1].data3 && parent_by_word));
+        auto step = datatype::action<A_EVAL_PATH>(base[0].type());
+        if (!step) bad_path(path.get(), i, base, sel, set);
+        Cell* r = nullptr;
+        Cell nvalue = nv ? *nv : none::value;
+        gc::Rooted held(nvalue);
+        Flow f = flow::shield([&] {
+            r = step(base, sel, nv ? held.get() : nullptr, path.get(), base + 1, item.get(), i - head, false, get,
+                     last, report);
+        });
+        if (f != Flow::NORMAL) return f;
+        Cell result = *r;
+        base[1] = base[0];
+        base[0] = result;
+        parent_by_word = by_word;
+        by_word = item->is(TYPE_WORD);
+        if (!set && !get && is_callable(result.type())) {
+            uint32_t obj = base[1].is(TYPE_OBJECT) && base[1].data1 != context::global ? base[1].data1 : 0;
+            stack::top_ptr = base;
+            PathRest rest{path.get(), i + 1};
+            f = eval_call(result, w, first.cell, &rest, obj);
+            if (f != Flow::NORMAL) return f;
+            KRO_TRACE(EXIT, path.get(), -1, nullptr, base);
+            return Flow::NORMAL;
+        }
+    }
+    KRO_TRACE(EXIT, path.get(), -1, nullptr, base);
+    Cell final = base[0];
+    stack::top_ptr = base;
+    stack::push(&final);
+    return Flow::NORMAL;
+}
+
+// The cells a call with n argument values and no refinements takes: the
+// values (none for missing ones), then false and none for every refinement
+// and its arguments, and the /local part. Natives get only their arguments.
+void push_layout(const Cell* fn, bool native, const Cell* args, int32_t n, int32_t* refs) {
+    int32_t count = list_length(fn);
+    int32_t given = 0;
+    bool active = true;
+    for (int32_t i = 0; i < count; i++) {
+        Cell e = list_cells(fn)[i];
+        switch (e.type()) {
+            case TYPE_TYPESET:
+                if (entry_kind(e) == 3) break;
+                if (!active) {
+                    if (!native) stack::push(&none::value);
+                } else {
+                    stack::push(given < n ? &args[given] : &none::value);
+                    given++;
+                }
+                break;
+            case TYPE_REFINEMENT:
+                active = false;
+                if (native) refs[e.data3 - 1] = -1;
+                else stack::push(&logic::false_value);
+                break;
+            case TYPE_INTEGER:
+                if (!native) function::push_refinement_defaults(int32_t(e.data2));
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void check_entries(const Cell* fn, const int32_t* refs) {
+    int32_t count = list_length(fn);
+    bool native = fn->is(TYPE_NATIVE) || fn->is(TYPE_ACTION);
+    int32_t position = 0;
+    bool active = true;
+    for (int32_t i = 0; i < count; i++) {
+        Cell e = list_cells(fn)[i];
+        if (e.is(TYPE_REFINEMENT)) {
+            if (native) {
+                position = refs[e.data3 - 1];
+                active = position >= 0;
+            } else {
+                active = logic::is_true(stack::arguments + e.data3);
+                position = int32_t(e.data3) + 1;
+            }
+            continue;
+        }
+        if (!e.is(TYPE_TYPESET) || entry_kind(e) == 3) continue;
+        if (active) {
+            Type t = stack::arguments[position].type();
+            if (!admits(e, t)) {
+                Cell name = args::call_name();
+                expect_arg(&name, t, e.data3);
+            }
+        }
+        position++;
+    }
+}
+
+}  // namespace
+
+// ---- natives ----------------------------------------------------------------------------------------------
+
+void register_native(int32_t index, NativeFn fn, const Cell* spec) {
+    native::register_native(index, reinterpret_cast<native::Entry>(fn), spec);
+}
+
+void register_action(int32_t index, const Cell* spec) {
+    native::register_action(index, reinterpret_cast<native::Entry>(actions::entry(index)), spec);
+}
+
+NativeFn native_fn(int32_t index) { return reinterpret_cast<NativeFn>(native::native_entry(index)); }
+
+void check_args(const Cell* fn, const int32_t* refs) {
+    gc::Rooted f(*fn);
+    if (f->is(TYPE_OP)) f->header = native::wrapped_type(fn);
+    check_entries(f.get(), refs);
+}
+
+Cell arg_list(const Cell* fn) {
+    gc::Rooted f(*fn);
+    if (f->is(TYPE_OP)) f->header = native::wrapped_type(fn);
+    list_length(f.get());
+    return record_of(f.get())[1];
+}
+
+// ---- evaluation ------------------------------------------------------------------------------------------
+
+Flow eval_block(const Cell* block, bool last) {
+    Walk w(*block, int32_t(block->data1));
+    stack::mark_interp_block(stack::body_word());
+    stack::push(&unset::value);
+    NearScope near(&w);
+    KRO_TRACE(ENTER, &w.blk.cell, -1, nullptr, nullptr);
+    while (w.index < w.tail()) {
+        safe_point();
+        set_near(w);
+        Flow f = eval_expression(w, false, false, false);
+        if (f != Flow::NORMAL) [[unlikely]]
+            return f;
+        if (trace::tracing) [[unlikely]] {
+            Cell result = *stack::arguments;
+            KRO_TRACE(EXPR, &w.blk.cell, w.start, nullptr, &result);
+        }
+    }
+    if (trace::tracing) [[unlikely]] {
+        Cell result = *stack::arguments;
+        KRO_TRACE(EXIT, &w.blk.cell, -1, nullptr, &result);
+    }
+    if (last) stack::unwind_last();
+    else stack::unwind();
+    return Flow::NORMAL;
+}
+
+Flow eval_one(const Cell* block, int32_t* index, bool push) {
+    Walk w(*block, *index);
+    stack::mark_interp_native(stack::body_word());
+    NearScope near(&w);
+    set_near(w);
+    if (w.done()) {
+        stack::push(&unset::value);
+    } else {
+        safe_point();
+        Flow f = eval_expression(w, false, true, false);
+        if (f != Flow::NORMAL) return f;
+    }
+    *index = w.index;
+    if (push) stack::unwind();
+    else stack::unwind_last();
+    return Flow::NORMAL;
+}
+
+Flow eval_next(Cell* block) {
+    int32_t index = int32_t(block->data1);
+    int32_t full = cells_in(block->data2);
+    if (index > full) index = full;
+    Flow f = eval_one(block, &index, true);
+    if (f != Flow::NORMAL) return f;
+    block->data1 = uint32_t(index);
+    return Flow::NORMAL;
+}
+
+Flow eval_value(const Cell* value, bool keep_functions) {
+    Cell one;
+    block::make_at(&one, 1);
+    *block::add_cell(&one) = *value;
+    Walk w(one, 0);
+    stack::mark_interp_native(stack::body_word());
+    NearScope near(&w);
+    set_near(w);
+    Flow f = eval_expression(w, true, true, keep_functions);
+    if (f != Flow::NORMAL) return f;
+    stack::unwind();
+    return Flow::NORMAL;
+}
+
+Flow call_value(const Cell* fn_value, const Cell* args, int32_t n, const Cell* name_word, int32_t cb_class) {
+    gc::Rooted name(*name_word);
+    Cell* fn = stack::push(fn_value);
+    if (fn->is(TYPE_OP)) fn->header = native::wrapped_type(fn_value);
+    Type t = fn->type();
+    int32_t refs[MAX_REFINEMENTS];
+    bool native = t == TYPE_NATIVE || t == TYPE_ACTION;
+    Flow f = Flow::NORMAL;
+    switch (t) {
+        case TYPE_FUNCTION:
+            stack::mark_func_ctx(name.get(), fn->data1);
+            stack::set_function_cell(fn);
+            push_layout(fn, false, args, n, refs);
+            f = call_function(fn, 0, cb_class);
+            break;
+        case TYPE_ROUTINE:
+            stack::mark_native(name.get());
+            stack::set_function_cell(fn);
+            push_layout(fn, false, args, n, refs);
+            check_entries(fn, refs);
+            f = call_routine(fn);
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION: {
+            stack::mark_native(name.get());
+            stack::set_function_cell(fn);
+            push_layout(fn, native, args, n, refs);
+            check_entries(fn, refs);
+            NativeFn entry = entry_of(fn);
+            if (!entry) fire("internal", "not-done");
+            f = flow::shield([&] { return entry(refs); });
+            break;
+        }
+        default: {
+            Cell dt = datatype_of(t);
+            fire("script", "invalid-type", &dt);
+        }
+    }
+    if (f != Flow::NORMAL) return f;
+    stack::unwind();
+    copy_cell(fn + 1, fn);
+    stack::top_ptr = fn + 1;
+    return Flow::NORMAL;
+}
+
+Flow apply(const Cell* fn_value, const Cell* block, int mode, const Cell* name_word) {
+    gc::Rooted name(*name_word);
+    Walk w(*block, int32_t(block->data1));
+    Cell* fn = stack::push(fn_value);
+    if (fn->is(TYPE_OP)) fn->header = native::wrapped_type(fn_value);
+    if (!is_callable(fn->type())) {
+        Cell dt = datatype_of(fn->type());
+        fire("script", "invalid-type", &dt);
+    }
+    Flow f = invoke(w, fn, name.get(), nullptr, 0, false, mode ? mode : APPLY_SOME);
+    if (f != Flow::NORMAL) return f;
+    copy_cell(fn + 1, fn);
+    stack::top_ptr = fn + 1;
+    return Flow::NORMAL;
+}
+
+namespace {
+// Puts the tracing switch back however the call ends.
+struct TracingScope {
+    bool saved = trace::tracing;
+    ~TracingScope() { trace::tracing = saved; }
+};
+}  // namespace
+
+Flow call_function(const Cell* fn, uint32_t obj_ctx, int32_t cb_class) {
+    Cell* rec = record_of(fn);
+    Cell code = rec[function::CODE];
+    int32_t frame = stack::frame_count() - 1;
+    if (code.is(TYPE_INTEGER) && code.data2) {
+        function::CodeFn entry = function::code_at(int32_t(code.data2));
+        if (!entry) fire("internal", "not-done");
+        Flow f = flow::shield([&] { entry(); });
+        return f == Flow::RETURN || f == Flow::EXIT ? Flow::NORMAL : f;
+    }
+    context::cell_of(fn->data1)->data2 = arena::off(stack::arguments);
+    stack::set_return_flag(true);
+    TracingScope scope;
+    if (fn->header & function::FLAG_TRACE) trace::tracing = trace::installed;
+    else if (fn->header & function::FLAG_NO_TRACE) trace::tracing = false;
+    bool callback_traced = false;
+    if (cb_class && trace::tracing) {
+        callback_traced = (trace::callback_bits() & cb_class) != 0;
+        if (!callback_traced) trace::tracing = false;
+    }
+    // each event reads its cells again: the tracer before it may have moved them
+    if (trace::tracing && callback_traced) [[unlikely]]
+        KRO_TRACE(CALL, &record_of(fn)[function::BODY], -1, fn, nullptr);
+    if (trace::tracing) [[unlikely]]
+        KRO_TRACE(PROLOG, &record_of(fn)[function::BODY], -1, fn, nullptr);
+    // read after the events: the tracer may have moved the body's node
+    Cell body = record_of(fn)[function::BODY];
+    Flow f = Flow::NORMAL;
+    if (body.is(TYPE_BLOCK) || body.is(TYPE_PAREN)) {
+        f = eval_block(&body, true);
+    } else {
+        stack::set_last(&unset::value);
+    }
+    if (f == Flow::NORMAL || f == Flow::RETURN || f == Flow::EXIT) {
+        if (trace::tracing) [[unlikely]]
+            KRO_TRACE(EPILOG, &record_of(fn)[function::BODY], -1, fn, stack::arguments);
+        if (trace::tracing && callback_traced) [[unlikely]]
+            KRO_TRACE(RETURN, &record_of(fn)[function::BODY], -1, fn, stack::arguments);
+        stack::clear_return_flag(frame);
+        stack::top_ptr = stack::arguments + 1;
+        return Flow::NORMAL;
+    }
+    return f;
+}
+
+Flow call_routine(const Cell* routine) {
+    Cell code = record_of(routine)[function::CODE];
+    function::CodeFn entry = code.is(TYPE_INTEGER) ? function::code_at(int32_t(code.data2)) : nullptr;
+    if (!entry) fire("internal", "routines");
+    return flow::shield([&] { entry(); });
+}
+
+// ---- the C++ boundary --------------------------------------------------------------------------------
+
+void do_block(const Cell* block) { flow::raise_if(eval_block(block, false)); }
+
+void call_back(const Cell* fn, const Cell* args, int32_t n, const Cell* name, int32_t cb_class) {
+    flow::raise_if(call_value(fn, args, n, name, cb_class));
+}
+
+namespace {
+
+void eval_block_hook(Cell* block) { do_block(block); }
+
+// An object's change handler with its arguments pushed from `args` on.
+void call_handler(const Cell* handler, uint32_t ctx, const Cell* name, Cell* args, int32_t, int32_t kind) {
+    gc::Rooted h(*handler), n(*name);
+    Flow f;
+    if (h->is(TYPE_FUNCTION)) {
+        stack::mark_func_ctx(n.get(), h->data1);
+        stack::set_arguments(args);
+        f = call_function(h.get(), ctx, kind);
+    } else {
+        stack::mark_native(n.get());
+        stack::set_arguments(args);
+        f = call_routine(h.get());
+    }
+    flow::raise_if(f);
+    stack::unwind();
+}
+
+// sort/compare with a function: two arguments, the result into `result`.
+void call_comparator(const Cell* function, const Cell* arg1, const Cell* arg2, Cell* result) {
+    Cell* top = stack::top_ptr;
+    Cell args[2] = {*arg1, *arg2};
+    call_back(function, args, 2, &compare_callback, trace::SORT);
+    *result = *(stack::top_ptr - 1);
+    stack::top_ptr = top;
+}
+
+// The tokenizer's callback: count arguments from args; args[1] receives the
+// final value of the callback's input argument, *result its result.
+void lexer_callback(const Cell* callback, Cell* args, int32_t count, Cell* result) {
+    Cell* top = stack::top_ptr;
+    Cell* fn = stack::push(callback);
+    int32_t refs[MAX_REFINEMENTS];
+    if (fn->is(TYPE_FUNCTION)) stack::mark_func_ctx(&lexer_callback_word, fn->data1);
+    else stack::mark_native(&lexer_callback_word);
+    stack::set_function_cell(fn);
+    push_layout(fn, false, args, count, refs);
+    Flow f = fn->is(TYPE_FUNCTION) ? call_function(fn, 0, trace::LEXER) : call_routine(fn);
+    flow::raise_if(f);
+    if (count > 1) args[1] = stack::arguments[1];
+    *result = stack::arguments[0];
+    stack::unwind();
+    stack::top_ptr = top;
+}
+
+Cell call_name() { return stack::get_call_name(); }
+
+// The n-th argument (or refinement) word of the innermost named call.
+Cell argument_word(int32_t n) {
+    for (int32_t i = stack::frame_count() - 1; i >= 0; i--) {
+        const stack::Frame* f = stack::frame_at(i);
+        if (f->symbol == 0 || f->symbol == int32_t(stack::body_word()->data2) ||
+            f->symbol == int32_t(stack::anon_word()->data2))
+            continue;
+        Cell fn = none::value;
+        if (f->fn_cell != stack::NO_CELL) {
+            fn = stack::bottom[f->fn_cell];
+        } else {
+            Cell name{uint32_t(TYPE_WORD), f->name_ctx, uint32_t(f->symbol), uint32_t(f->name_slot)};
+            if (Cell* v = lookup(&name)) fn = *v;
+        }
+        Type t = fn.type();
+        if (!is_callable(t) && t != TYPE_OP) return *stack::anon_word();
+        Cell spec{uint32_t(TYPE_BLOCK), 0, fn.data2, 0};
+        int32_t count = 0;
+        for (int32_t k = 0; k < block::length(&spec); k++) {
+            Cell e = *block::at(&spec, k);
+            Type et = e.type();
+            if (et != TYPE_WORD && et != TYPE_LIT_WORD && et != TYPE_GET_WORD && et != TYPE_REFINEMENT) continue;
+            if (count++ == n) return word_of(e.data2);
+        }
+        return *stack::anon_word();
+    }
+    return *stack::anon_word();
+}
+
+int32_t form_call_names(int32_t level, int32_t position, Cell* buffer, int32_t limit) {
+    return stack::form_call_names(level, buffer, position, limit);
+}
+
+void collect_call_names(int32_t level, Cell* blk, int32_t position) {
+    stack::collect_call_names(level, blk, position);
+}
+
+void mark_cells() { collector::mark_cells(&near_cell, &near_cell + 1); }
+
+}  // namespace
+
+void init() {
+    set_path_word.data2 = uint32_t(symbol::make("set-path"));
+    compare_callback.data2 = uint32_t(symbol::make("<compare-callback>"));
+    lexer_callback_word.data2 = uint32_t(symbol::make("<lexer-callback>"));
+    system_symbol = symbol::resolve(symbol::make("system"));
+    system_global_symbol = symbol::resolve(symbol::make("system-global"));
+    local_symbol = symbol::make("local");
+    return_symbol = symbol::make("return");
+    near_cell = unset::value;
+    gc::add_mark_callback(&mark_cells);
+    actions::init();
+    trace::init();
+    function::eval_block = &eval_block_hook;
+    function::call_handler = &call_handler;
+    actions::call_comparator = &call_comparator;
+    error::current_expression = &near_cell;
+    error::form_call_names = &form_call_names;
+    error::collect_call_names = &collect_call_names;
+    args::call_name = &call_name;
+    args::argument_word = &argument_word;
+    raise::throw_error = &stack::throw_error;
+    raise::trace_error = &trace::trace_error;
+    frame::region_open = &stack::mark_region;
+    frame::region_close = &stack::close_region;
+    lexer::call_callback = &lexer_callback;
+}
+
+}  // namespace kro::interp
