@@ -204,6 +204,7 @@ volatile sig_atomic_t resumed_pending = 0;
 int wake_pipe[2] = {-1, -1};
 
 bool handlers_installed = false;
+ScreenRestoreHook screen_hook = nullptr;
 constexpr int TERMINATING[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 struct sigaction previous[4];
 
@@ -354,7 +355,26 @@ void leave_raw_mode() {
 
 bool raw_mode_active() { return raw_active != 0; }
 
+void set_screen_restore_hook(ScreenRestoreHook hook) { screen_hook = hook; }
+
+void guard_terminal() { install_handlers(); }
+
+bool take_window_changed() {
+    if (!winch_pending) return false;
+    winch_pending = 0;
+    return true;
+}
+
+bool take_resumed() {
+    if (!resumed_pending) return false;
+    resumed_pending = 0;
+    return true;
+}
+
+int wake_fd() { return wake_pipe[0]; }
+
 void restore_terminal() {
+    if (screen_hook) screen_hook();
     if (!raw_active) return;
     int saved = errno;
     ::tcsetattr(raw_fd, TCSANOW, &saved_modes);

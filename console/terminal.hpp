@@ -66,8 +66,26 @@ bool enter_raw_mode();
 void leave_raw_mode();
 bool raw_mode_active();
 // Puts the saved modes back when raw mode is on; async-signal-safe, for exit
-// paths, fatal errors and signal handlers.
+// paths, fatal errors and signal handlers. The screen restore hook runs first.
 void restore_terminal();
+// A layer that changes more of the terminal than its input modes (the GUI's
+// alternate screen, mouse reporting, hidden cursor) puts that back through this
+// hook, which restore_terminal calls on every exit path and before a stop. It
+// must be async-signal-safe.
+using ScreenRestoreHook = void (*)();
+void set_screen_restore_hook(ScreenRestoreHook hook);
+// Installs the exit hook and the signal handlers that restore the terminal, as
+// the first entry into raw mode does; for a layer that changes the screen's
+// modes while input is not a terminal.
+void guard_terminal();
+// Whether the window changed size, or the process was continued after a stop,
+// since the last call (or the last read_key, which takes them too); for a
+// reader of the input other than read_key.
+bool take_window_changed();
+bool take_resumed();
+// Becomes readable when one of those signals arrives (-1 before the handlers
+// are installed); a poll on input should include it.
+int wake_fd();
 
 // ---- keys -------------------------------------------------------------------------
 // Waits for the next key and answers its code (KEY_FAILED when input ended or
