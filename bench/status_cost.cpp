@@ -24,7 +24,6 @@
 #include "foundation/gc.hpp"
 #include "foundation/registry.hpp"
 #include "foundation/runtime.hpp"
-#include "interpreter/control.hpp"
 #include "interpreter/eval.hpp"
 #include "interpreter/stack.hpp"
 #include "io/lexer.hpp"
@@ -40,33 +39,9 @@ Cell load(const char* text) {
     return out;
 }
 
-// The two natives the programs need besides `return`, in spare slots of the table.
-Flow loop_native(const int32_t*) {
-    int32_t n = int32_t(stack::arguments[0].data2);
-    Cell* body = stack::arguments + 1;
-    stack::mark_loop(stack::body_word());
-    stack::push(&unset::value);
-    for (int32_t i = 0; i < n; i++) {
-        Flow f = interp::eval_block(body, true);
-        stack::keep();  // each round's value replaces the last one
-        if (f == Flow::BREAK) break;
-        if (f != Flow::NORMAL && f != Flow::CONTINUE) return f;
-    }
-    stack::unwind_last();
-    stack::keep();
-    return Flow::NORMAL;
-}
-
 // pass value: the value (a native call that does nothing else).
 Flow pass_native(const int32_t*) {
     stack::keep();
-    return Flow::NORMAL;
-}
-
-Flow func_native(const int32_t*) {
-    uint32_t flags = function::validate_spec(stack::arguments);
-    function::make_value(stack::arguments, stack::arguments + 1, 0, 0, 0, flags);
-    stack::set_last_reset(stack::top());
     return Flow::NORMAL;
 }
 
@@ -110,16 +85,8 @@ int main(int argc, char** argv) {
     runtime::init();
     gc::active = true;
     runtime::root_copy = false;
-    // the datatype words hold their datatypes, as the boot program leaves them
-    for (int32_t id = 1; id <= datatype::highest_id(); id++) {
-        if (!datatype::registered(id)) continue;
-        Cell dt{uint32_t(TYPE_DATATYPE), uint32_t(id), 0, 0};
-        context::set_global(symbol::make(datatype::row(id).name), &dt);
-    }
-    define("loop", 119, &loop_native, "[count [integer!] body [block!]]");
-    define("func", 120, &func_native, "[spec [block!] body [block!]]");
+    // loop, func and return are the runtime's; pass is a native of a spare slot
     define("pass", 118, &pass_native, "[value]");
-    define("return", natives::RETURN, &natives::return_native, "[value]");
     run_ms("with-return: func [x] [return x]  without: func [x] [x]  with-call: func [x] [pass x]");
     char with_return[128], without[128], with_call[128];
     std::snprintf(with_return, sizeof with_return, "loop %ld [with-return 1]", calls);

@@ -12,7 +12,8 @@
 namespace kro::handle {
 
 namespace {
-constexpr const char* CLASS_NAMES[CLASS_COUNT] = {"null", "fd", "monitor", "window", "font", "rich-text"};
+constexpr const char* CLASS_NAMES[CLASS_COUNT] = {"null",  "fd",        "monitor", "window",
+                                                   "font", "rich-text", "actor"};
 }
 
 const char* class_name(uint32_t cls) { return cls < CLASS_COUNT ? CLASS_NAMES[cls] : nullptr; }

@@ -21,9 +21,10 @@ constexpr uint32_t CLASS_MONITOR = 2;
 constexpr uint32_t CLASS_WINDOW = 3;
 constexpr uint32_t CLASS_FONT = 4;
 constexpr uint32_t CLASS_RICH_TEXT = 5;
-constexpr uint32_t CLASS_COUNT = 6;
+constexpr uint32_t CLASS_ACTOR = 6;  // a port's native actor: the value numbers its action table
+constexpr uint32_t CLASS_COUNT = 7;
 
-// "null", "fd", "monitor", "window", "font", "rich-text"; null past the table.
+// "null", "fd", "monitor", "window", "font", "rich-text", "actor"; null past the table.
 const char* class_name(uint32_t cls);
 
 inline Cell make(uint32_t value, uint32_t cls) { return Cell{uint32_t(TYPE_HANDLE), cls, value, uint32_t(-1)}; }

@@ -11,6 +11,7 @@
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/handle.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/money.hpp"
@@ -22,6 +23,7 @@
 #include "datatypes/percent.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/point.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
@@ -45,7 +47,9 @@
 #include "foundation/print.hpp"
 #include "foundation/registry.hpp"
 #include "interpreter/eval.hpp"
+#include "interpreter/natives.hpp"
 #include "interpreter/stack.hpp"
+#include "io/http.hpp"
 #include "io/lexer.hpp"
 #include "io/random.hpp"
 
@@ -109,10 +113,12 @@ constexpr InitFn datatype_inits[] = {
     &email::init,
     &handle::init,
     &date::init,
+    &port::init,
     &money::init,
     &ref::init,
     &point2d::init,
     &point3d::init,
+    &image::init,  // the image back-end's release kind with it
 };
 
 // A block value inside the root block, made in a fixed buffer.
@@ -151,6 +157,8 @@ void init() {
     error::init_catalog();
     interp::init();  // the action entries and the evaluator's hooks
     lexer::init();
+    natives::init();  // the natives, actions, operators and typesets, from their specs
+    http::init();  // url!'s HTTP service
     value_slots::init();
     collector::init();
     done = true;

@@ -1,5 +1,6 @@
 #include "interpreter/actions.hpp"
 
+#include "datatypes/port.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
@@ -23,6 +24,10 @@ void unsupported(const Cell* value) {
 }
 
 ActionFn get_action_ptr(const Cell* value, int slot) {
+    // a port with a native actor takes slots 25-62 from the actor's own table
+    if (slot >= port::FIRST_NATIVE_SLOT && value->type() == TYPE_PORT) [[unlikely]] {
+        if (ActionFn native = port::native_action(value, slot)) return native;
+    }
     ActionFn fn = datatype::entry(value->type(), slot);
     if (!fn) unsupported(value);
     return fn;

@@ -7,14 +7,13 @@
 #include "foundation/fire.hpp"
 #include "foundation/gc.hpp"
 #include "interpreter/eval.hpp"
+#include "interpreter/natives.hpp"
 #include "interpreter/stack.hpp"
 #include "interpreter/tracer.hpp"
 
 namespace kro::natives {
 
 namespace {
-
-inline Cell* ref_arg(const int32_t* refs, int i) { return refs[i] >= 0 ? stack::arguments + refs[i] : nullptr; }
 
 // Whether a throw's name matches a catch's /name argument (a word, or a block
 // of words; a block item that is not a word raises when reached).
@@ -113,4 +112,19 @@ Flow try_native(const int32_t* refs) {
     return Flow::NORMAL;
 }
 
+}  // namespace kro::natives
+
+namespace kro::natives {
+namespace {
+void install_control() {
+    set_fn(TRY, &try_native);
+    set_fn(BREAK, &break_native);
+    set_fn(CONTINUE, &continue_native);
+    set_fn(EXIT, &exit_native);
+    set_fn(RETURN, &return_native);
+    set_fn(THROW, &throw_native);
+    set_fn(CATCH, &catch_native);
+}
+}  // namespace
+KRO_NATIVE_GROUP(install_control);
 }  // namespace kro::natives

@@ -172,8 +172,9 @@ struct Call {
 };
 
 Flow eval_expression(Walk& w, bool no_infix, bool push, bool keep_functions);
-Flow eval_path(const Cell& path, Walk& w, const Cell* new_value, bool get);
+Flow eval_path(const Cell& path, Walk& w, const Cell* new_value, bool get, bool case_ = false);
 Flow invoke(Walk& w, Cell* fn, const Cell* name, const PathRest* rest, uint32_t obj_ctx, bool infix, int mode);
+inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out);
 
 Cell set_path_word{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
 Cell compare_callback{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
@@ -263,6 +264,28 @@ inline int32_t list_length(const Cell* fn) {
     if (!rec[1].is(TYPE_BLOCK)) [[unlikely]]
         build_list(fn);
     return cells_in(record_of(fn)[1].data2);
+}
+
+// Kinds of value that are their own result (the others take words' values,
+// evaluate, or call).
+constexpr uint64_t type_bit(Type t) { return uint64_t(1) << t; }
+constexpr uint64_t ACTIVE_KINDS =
+    type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) | type_bit(TYPE_GET_WORD) | type_bit(TYPE_LIT_WORD) |
+    type_bit(TYPE_PAREN) | type_bit(TYPE_PATH) | type_bit(TYPE_GET_PATH) | type_bit(TYPE_SET_PATH) |
+    type_bit(TYPE_LIT_PATH) | type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
+    type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
+inline bool passive(Type t) { return t >= 64 || !(ACTIVE_KINDS & type_bit(t)); }
+
+inline bool passive_argument(Walk& w, bool no_infix) {
+    memory::Buffer* b = buf(w.blk.cell.data2);
+    int32_t tail = int32_t(b->used_bytes() / sizeof(Cell));
+    if (tail > w.end) tail = w.end;
+    if (w.index >= tail) return false;
+    const Cell* c = b->cells() + w.index;
+    if (!passive(c->type())) return false;
+    if (no_infix || w.index + 1 >= tail || c[1].type() != TYPE_WORD) return true;
+    const Cell* op = lookup(c + 1);
+    return !op || op->type() != TYPE_OP;
 }
 
 // ---- fetching arguments ------------------------------------------------------------------------------
@@ -404,6 +427,16 @@ Flow fetch_args(Walk& w, Call& c, const PathRest* rest) {
                     break;
                 }
                 first = false;
+                if (entry_kind(e) == 0 && !trace::tracing && passive_argument(w, c.infix)) {
+                    // a literal with no operator after it: taken as it is
+                    const Cell* v = w.at(w.index);
+                    Type t = v->type();
+                    if (!admits(e, t)) [[unlikely]]
+                        call_expects(c, t, e.data3);
+                    stack::push(v);
+                    w.index++;
+                    break;
+                }
                 Cell entry = e;
                 Flow f = fetch_one(w, entry, c, c.infix);
                 if (f != Flow::NORMAL) return f;
@@ -636,10 +669,14 @@ Flow invoke(Walk& w, Cell* fn, const Cell* name_word, const PathRest* rest, uint
     } else if (t == TYPE_ROUTINE) {
         f = call_routine(fn);
     } else {
-        NativeFn entry = entry_of(fn);
-        if (!entry) [[unlikely]]
-            fire("internal", "not-done");
-        f = flow::shield([&] { return entry(refs); });
+        Cell* a = stack::arguments;
+        if (!(a[0].is(TYPE_INTEGER) && stack::top_ptr - a >= 2 && a[1].is(TYPE_INTEGER) &&
+              integer_call(t, fn->data1, int32_t(a[0].data2), int32_t(a[1].data2), a))) {
+            NativeFn entry = entry_of(fn);
+            if (!entry) [[unlikely]]
+                fire("internal", "not-done");
+            f = flow::shield([&] { return entry(refs); });
+        }
     }
     if (f != Flow::NORMAL) return f;
     stack::unwind();
@@ -663,24 +700,17 @@ Flow eval_call(const Cell& fn_value, Walk& w, const Cell& name_word, const PathR
 // Native slots of the comparison natives (the natives table's order).
 enum : uint32_t { EQUAL_Q = 25, NOT_EQUAL_Q, STRICT_EQUAL_Q, LESSER_Q, GREATER_Q, LESSER_OR_EQUAL_Q, GREATER_OR_EQUAL_Q };
 
-// The common case of the built-in arithmetic and comparison operators, done in
-// place: two integer! operands, the right one a literal or a word's value (so
-// nothing is evaluated and nothing can fail), nothing traced. The result is the
-// one the action or native gives.
-inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
-    if (trace::tracing || !base->is(TYPE_INTEGER) || w.index + 1 >= w.tail()) return false;
-    const Cell* right = w.at(w.index + 1);
-    if (right->is(TYPE_WORD)) {
-        right = lookup(right);
-        if (!right) return false;
-    }
-    if (!right->is(TYPE_INTEGER)) return false;
-    int32_t a = int32_t(base->data2), b = int32_t(right->data2), r;
-    uint32_t wrapped = native::wrapped_type(op);
-    if (wrapped == TYPE_ACTION) {
-        bool overflow;
-        double wide;
-        switch (op->data1) {
+// The built-in arithmetic and comparison on two integer!s, done in place of
+// the call: the native or action of that slot (kind is TYPE_NATIVE or
+// TYPE_ACTION) gives the same result. Answers false when this is not such a
+// call, or for the cases that raise (division by zero, overflow of a
+// quotient), which go the full way.
+inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out) {
+    int32_t r;
+    if (kind == TYPE_ACTION) {
+        bool overflow = false;
+        double wide = 0;
+        switch (slot) {
             case A_ADD:
                 overflow = __builtin_add_overflow(a, b, &r);
                 wide = double(a) + double(b);
@@ -693,39 +723,69 @@ inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
                 overflow = __builtin_mul_overflow(a, b, &r);
                 wide = double(a) * double(b);
                 break;
-            default:
-                return false;
-        }
-        if (overflow) {
-            base->header = uint32_t(TYPE_FLOAT);
-            base->data1 = 0;
-            base->set_float(wide);
-        } else {
-            *base = Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(r), 0};
-        }
-    } else if (wrapped == TYPE_NATIVE) {
-        bool t;
-        switch (op->data1) {
-            case EQUAL_Q:
-            case STRICT_EQUAL_Q: t = a == b; break;
-            case NOT_EQUAL_Q: t = a != b; break;
-            case LESSER_Q: t = a < b; break;
-            case GREATER_Q: t = a > b; break;
-            case LESSER_OR_EQUAL_Q: t = a <= b; break;
-            case GREATER_OR_EQUAL_Q: t = a >= b; break;
+            case A_DIVIDE:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                if (a % b != 0) {
+                    overflow = true;
+                    wide = double(a) / double(b);
+                } else {
+                    r = a / b;
+                }
+                break;
+            case A_REMAINDER:
+                if (b == 0 || b == -1) return false;
+                r = a % b;
+                break;
+            case A_AND_T: r = a & b; break;
+            case A_OR_T: r = a | b; break;
+            case A_XOR_T: r = a ^ b; break;
             default: return false;
         }
-        *base = logic::make(t);
-    } else {
-        return false;
+        if (overflow) {
+            *out = Cell{uint32_t(TYPE_FLOAT), 0, 0, 0};
+            out->set_float(wide);
+        } else {
+            *out = Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(r), 0};
+        }
+        return true;
     }
+    if (kind != TYPE_NATIVE) return false;
+    bool t;
+    switch (slot) {
+        case EQUAL_Q:
+        case STRICT_EQUAL_Q: t = a == b; break;
+        case NOT_EQUAL_Q: t = a != b; break;
+        case LESSER_Q: t = a < b; break;
+        case GREATER_Q: t = a > b; break;
+        case LESSER_OR_EQUAL_Q: t = a <= b; break;
+        case GREATER_OR_EQUAL_Q: t = a >= b; break;
+        default: return false;
+    }
+    *out = logic::make(t);
+    return true;
+}
+
+// The common case of the built-in operators, done in place: two integer!
+// operands, the right one a literal or a word's value (so nothing is
+// evaluated and nothing can fail), nothing traced.
+inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
+    if (trace::tracing || !base->is(TYPE_INTEGER) || w.index + 1 >= w.tail()) return false;
+    const Cell* right = w.at(w.index + 1);
+    if (right->is(TYPE_WORD)) {
+        right = lookup(right);
+        if (!right) return false;
+    }
+    if (!right->is(TYPE_INTEGER)) return false;
+    if (!integer_call(native::wrapped_type(op), op->data1, int32_t(base->data2), int32_t(right->data2), base))
+        return false;
     w.index += 2;
     stack::top_ptr = base + 1;
     return true;
 }
 
-// An operator after its left operand, which is at `base`.
-Flow eval_infix(Walk& w, Cell* base) {
+// The operators after a left operand, which is at `base` (the next value is
+// known to be a word whose value is an op!).
+[[gnu::noinline]] Flow infix_calls(Walk& w, Cell* base) {
     for (;;) {
         if (w.done()) return Flow::NORMAL;
         Cell* c = w.at(w.index);
@@ -752,6 +812,18 @@ Flow eval_infix(Walk& w, Cell* base) {
     }
 }
 
+// An operator after its left operand, which is at `base`. Most values have
+// none after them: that answer is quick.
+inline Flow eval_infix(Walk& w, Cell* base) {
+    if (w.index >= w.tail()) return Flow::NORMAL;
+    const Cell* c = w.at(w.index);
+    if (c->type() != TYPE_WORD) return Flow::NORMAL;
+    const Cell* v = lookup(c);
+    if (!v || v->type() != TYPE_OP) [[likely]]
+        return Flow::NORMAL;
+    return infix_calls(w, base);
+}
+
 // ---- expressions ---------------------------------------------------------------------------------------
 
 inline Flow pushed(Walk& w, const Cell* v) {
@@ -763,40 +835,41 @@ inline Flow pushed(Walk& w, const Cell* v) {
     return Flow::NORMAL;
 }
 
-// One value and what it takes from the code; the result is pushed.
-Flow eval_single(Walk& w, bool keep_functions) {
+// A set-word and the expression after it: the word is set to its value. The
+// frame is named by the set-word (errors in the expression name it).
+Flow eval_set_word(Walk& w, const Cell* c) {
+    Cell sw = *c;
+    w.index++;
+    stack::mark_interp_native(&sw);
+    stack::push(&sw);
+    if (w.done()) fire("script", "need-value", &sw);
+    Flow f = eval_expression(w, false, true, false);
+    if (f != Flow::NORMAL) return f;
+    Cell* a = stack::arguments;
+    if (trace::tracing) [[unlikely]] {
+        Cell target = a[0], value = a[1];
+        KRO_TRACE(SET, &w.blk.cell, w.index, &target, &value);
+    }
+    // a global or function context takes the value as it is; an object's may
+    // run a change handler, and an unset value is an error: the full way
+    Cell* dst = a[1].is(TYPE_UNSET) ? nullptr : lookup(a);
+    if (dst && ((buf(a->data1)->cells()->header & context::KIND_MASK) >> context::KIND_SHIFT) != context::OBJECT) {
+        copy_cell(a + 1, dst);
+        copy_cell(a + 1, a);
+    } else {
+        f = flow::shield([] { word::set_from_args(); });
+        if (f != Flow::NORMAL) return f;
+    }
+    stack::unwind();
+    return Flow::NORMAL;
+}
+
+// The kinds of value met less often than words, literals and parens.
+[[gnu::noinline]] Flow eval_other(Walk& w, bool keep_functions) {
     Cell* c = w.at(w.index);
     switch (c->type()) {
-        case TYPE_WORD: {
-            Cell word = *c;
-            w.index++;
-            Cell* v = value_of(&word);
-            Type t = v->type();
-            if (is_callable(t)) {
-                Cell fn = *v;
-                return eval_call(fn, w, word, nullptr, 0);
-            }
-            if (t == TYPE_UNSET) fire("script", "no-value", &word);
-            if (t == TYPE_OP) fire("script", "no-op-arg", &word);
-            return pushed(w, v);
-        }
-        case TYPE_SET_WORD: {
-            Cell sw = *c;
-            w.index++;
-            stack::mark_interp_native(&sw);
-            stack::push(&sw);
-            if (w.done()) fire("script", "need-value", &sw);
-            Flow f = eval_expression(w, false, true, false);
-            if (f != Flow::NORMAL) return f;
-            if (trace::tracing) [[unlikely]] {
-                Cell target = stack::arguments[0], value = stack::arguments[1];
-                KRO_TRACE(SET, &w.blk.cell, w.index, &target, &value);
-            }
-            f = flow::shield([] { word::set_from_args(); });
-            if (f != Flow::NORMAL) return f;
-            stack::unwind();
-            return Flow::NORMAL;
-        }
+        case TYPE_SET_WORD:
+            return eval_set_word(w, c);
         case TYPE_GET_WORD: {
             Cell word = *c;
             w.index++;
@@ -807,11 +880,6 @@ Flow eval_single(Walk& w, bool keep_functions) {
             w.index++;
             word.set_type(TYPE_WORD);
             return pushed(w, &word);
-        }
-        case TYPE_PAREN: {
-            Cell p = *c;
-            w.index++;
-            return eval_block(&p, false);
         }
         case TYPE_PATH: {
             Cell p = *c;
@@ -874,11 +942,99 @@ Flow eval_single(Walk& w, bool keep_functions) {
     }
 }
 
+// A word whose value is not simply pushed: an error, or a value that the
+// lookup could not reach directly.
+[[gnu::noinline]] Flow eval_word_other(Walk& w) {
+    Cell word = *w.at(w.index);
+    w.index++;
+    Cell* v = value_of(&word);
+    Type t = v->type();
+    if (is_callable(t)) {
+        Cell fn = *v;
+        return eval_call(fn, w, word, nullptr, 0);
+    }
+    if (t == TYPE_UNSET) fire("script", "no-value", &word);
+    if (t == TYPE_OP) fire("script", "no-op-arg", &word);
+    return pushed(w, v);
+}
+
+// One value and what it takes from the code; the result is pushed.
+[[gnu::always_inline]] inline Flow eval_single(Walk& w, bool keep_functions) {
+    const Cell* c = w.at(w.index);
+    Type t = c->type();
+    if (t == TYPE_WORD) {
+        const Cell* v = lookup(c);
+        if (!v) [[unlikely]]
+            return eval_word_other(w);
+        Type vt = v->type();
+        if (is_callable(vt)) {
+            Cell word = *c, fn = *v;
+            w.index++;
+            return eval_call(fn, w, word, nullptr, 0);
+        }
+        if (vt == TYPE_UNSET || vt == TYPE_OP) [[unlikely]]
+            return eval_word_other(w);
+        w.index++;
+        return pushed(w, v);
+    }
+    if (passive(t)) {
+        w.index++;
+        return pushed(w, c);
+    }
+    if (t == TYPE_PAREN) {
+        Cell p = *c;
+        w.index++;
+        return eval_block(&p, false);
+    }
+    return eval_other(w, keep_functions);
+}
+
 Flow eval_expression(Walk& w, bool no_infix, bool push, bool keep_functions) {
     if (machine_stack::low()) [[unlikely]]
         machine_stack::check();
     Cell* base = stack::top_ptr;
-    Flow f = eval_single(w, keep_functions);
+    Flow f;
+    if (!trace::tracing) [[likely]] {
+        // A word's plain value or a literal: nothing is evaluated, so the
+        // block's cells stay where they are for the operator check after it.
+        memory::Buffer* b = buf(w.blk.cell.data2);
+        Cell* cells = b->cells();
+        const Cell* c = cells + w.index;
+        Type t = c->type();
+        const Cell* v = nullptr;
+        if (t == TYPE_WORD) {
+            v = lookup(c);
+            if (v) {
+                Type vt = v->type();
+                if (is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP) v = nullptr;
+            }
+        } else if (passive(t)) {
+            v = c;
+        }
+        if (v) {
+            stack::push(v);
+            w.index++;
+            if (!no_infix) {
+                int32_t tail = int32_t(b->used_bytes() / sizeof(Cell));
+                if (w.index < tail && w.index < w.end) {
+                    const Cell* next = cells + w.index;
+                    if (next->type() == TYPE_WORD) {
+                        const Cell* op = lookup(next);
+                        if (op && op->type() == TYPE_OP) {
+                            f = infix_calls(w, base);
+                            if (f != Flow::NORMAL) return f;
+                        }
+                    }
+                }
+            }
+            if (!push) {
+                copy_cell(base, stack::arguments);
+                stack::top_ptr = stack::arguments + 1;
+            }
+            return Flow::NORMAL;
+        }
+    }
+    f = eval_single(w, keep_functions);
     if (f != Flow::NORMAL) return f;
     if (!no_infix) {
         f = eval_infix(w, base);
@@ -910,8 +1066,9 @@ Cell path_prefix(const Cell* path, int32_t end) {
 }
 
 // A path as code. new_value: the value to set (a set-path), else null; get:
-// a get-path (no function is called). The result is pushed.
-Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get) {
+// a get-path (no function is called); case_: selectors match case-sensitively.
+// The result is pushed.
+Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bool case_) {
     bool set = new_value != nullptr;
     gc::Rooted path(path_in);
     int32_t head = int32_t(path->data1);
@@ -964,7 +1121,7 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get) {
         Cell nvalue = nv ? *nv : none::value;
         gc::Rooted held(nvalue);
         Flow f = flow::shield([&] {
-            r = step(base, sel, nv ? held.get() : nullptr, path.get(), base + 1, item.get(), i - head, false, get,
+            r = step(base, sel, nv ? held.get() : nullptr, path.get(), base + 1, item.get(), i - head, case_, get,
                      last, report);
         });
         if (f != Flow::NORMAL) return f;
@@ -1081,10 +1238,15 @@ Cell arg_list(const Cell* fn) {
 
 // ---- evaluation ------------------------------------------------------------------------------------------
 
+// A block is evaluated without a call frame of its own (nothing is ever
+// thrown to one, and it carries no name): its values go to a slot 0 of its
+// own above the caller's cells, and `arguments` points there meanwhile. An
+// exit or an error that leaves it sets the pointers from its target frame.
 Flow eval_block(const Cell* block, bool last) {
     Walk w(*block, int32_t(block->data1));
-    stack::mark_interp_block(stack::body_word());
-    stack::push(&unset::value);
+    Cell* caller = stack::arguments;
+    Cell* slot = stack::push(&unset::value);
+    stack::arguments = slot;
     NearScope near(&w);
     KRO_TRACE(ENTER, &w.blk.cell, -1, nullptr, nullptr);
     while (w.index < w.tail()) {
@@ -1102,14 +1264,17 @@ Flow eval_block(const Cell* block, bool last) {
         Cell result = *stack::arguments;
         KRO_TRACE(EXIT, &w.blk.cell, -1, nullptr, &result);
     }
-    if (last) stack::unwind_last();
-    else stack::unwind();
+    stack::arguments = caller;
+    if (last) copy_cell(slot, caller);
+    stack::top_ptr = slot + 1;
     return Flow::NORMAL;
 }
 
 Flow eval_one(const Cell* block, int32_t* index, bool push) {
     Walk w(*block, *index);
-    stack::mark_interp_native(stack::body_word());
+    Cell* caller = stack::arguments;
+    Cell* slot = stack::top_ptr;  // where the value is pushed
+    stack::arguments = slot;
     NearScope near(&w);
     set_near(w);
     if (w.done()) {
@@ -1120,8 +1285,9 @@ Flow eval_one(const Cell* block, int32_t* index, bool push) {
         if (f != Flow::NORMAL) return f;
     }
     *index = w.index;
-    if (push) stack::unwind();
-    else stack::unwind_last();
+    stack::arguments = caller;
+    if (!push) copy_cell(slot, caller);
+    stack::top_ptr = slot + 1;
     return Flow::NORMAL;
 }
 
@@ -1194,6 +1360,11 @@ Flow call_value(const Cell* fn_value, const Cell* args, int32_t n, const Cell* n
     return Flow::NORMAL;
 }
 
+Flow eval_path_value(const Cell* path, const Cell* new_value, bool case_) {
+    Walk w(*path, int32_t(path->data1));
+    return eval_path(*path, w, new_value, new_value == nullptr, case_);
+}
+
 Flow apply(const Cell* fn_value, const Cell* block, int mode, const Cell* name_word) {
     gc::Rooted name(*name_word);
     Walk w(*block, int32_t(block->data1));
@@ -1228,7 +1399,7 @@ Flow call_function(const Cell* fn, uint32_t obj_ctx, int32_t cb_class) {
         Flow f = flow::shield([&] { entry(); });
         return f == Flow::RETURN || f == Flow::EXIT ? Flow::NORMAL : f;
     }
-    context::cell_of(fn->data1)->data2 = arena::off(stack::arguments);
+    buf(fn->data1)->cells()->data2 = arena::off(stack::arguments);  // the locals are the arguments
     stack::set_return_flag(true);
     TracingScope scope;
     if (fn->header & function::FLAG_TRACE) trace::tracing = trace::installed;

@@ -52,14 +52,15 @@ void check_args(const Cell* fn, const int32_t* refs);
 // start of the current statement; unset while nothing is evaluated.
 extern Cell near_cell;
 
-// Evaluates a block from its index to its tail in a frame named <body>. An
-// empty block gives unset. last: the result goes into the caller's slot 0 and
+// Evaluates a block from its index to its tail (with no call frame of its
+// own: its values go to a slot above the caller's cells). An empty block
+// gives unset. last: the result goes into the caller's slot 0 and
 // the top is left just after the callee's base (callers that evaluate again
 // reset it: stack::keep()); else the result stays pushed. A native must not
 // evaluate into a slot 0 that holds something it still needs.
 Flow eval_block(const Cell* block, bool last);
 // One expression from absolute index *index of the block (infix operators
-// included), in a frame named <body>; *index receives the position after it.
+// included); *index receives the position after it.
 // Nothing is evaluated at the tail (unset). push or last mode as above.
 Flow eval_one(const Cell* block, int32_t* index, bool push);
 // `do/next`: one expression from the block's index; *block's index is moved
@@ -77,6 +78,12 @@ Flow eval_value(const Cell* value, bool keep_functions);
 // cb_class is the tracer's callback class (0 when not a callback). The result
 // is pushed. Natives, actions and routines have their arguments checked.
 Flow call_value(const Cell* fn, const Cell* args, int32_t n, const Cell* name, int32_t cb_class);
+
+// `get` and `set` of a path value (any of the four path types): walked as a
+// get-path (no function is called) or, with new_value, as a set-path storing
+// that value; case_ makes the selectors match case-sensitively. The result
+// (the value reached, or the value set) is pushed.
+Flow eval_path_value(const Cell* path, const Cell* new_value, bool case_);
 
 // `apply`: the arguments come from the block (mode 1: every spec entry in
 // order, refinements as logic! values; mode 2: the arguments, then refinement

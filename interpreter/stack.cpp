@@ -37,10 +37,6 @@ void overflow_frames() {
     fire("internal", "stack-overflow");
 }
 
-void restore_context(const Frame& f) {
-    if (f.kind() == FUNCTION && f.fn_ctx) context::cell_of(f.fn_ctx)->data2 = f.saved_values;
-}
-
 }  // namespace detail
 
 using detail::frame_limit;
@@ -144,22 +140,12 @@ void mark_region() {
     arguments = args;
 }
 
-void set_return_flag(bool on) {
-    if (frame_top == 0) return;
-    Frame& f = frames[frame_top - 1];
-    f.flags = on ? (f.flags | RETURN_TARGET) : (f.flags & ~RETURN_TARGET);
-}
-
 bool flag_caller() {
     if (frame_top < 2) return false;
     Frame& f = frames[frame_top - 2];
     if (f.flags & RETURN_TARGET) return false;
     f.flags |= RETURN_TARGET;
     return true;
-}
-
-void clear_return_flag(int32_t frame) {
-    if (frame >= 0 && frame < frame_top) frames[frame].flags &= ~RETURN_TARGET;
 }
 
 void mark_interp() {

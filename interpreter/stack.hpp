@@ -143,11 +143,17 @@ inline void set_function_cell(const Cell* cell) {
 }
 
 // Return targets.
-void set_return_flag(bool on);
+inline void set_return_flag(bool on) {
+    if (detail::frame_top == 0) return;
+    Frame& f = detail::frames[detail::frame_top - 1];
+    f.flags = on ? uint8_t(f.flags | RETURN_TARGET) : uint8_t(f.flags & ~RETURN_TARGET);
+}
 // Flags the frame below the top unless it is flagged already; answers
 // whether it changed it.
 bool flag_caller();
-void clear_return_flag(int32_t frame);
+inline void clear_return_flag(int32_t frame) {
+    if (frame >= 0 && frame < detail::frame_top) detail::frames[frame].flags &= uint8_t(~RETURN_TARGET);
+}
 // Marks the top frame as opened by the evaluator.
 void mark_interp();
 // Whether the frame (the top when -1), or with only_top false any frame below
@@ -157,8 +163,11 @@ bool eval_q(int32_t frame, bool only_top);
 // Closing (each pops one frame and restores the caller's `arguments`; a type
 // 1 frame first puts its context's values pointer back).
 namespace detail {
-void restore_context(const Frame& f);
+// Puts back the values pointer that a type 1 frame switched.
+inline void restore_context(const Frame& f) {
+    if (f.kind() == FUNCTION && f.fn_ctx) memory::buffer_of(f.fn_ctx)->cells()->data2 = f.saved_values;
 }
+}  // namespace detail
 inline void unwind() {  // top: callee's arguments + 1 (its result stays pushed)
     Frame& f = detail::frames[--detail::frame_top];
     if (f.fn_ctx) detail::restore_context(f);

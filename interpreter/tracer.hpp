@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "foundation/cell.hpp"
+#include "foundation/frame.hpp"
 #include "interpreter/flow.hpp"
 
 namespace kro::trace {
@@ -70,7 +71,11 @@ Flow traced(const Cell* tracer, F&& body) {
         f = fire_init();
         if (f == Flow::NORMAL) f = body();
     } catch (...) {
+        // the end event runs language code while the error travels: the code
+        // it carries is put back before the error goes on
+        uint32_t pending = runtime_context.thrown_code;
         finish();
+        runtime_context.thrown_code = pending;
         throw;
     }
     finish();

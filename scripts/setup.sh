@@ -12,6 +12,11 @@ PACKAGES=(
   libgtest-dev    # GoogleTest
   libgmock-dev    # its matchers
   libssl-dev      # libcrypto: MD5 and the SHA digests
+  libpng-dev      # the image codecs: PNG,
+  libjpeg62-turbo-dev  # JPEG,
+  libgif-dev      # GIF
+  libtiff-dev     # and TIFF
+  libcurl4-openssl-dev  # HTTP requests
 )
 
 missing=()

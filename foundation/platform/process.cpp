@@ -316,7 +316,9 @@ int32_t run(Options& o) {
 
     pid_t pid = -1;
     int err;
-    if (o.shell) {
+    if (!o.argv.empty()) {
+        err = spawn(pid, o.argv, fa);
+    } else if (o.shell) {
         err = spawn(pid, {"/bin/sh", "-c", o.command}, fa);
     } else {
         auto args = split_command_line(o.command);

@@ -38,6 +38,9 @@ struct Stream {
 
 struct Options {
     std::string command;
+    // When not empty, the program and its arguments exactly as given: command
+    // and shell are ignored and no shell is ever tried.
+    std::vector<std::string> argv;
     bool wait = false;
     bool show = false;     // windows are the terminal's: nothing to show or hide
     bool console = false;  // the child's error output goes to ours (else to /dev/null)

@@ -405,7 +405,22 @@ void no_parts(const Cell*, Cell* out) { *out = none::value; }
 
 }  // namespace
 
+// The runtime installs the HTTP service and the port maker at start-up; this
+// test drives the hooks itself and puts the installed ones back.
+struct RestoreHooks {
+    decltype(url::http_request) http = url::http_request;
+    decltype(url::make_port) port = url::make_port;
+    decltype(url::parse_url) parse = url::parse_url;
+    ~RestoreHooks() {
+        url::http_request = http;
+        url::make_port = port;
+        url::parse_url = parse;
+    }
+};
+
 TEST(UrlHttp, ReadAndWriteThroughTheHook) {
+    RestoreHooks restore;
+    url::http_request = nullptr;
     Cell u = url_of("http://x/");
     EXPECT_EQ(raised([&] { url::read(&u, nullptr, nullptr, false, false, false, nullptr); }), "internal/feature-na");
     HttpHook hook;

@@ -103,11 +103,10 @@ TEST(InterpActions, UnsupportedAndRefused) {
         {"copy/types [1 a 2] integer!", "[1 a 2]"},
     });
     EXPECT_EQ(first_line("length? 5"), "*** Script Error: length? does not allow integer! for its series argument");
-    EXPECT_EQ(first_line("copy/types [1] 5"), "*** Script Error: copy does not allow integer! for its types argument");
+    EXPECT_EQ(first_line("copy/types [1] 5"), "*** Script Error: copy does not allow integer! for its kind argument");
 }
 
 TEST(InterpActions, RefinementsReachTheImplementation) {
-    define_action("tail", A_TAIL, "[series]");
     check_cases({
         {"copy/part [1 2 3] 2", "[1 2]"},
         {"x: [1 [2]] y: copy/deep x append y/2 3 x", "[1 [2]]"},

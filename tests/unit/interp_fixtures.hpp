@@ -1,10 +1,9 @@
-// The interpreter's test bench: Kro text loaded by the tokenizer, a handful of
-// test natives standing in for the natives table (if, either, loop, while,
-// func, do, apply, comparisons, a recorder and a traced do) in the table's
-// spare slots 108-120, action words and infix operators made from the actions'
-// stack forms, the control natives in their own slots, and a runner that
-// evaluates code the way the console does (inside a region that receives
-// errors) and checks that the stacks come back as they were.
+// The interpreter's test bench: Kro text loaded by the tokenizer, the natives,
+// actions and operators the runtime made from their specs, a few test natives
+// in the table's spare slots 118-120 (a recorder, a traced evaluation, the
+// call names), and a runner that evaluates code the way the console does
+// (inside a region that receives errors) and checks that the stacks come back
+// as they were.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -20,6 +19,7 @@
 #include "foundation/gc.hpp"
 #include "interpreter/control.hpp"
 #include "interpreter/eval.hpp"
+#include "interpreter/natives.hpp"
 #include "interpreter/stack.hpp"
 #include "interpreter/tracer.hpp"
 #include "io/lexer.hpp"
@@ -59,85 +59,8 @@ namespace natives_detail {
 
 inline Cell* arg(int i) { return stack::arguments + i; }
 
-inline Flow if_native(const int32_t*) {
-    if (!logic::is_true(arg(0))) {
-        stack::set_last_reset(&none::value);
-        return Flow::NORMAL;
-    }
-    Flow f = interp::eval_block(arg(1), true);
-    stack::keep();
-    return f;
-}
-
-inline Flow either_native(const int32_t*) {
-    if (arg(0)->is(TYPE_UNSET)) fire("script", "no-return");
-    Flow f = interp::eval_block(arg(logic::is_true(arg(0)) ? 1 : 2), true);
-    stack::keep();
-    return f;
-}
-
-// The loop protocol of interpreter/control.hpp.
-inline Flow loop_native(const int32_t*) {
-    int32_t n = int32_t(arg(0)->data2);
-    Cell* body = arg(1);
-    if (n < 1) {
-        stack::set_last_reset(&none::value);
-        return Flow::NORMAL;
-    }
-    stack::mark_loop(stack::body_word());
-    stack::push(&unset::value);
-    for (int32_t i = 0; i < n; i++) {
-        Flow f = interp::eval_block(body, true);
-        stack::keep();  // each round's value replaces the last one
-        if (f == Flow::BREAK) break;
-        if (f == Flow::CONTINUE) continue;
-        if (f != Flow::NORMAL) return f;
-    }
-    stack::unwind_last();
-    stack::keep();
-    return Flow::NORMAL;
-}
-
-inline Flow while_native(const int32_t*) {
-    Cell* cond = arg(0);
-    Cell* body = arg(1);
-    stack::mark_loop(stack::body_word());
-    stack::push(&unset::value);
-    for (;;) {
-        Flow f = interp::eval_block(cond, true);
-        stack::keep();
-        if (f == Flow::BREAK || f == Flow::CONTINUE) fire("throw", "while-cond");
-        if (f != Flow::NORMAL) return f;
-        if (stack::arguments->is(TYPE_UNSET)) fire("script", "no-return");
-        if (!logic::is_true(stack::arguments)) break;
-        f = interp::eval_block(body, true);
-        stack::keep();
-        if (f == Flow::BREAK) break;
-        if (f == Flow::CONTINUE) continue;
-        if (f != Flow::NORMAL) return f;
-    }
-    stack::unwind();
-    stack::set_last_reset(&unset::value);
-    return Flow::NORMAL;
-}
-
-inline Flow func_native(const int32_t*) {
-    uint32_t flags = function::validate_spec(arg(0));
-    function::make_value(arg(0), arg(1), 0, 0, 0, flags);
-    stack::set_last_reset(stack::top());
-    return Flow::NORMAL;
-}
-
 inline Flow record_native(const int32_t*) {
     recorded().push_back(arg(0)->is(TYPE_UNSET) ? "unset" : mold_text(*arg(0), false, true));
-    stack::keep();
-    return Flow::NORMAL;
-}
-
-inline Flow do_native(const int32_t*) {
-    Flow f = arg(0)->is(TYPE_BLOCK) ? interp::eval_block(arg(0), true) : interp::eval_value(arg(0), true);
-    if (f != Flow::NORMAL) return f;
-    if (!arg(0)->is(TYPE_BLOCK)) stack::set_last(stack::top());
     stack::keep();
     return Flow::NORMAL;
 }
@@ -150,17 +73,12 @@ inline Flow trace_do_native(const int32_t*) {
     return Flow::NORMAL;
 }
 
+// `apply` stands in its slot until its native is built.
 inline Flow apply_native(const int32_t* refs) {
     int mode = (refs[0] >= 0 ? interp::APPLY_ALL : interp::APPLY_SOME) | (refs[1] >= 0 ? interp::APPLY_SAFER : 0);
     Flow f = interp::apply(arg(0), arg(1), mode, stack::anon_word());
     if (f != Flow::NORMAL) return f;
     stack::set_last_reset(stack::top());
-    return Flow::NORMAL;
-}
-
-template <int Op>
-inline Flow compare_native(const int32_t*) {
-    actions::compare_to_logic(Op);
     return Flow::NORMAL;
 }
 
@@ -217,69 +135,16 @@ inline void setup() {
 }
 
 inline void setup_words() {
-    // the datatype words hold their datatypes, as the boot data leaves them
-    for (int32_t id = 1; id <= datatype::highest_id(); id++) {
-        if (!datatype::registered(id)) continue;
-        Cell dt{uint32_t(TYPE_DATATYPE), uint32_t(id), 0, 0};
-        set_global(datatype::row(id).name, dt);
-    }
+    // the natives, actions and operators are made at runtime initialisation;
+    // the logic words and none come from the boot program, which is not run here
     set_global("none", none::value);
     set_global("true", logic::true_value);
     set_global("false", logic::false_value);
-    if (global("any-type!").is(TYPE_UNSET)) {
-        Cell all;
-        block::make_at(&all, 1);
-        set_global("any-type!", *typeset::make_at(&all, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF));
-    }
     using namespace natives_detail;
-    define_native("try", natives::TRY, &natives::try_native, "[block [block!] /all /keep]");
-    define_native("break", natives::BREAK, &natives::break_native, "[/return value [any-type!]]");
-    define_native("continue", natives::CONTINUE, &natives::continue_native, "[]");
-    define_native("exit", natives::EXIT, &natives::exit_native, "[]");
-    define_native("return", natives::RETURN, &natives::return_native, "[value [any-type!]]");
-    define_native("throw", natives::THROW, &natives::throw_native, "[value [any-type!] /name word [word!]]");
-    define_native("catch", natives::CATCH, &natives::catch_native, "[block [block!] /name word [word! block!]]");
-    define_native("if", 108, &if_native, "[cond [any-type!] then-blk [block!]]");
-    define_native("either", 109, &either_native, "[cond [any-type!] true-blk [block!] false-blk [block!]]");
-    define_native("loop", 110, &loop_native, "[count [integer!] body [block!]]");
-    define_native("while", 111, &while_native, "[cond [block!] body [block!]]");
-    define_native("func", 112, &func_native, "[spec [block!] body [block!]]");
-    define_native("record", 113, &record_native, "[value [any-type!]]");
-    define_native("do", 114, &do_native, "[value [any-type!]]");
-    define_native("trace-do", 115, &trace_do_native, "[tracer [function!] code [block!]]");
-    define_native("apply", 116, &apply_native, "[fn [any-type!] args [block!] /all /safer]");
-    define_native("equal?", 117, &compare_native<actions::EQUAL>, "[value1 [any-type!] value2 [any-type!]]");
-    define_native("lesser?", 118, &compare_native<actions::LESSER>, "[value1 [any-type!] value2 [any-type!]]");
-    define_native("greater?", 119, &compare_native<actions::GREATER>, "[value1 [any-type!] value2 [any-type!]]");
+    define_native("record", 118, &record_native, "[value [any-type!]]");
+    define_native("trace-do", 119, &trace_do_native, "[tracer [function!] code [block!]]");
     define_native("calls", 120, &calls_native, "[]");
-    define_action("make", A_MAKE, "[type [any-type!] spec [any-type!]]");
-    define_action("to", A_TO, "[type [any-type!] spec [any-type!]]");
-    define_action("form", A_FORM, "[value [any-type!] /part limit [integer!]]");
-    define_action("mold", A_MOLD, "[value [any-type!] /only /all /flat /part limit [integer!]]");
-    define_action("add", A_ADD, "[value1 value2]");
-    define_action("subtract", A_SUBTRACT, "[value1 value2]");
-    define_action("multiply", A_MULTIPLY, "[value1 value2]");
-    define_action("divide", A_DIVIDE, "[value1 value2]");
-    define_action("append", A_APPEND, "[series value [any-type!] /part length /only /dup count [integer!]]");
-    define_action("insert", A_INSERT, "[series value [any-type!] /part length /only /dup count [integer!]]");
-    define_action("change", A_CHANGE, "[series value [any-type!] /part range /only /dup count [integer!]]");
-    define_action("pick", A_PICK, "[series index]");
-    define_action("poke", A_POKE, "[series index value [any-type!]]");
-    define_action("length?", A_LENGTH_Q, "[series]");
-    define_action("copy", A_COPY, "[value /part length /deep /types kind]");
-    define_action("head", A_HEAD, "[series]");
-    define_action("next", A_NEXT, "[series]");
-    define_action("clear", A_CLEAR, "[series]");
-    define_action("find", A_FIND,
-                  "[series value [any-type!] /part length /only /case /same /any /with wild /skip size /last "
-                  "/reverse /tail /match]");
-    define_op("+", "add");
-    define_op("-", "subtract");
-    define_op("*", "multiply");
-    define_op("/", "divide");
-    define_op("=", "equal?");
-    define_op("<", "lesser?");
-    define_op(">", "greater?");
+    if (!natives::implemented(107)) natives::set_fn(107, &apply_native);
 }
 
 // ---- running code ----------------------------------------------------------------------------------

@@ -135,7 +135,6 @@ TEST(InterpFlow, CaughtThrowLeavesNoStalePosition) {
 // ends its exits there as exceptions, which become statuses again where the
 // evaluator called that code.
 TEST(InterpFlow, ExitsCrossCodeThatCallsBack) {
-    define_action("sort", A_SORT, "[series /case /skip size /compare comparator /part length /all /reverse /stable]");
     check_cases({
         {"sort/compare [3 1 2] func [a b][a < b]", "[1 2 3]"},
         {"sort/compare [3 1 2] func [a b][a > b]", "[3 2 1]"},

@@ -84,7 +84,6 @@ TEST(InterpTrace, TheTracerAndTheCodeItWatches) {
 }
 
 TEST(InterpTrace, CallbacksAreTracedOnlyWhenTheirClassIsOn) {
-    define_action("sort", A_SORT, "[series /case /skip size /compare comparator /part length /all /reverse /stable]");
     const char* code =
         "t: func [event code offset value ref frame][[prolog call return] record event] "
         "less: func [a b][a < b] trace-do :t [sort/compare [2 1] :less]";

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs the benchmark programs of bench/programs/ in Kro (through kro_bench) and,
+# when they are installed, the same programs in python3 and lua5.4; reports the
+# median time of each over several runs (each run a fresh process, the
+# language's start-up not timed) and Kro's time as a ratio of theirs (below 1:
+# Kro is faster). The programs' results must agree.
+#
+#   bench/run.sh [build-dir] [runs]      defaults: build, 5
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-"$here/../build"}
+runs=${2:-5}
+kro_bench="$build/bench/kro_bench"
+[ -x "$kro_bench" ] || { echo "no $kro_bench: build the project first" >&2; exit 2; }
+python=$(command -v python3 || true)
+lua=$(command -v lua5.4 || true)
+
+# median <numbers...>
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+# time_of <command...>: runs it $runs times; prints "median result" (the
+# command prints its time in ms on stdout and its result on stderr)
+err=$(mktemp)
+trap 'rm -f "$err"' EXIT
+time_of() {
+  local times=() t
+  for ((k = 0; k < runs; k++)); do
+    t=$("$@" 2>"$err") || { echo "failed: $*" >&2; cat "$err" >&2; return 1; }
+    times+=("$t")
+  done
+  echo "$(median "${times[@]}") $(tr -d '\n' <"$err")"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+
+printf '%-8s %10s %10s %7s %10s %7s\n' program kro-ms python-ms ratio lua-ms ratio
+status=0
+for kro in "$here"/programs/*.kro; do
+  name=$(basename "$kro" .kro)
+  read -r kt kr < <(time_of "$kro_bench" "$kro")
+  pt="-" pr="" prat="-" lt="-" lr="" lrat="-"
+  if [ -n "$python" ] && [ -f "$here/programs/$name.py" ]; then
+    read -r pt pr < <(time_of "$python" "$here/programs/$name.py")
+    prat=$(ratio "$kt" "$pt")
+    [ "$pr" = "$kr" ] || { echo "$name: python3 gives $pr, Kro $kr" >&2; status=1; }
+  fi
+  if [ -n "$lua" ] && [ -f "$here/programs/$name.lua" ]; then
+    read -r lt lr < <(time_of "$lua" "$here/programs/$name.lua")
+    lrat=$(ratio "$kt" "$lt")
+    [ "$lr" = "$kr" ] || { echo "$name: lua5.4 gives $lr, Kro $kr" >&2; status=1; }
+  fi
+  printf '%-8s %10s %10s %7s %10s %7s\n' "$name" "$kt" "$pt" "$prat" "$lt" "$lrat"
+done
+[ -n "$python" ] || echo "(python3 not found)"
+[ -n "$lua" ] || echo "(lua5.4 not found)"
+exit $status

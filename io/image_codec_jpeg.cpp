@@ -1,0 +1,190 @@
+// JPEG through libjpeg-turbo.
+//
+// libjpeg reports a fatal error by calling error_exit, which must not return.
+// We leave through longjmp, and contain it: setjmp is called only in
+// run_decode and run_encode, whose locals are all trivially destructible and
+// whose state lives in a plain job record, and every frame between them and
+// the longjmp belongs to libjpeg (C). No C++ object with a destructor is ever
+// jumped over; the callers release what the job holds after the run.
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "io/image_codec.hpp"
+
+namespace kro::image_codec {
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;  // first: libjpeg sees only this part
+    std::jmp_buf jump;
+    bool truncated;  // the data ended before the image did
+};
+
+[[noreturn]] void on_error(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// Warnings are not printed. A premature end of data is a corrupt file for us,
+// though libjpeg would fill the rest of the image with grey.
+void on_message(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (err->pub.msg_code == JWRN_JPEG_EOF) err->truncated = true;
+    err->pub.num_warnings++;
+}
+
+void no_output(j_common_ptr) {}
+
+void install(ErrorManager* err) {
+    jpeg_std_error(&err->pub);
+    err->pub.error_exit = on_error;
+    err->pub.emit_message = on_message;
+    err->pub.output_message = no_output;
+    err->truncated = false;
+}
+
+inline uint8_t mul255(uint32_t a, uint32_t b) { return uint8_t((a * b + 127) / 255); }
+
+struct DecodeJob {
+    ErrorManager err;
+    jpeg_decompress_struct cinfo;
+    const uint8_t* data;
+    size_t size;
+    Raster* raster;    // taken by the caller on success, freed by it on failure
+    uint8_t* cmyk;     // a scanline of CMYK samples (malloc)
+};
+static_assert(std::is_trivially_destructible_v<DecodeJob>);
+
+bool run_decode(DecodeJob* job) {
+    job->cinfo.err = &job->err.pub;
+    install(&job->err);
+    if (setjmp(job->err.jump)) {
+        jpeg_destroy_decompress(&job->cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&job->cinfo);
+    jpeg_mem_src(&job->cinfo, job->data, static_cast<unsigned long>(job->size));
+    if (jpeg_read_header(&job->cinfo, TRUE) != JPEG_HEADER_OK ||
+        !size_ok(job->cinfo.image_width, job->cinfo.image_height)) {
+        jpeg_destroy_decompress(&job->cinfo);
+        return false;
+    }
+    bool cmyk = job->cinfo.jpeg_color_space == JCS_CMYK || job->cinfo.jpeg_color_space == JCS_YCCK;
+    job->cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+    job->raster = new_raster(job->cinfo.image_width, job->cinfo.image_height);
+    if (!job->raster) {
+        jpeg_destroy_decompress(&job->cinfo);
+        return false;
+    }
+    jpeg_start_decompress(&job->cinfo);
+    uint32_t w = uint32_t(job->raster->width);
+    if (job->cinfo.output_width != w || job->cinfo.output_height != uint32_t(job->raster->height) ||
+        job->cinfo.output_components != 4) {
+        jpeg_destroy_decompress(&job->cinfo);
+        return false;
+    }
+    if (cmyk) {
+        job->cmyk = static_cast<uint8_t*>(std::malloc(size_t(w) * 4));
+        if (!job->cmyk) {
+            jpeg_destroy_decompress(&job->cinfo);
+            return false;
+        }
+    }
+    // Adobe's writers store CMYK inverted
+    bool inverted = job->cinfo.saw_Adobe_marker;
+    while (job->cinfo.output_scanline < job->cinfo.output_height) {
+        uint32_t y = job->cinfo.output_scanline;
+        uint32_t* out = job->raster->pixels() + size_t(y) * w;
+        JSAMPROW row = cmyk ? job->cmyk : reinterpret_cast<JSAMPROW>(out);
+        if (jpeg_read_scanlines(&job->cinfo, &row, 1) != 1) {
+            jpeg_destroy_decompress(&job->cinfo);
+            return false;
+        }
+        if (!cmyk) continue;
+        for (uint32_t x = 0; x < w; x++) {
+            const uint8_t* s = job->cmyk + x * 4;
+            uint32_t c = s[0], m = s[1], ye = s[2], k = s[3];
+            if (!inverted) c = 255 - c, m = 255 - m, ye = 255 - ye, k = 255 - k;
+            out[x] = 0xFF000000u | uint32_t(mul255(c, k)) << 16 | uint32_t(mul255(m, k)) << 8 | mul255(ye, k);
+        }
+    }
+    jpeg_finish_decompress(&job->cinfo);
+    jpeg_destroy_decompress(&job->cinfo);
+    return !job->err.truncated;
+}
+
+struct EncodeJob {
+    ErrorManager err;
+    jpeg_compress_struct cinfo;
+    const uint32_t* pixels;
+    int32_t width, height;
+    unsigned char* memory;  // the output, from libjpeg's malloc; freed by the caller
+    unsigned long memory_size;
+};
+static_assert(std::is_trivially_destructible_v<EncodeJob>);
+
+bool run_encode(EncodeJob* job) {
+    job->cinfo.err = &job->err.pub;
+    install(&job->err);
+    if (setjmp(job->err.jump)) {
+        jpeg_destroy_compress(&job->cinfo);
+        return false;
+    }
+    jpeg_create_compress(&job->cinfo);
+    jpeg_mem_dest(&job->cinfo, &job->memory, &job->memory_size);
+    job->cinfo.image_width = JDIMENSION(job->width);
+    job->cinfo.image_height = JDIMENSION(job->height);
+    job->cinfo.input_components = 4;
+    job->cinfo.in_color_space = JCS_EXT_BGRX;  // our pixel words, alpha ignored
+    jpeg_set_defaults(&job->cinfo);
+    jpeg_set_quality(&job->cinfo, 90, TRUE);
+    jpeg_start_compress(&job->cinfo, TRUE);
+    while (job->cinfo.next_scanline < job->cinfo.image_height) {
+        const uint32_t* in = job->pixels + size_t(job->cinfo.next_scanline) * uint32_t(job->width);
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<uint32_t*>(in));  // only read
+        jpeg_write_scanlines(&job->cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&job->cinfo);
+    jpeg_destroy_compress(&job->cinfo);
+    return true;
+}
+
+}  // namespace
+
+Raster* decode_jpeg(const uint8_t* data, size_t size) {
+    auto* job = static_cast<DecodeJob*>(std::calloc(1, sizeof(DecodeJob)));
+    if (!job) return nullptr;
+    job->data = data;
+    job->size = size;
+    bool ok = run_decode(job);
+    Raster* r = job->raster;
+    std::free(job->cmyk);
+    std::free(job);
+    if (!ok) {
+        free_raster(r);
+        return nullptr;
+    }
+    return r;
+}
+
+bool encode_jpeg(const uint32_t* pixels, int32_t width, int32_t height, std::vector<uint8_t>& out) {
+    auto* job = static_cast<EncodeJob*>(std::calloc(1, sizeof(EncodeJob)));
+    if (!job) return false;
+    job->pixels = pixels;
+    job->width = width;
+    job->height = height;
+    bool ok = run_encode(job);
+    if (ok && job->memory) out.assign(job->memory, job->memory + job->memory_size);
+    std::free(job->memory);
+    std::free(job);
+    return ok && !out.empty();
+}
+
+}  // namespace kro::image_codec
