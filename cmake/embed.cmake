@@ -1,9 +1,10 @@
 # Turns the Kro source files of the library, the console and the GUI into one
 # C++ source holding their bytes, so that the executable needs no file beside it.
-# Called as: cmake -DOUT=<file.cpp> -DROOT=<source dir> -DFILES="a.kro;b.kro" -P embed.cmake
+# Called as: cmake -DOUT=<file.cpp> -DROOT=<source dir> -DFILES="a.kro|b.kro" -P embed.cmake
 set(body "")
 set(table "")
 set(i 0)
+string(REPLACE "|" ";" FILES "${FILES}")
 foreach(rel IN LISTS FILES)
   file(READ "${ROOT}/${rel}" hex HEX)
   string(LENGTH "${hex}" hexlen)

@@ -46,6 +46,7 @@
 #include "foundation/platform/os.hpp"
 #include "foundation/print.hpp"
 #include "foundation/registry.hpp"
+#include "interpreter/boot.hpp"
 #include "interpreter/eval.hpp"
 #include "interpreter/natives.hpp"
 #include "interpreter/stack.hpp"
@@ -162,6 +163,7 @@ void init() {
     value_slots::init();
     collector::init();
     done = true;
+    boot::run();  // the library, in Kro
 }
 
 bool initialised() { return done; }
