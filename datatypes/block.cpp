@@ -573,9 +573,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, i
     }
     int32_t p = find_index(parent, element, how);
     if (p < 0) fire("script", "bad-path-set", element);
-    Cell at = *parent;
-    at.data1 = uint32_t(p);
-    return actions::poke(&at, 2, value);
+    gc::Rooted at(*parent);  // the owner's handler run by the poke may collect
+    at->data1 = uint32_t(p);
+    return actions::poke(at.get(), 2, value);
 }
 
 // ---- modifying ------------------------------------------------------------------------------
@@ -591,6 +591,28 @@ std::vector<Cell> value_cells(const Cell* value, bool only) {
     if (!only && series::is_block_kind(value->type())) return cells_from_head(value);
     return {*value};
 }
+
+// The cells an insertion or a change takes, kept where the collector sees them
+// while the owner's handler runs: it may collect, renumber nodes and free what
+// only these copies refer to. Unowned series run no handler and hold nothing.
+class HeldCells {
+public:
+    HeldCells(const Cell* series, std::vector<Cell>& cells) : cells_(cells) {
+        if (cells.empty() || !series::owned(series)) return;
+        held_.node = memory::new_cells(uint32_t(cells.size()));
+        Buffer* b = memory::buffer_of(held_.node);
+        std::memcpy(b->cells(), cells.data(), cells.size() * CELL);
+        b->tail = b->offset + uint32_t(cells.size() * CELL);
+    }
+    // After the handler: the cells as the collector left them.
+    void refresh() {
+        if (held_.node) std::memcpy(cells_.data(), memory::buffer_of(held_.node)->cells(), cells_.size() * CELL);
+    }
+
+private:
+    std::vector<Cell>& cells_;
+    gc::RootedNode held_;
+};
 
 // n x dup cells, refused past 32 bits.
 int32_t repeated(size_t n, int32_t dup) {
@@ -633,7 +655,16 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     int32_t pos = append || h >= full ? full : h;
     uint64_t need = (uint64_t(full) + uint64_t(total)) * CELL;
     if (need > MAX_BYTES) fire("internal", "no-memory");
+    HeldCells held(series, cells);
     series::Notify ev(series, append ? series::Event::APPEND : series::Event::INSERT, append ? full : h, total);
+    // The owner's handler may have collected, or moved or shortened the series.
+    held.refresh();
+    node = series->data2;
+    h = series::head_of(series);
+    full = full_of(node);
+    pos = append || h >= full ? full : h;
+    need = (uint64_t(full) + uint64_t(total)) * CELL;
+    if (need > MAX_BYTES) fire("internal", "no-memory");
     Buffer* b = ensure_room(node, need, dup < 5);
     Cell* base = b->cells();
     std::memmove(base + pos + total, base + pos, size_t(full - pos) * CELL);
@@ -665,7 +696,18 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     int64_t new_full = int64_t(full) - replaced + inserted;
     uint64_t bytes = uint64_t(new_full) * CELL;
     if (bytes > MAX_BYTES) fire("internal", "no-memory");
+    HeldCells held(series, cells);
     series::Notify ev(series, series::Event::CHANGE, h, inserted);
+    // The owner's handler may have collected, or moved or shortened the series.
+    held.refresh();
+    node = series->data2;
+    h = series::head_of(series);
+    full = full_of(node);
+    rest = full - h;
+    replaced = part >= 0 ? std::min(part, rest) : std::min(inserted, rest);
+    new_full = int64_t(full) - replaced + inserted;
+    bytes = uint64_t(new_full) * CELL;
+    if (bytes > MAX_BYTES) fire("internal", "no-memory");
     Buffer* b = ensure_room(node, bytes, false);
     Cell* base = b->cells();
     std::memmove(base + h + inserted, base + h + replaced, size_t(full - h - replaced) * CELL);
@@ -678,20 +720,23 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 }
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
-    Cell k = *key, v = *value;
-    Cell s = *series;
-    uint32_t node = s.data2;
-    uint32_t table = table_of(&s);
+    // Rooted: the owner's handler may collect and renumber nodes.
+    gc::Rooted k(*key), v(*value), s(*series);
     // The key is looked for as one value: put appends it as one cell.
     Search how;
     how.only = true;
     how.case_ = case_;
-    int32_t p = find_index(&s, &k, how);
-    int32_t full = full_of(node);
+    int32_t p = find_index(s.get(), k.get(), how);
+    int32_t full = full_of(s->data2);
+    series::Notify ev(s.get(), series::Event::PUT, p < 0 ? full : p + 1, p < 0 ? 2 : 1);
+    // The owner's handler may have changed the series: the key is looked for again.
+    p = find_index(s.get(), k.get(), how);
+    uint32_t node = s->data2;
+    uint32_t table = table_of(s.get());
+    full = full_of(node);
     if (p < 0) {
-        series::Notify ev(&s, series::Event::PUT, full, 2);
-        ks_append(&s, &k);
-        ks_append(&s, &v);
+        ks_append(s.get(), k.get());
+        ks_append(s.get(), v.get());
         if (table) {
             int32_t status = 0;
             hashtable::put_with_status(table, cell_at(node, full), &status);
@@ -701,18 +746,17 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
         return value;
     }
     int32_t at = p + 1;
-    series::Notify ev(&s, series::Event::PUT, at, 1);
     if (at < full) {
         // Equal is not enough: "ABC" over "abc" must still be written.
         Cell old = *cell_at(node, at);
-        if (actions::compare(&old, &v, actions::SAME) || actions::compare(&old, &v, actions::STRICT_EQUAL)) {
+        if (actions::compare(&old, v.get(), actions::SAME) || actions::compare(&old, v.get(), actions::STRICT_EQUAL)) {
             ev.done();
             return value;
         }
         if (table) hashtable::remove(table, cell_at(node, at));
-        copy_cell(&v, cell_at(node, at));
+        copy_cell(v.get(), cell_at(node, at));
     } else {
-        ks_append(&s, &v);
+        ks_append(s.get(), v.get());
     }
     if (table) hashtable::put(table, cell_at(node, at));
     ev.done();
@@ -721,18 +765,31 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
 
 Cell* swap(Cell* series1, Cell* series2) {
     if (!series::is_block_kind(series2->type())) fire("script", "invalid-arg", series2);
-    Cell a = *series1, b = *series2;
-    int32_t ha = series::head_of(&a), hb = series::head_of(&b);
-    if (ha >= full_of(a.data2) || hb >= full_of(b.data2)) return series1;
-    if (a.data2 == b.data2 && ha == hb) return series1;  // one cell with itself
-    series::Notify ea(&a, series::Event::SWAP, ha, 1);
-    series::Notify eb(&b, series::Event::SWAP, hb, 1);
-    uint32_t ta = table_of(&a), tb = table_of(&b);
-    if (ta) hashtable::remove(ta, cell_at(a.data2, ha));
-    if (tb) hashtable::remove(tb, cell_at(b.data2, hb));
-    sort::swap(cell_at(a.data2, ha), cell_at(b.data2, hb), CELL);
-    if (ta) hashtable::put(ta, cell_at(a.data2, ha));
-    if (tb) hashtable::put(tb, cell_at(b.data2, hb));
+    // Rooted: the owners' handlers may collect and renumber nodes.
+    gc::Rooted ra(*series1), rb(*series2);
+    Cell* a = ra.get();
+    Cell* b = rb.get();
+    auto unswappable = [&](int32_t ha, int32_t hb) {
+        return ha >= full_of(a->data2) || hb >= full_of(b->data2) || (a->data2 == b->data2 && ha == hb);
+    };
+    int32_t ha = series::head_of(a), hb = series::head_of(b);
+    if (unswappable(ha, hb)) return series1;  // past a tail, or one cell with itself
+    series::Notify ea(a, series::Event::SWAP, ha, 1);
+    series::Notify eb(b, series::Event::SWAP, hb, 1);
+    // the handlers may have shortened either series
+    ha = series::head_of(a);
+    hb = series::head_of(b);
+    if (unswappable(ha, hb)) {
+        ea.done();
+        eb.done();
+        return series1;
+    }
+    uint32_t ta = table_of(a), tb = table_of(b);
+    if (ta) hashtable::remove(ta, cell_at(a->data2, ha));
+    if (tb) hashtable::remove(tb, cell_at(b->data2, hb));
+    sort::swap(cell_at(a->data2, ha), cell_at(b->data2, hb), CELL);
+    if (ta) hashtable::put(ta, cell_at(a->data2, ha));
+    if (tb) hashtable::put(tb, cell_at(b->data2, hb));
     ea.done();
     eb.done();
     return series1;
@@ -764,6 +821,10 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     int32_t full = full_of(node);
     if (h >= full) return series;
     series::Notify ev(series, series::Event::TRIM, h, full - h);
+    // the owner's handler may have moved or shortened the series
+    node = series->data2;
+    h = series::head_of(series);
+    full = full_of(node);
     Buffer* b = memory::buffer_of(node);
     Cell* base = b->cells();
     int32_t kept = h;

@@ -307,9 +307,10 @@ Cell* set_in(Cell* word, const Cell* value, uint32_t ctx, bool fire_events) {
     Cell* old = stack::push(dst);
     copy_cell(v.get(), dst);
     gc::Rooted w(*word), o(*own);
+    gc::RootedNode kept(ctx);  // the handler may collect and move the context's node
     on_change(o.get(), w.get(), old, v.get());
     stack::top_ptr = saved_top;
-    return value_slot(ctx, slot);
+    return value_slot(kept.node, slot);
 }
 
 // ---- the global context ------------------------------------------------------------------------

@@ -146,6 +146,16 @@ CodeFn code_at(int32_t index) {
 
 // ---- making ------------------------------------------------------------------------------------
 
+bool library_bodies = false;
+
+void mark_library(const Cell* code) {
+    if (!series::is_block_kind(code->type()) || !code->data2) return;
+    memory::Buffer* b = memory::buffer_of(code->data2);
+    if (b->flags & memory::FLAG_LIBRARY) return;  // walked already (a block may hold itself)
+    b->flags |= memory::FLAG_LIBRARY;
+    for (Cell* c = b->cells(); c < b->cell_tail(); c++) mark_library(c);
+}
+
 uint32_t make_value(const Cell* spec, const Cell* body, uint32_t ctx, int32_t code, uint32_t method_of,
                     uint32_t flags) {
     gc::Rooted s(*spec);
@@ -168,6 +178,7 @@ uint32_t make_value(const Cell* spec, const Cell* body, uint32_t ctx, int32_t co
         stack::pop(1);
         record_cells(fn)[BODY] = copy;
         if (made_here) context::bind(&copy, ctx, false);
+        if (library_bodies) mark_library(&copy);
     } else {
         record_cells(fn)[BODY] = none::value;
     }

@@ -65,6 +65,13 @@ CodeFn code_at(int32_t index);
 
 // ---- making ----------------------------------------------------------------------------
 
+// While set (the boot program runs), the body of every function made is the
+// library's own code: its blocks get memory::FLAG_LIBRARY, so the tracer skips
+// them and `interpreted?` tells them from user code.
+extern bool library_bodies;
+// Flags a block and every block kind nested in it as library code.
+void mark_library(const Cell* code);
+
 // Pushes a new function! and answers its context node. A spec whose head is
 // not at its first cell is replaced by a shallow copy from the head. body may
 // be null (no body: record cell 0 is none); ctx 0 makes a context from the

@@ -1,5 +1,7 @@
 #include "datatypes/object.hpp"
 
+#include <exception>
+
 #include <cstring>
 #include <vector>
 
@@ -96,9 +98,14 @@ int32_t refreshed_count(uint32_t record, int32_t which, const Cell& handler) {
 }
 
 // Keeps the data stack's top where it was, also when an error unwinds.
+// Puts the data-stack top back on the normal path only: an error leaving a
+// handler has already set the stack for the region that receives it.
 struct StackMark {
     Cell* top = stack::top_ptr;
-    ~StackMark() { stack::top_ptr = top; }
+    int raising = std::uncaught_exceptions();
+    ~StackMark() {
+        if (std::uncaught_exceptions() == raising) stack::top_ptr = top;
+    }
 };
 
 void run_handler(const Cell& handler, uint32_t ctx, const char* name, Cell* args, int32_t kind) {
@@ -361,7 +368,7 @@ void call_on_change(const Cell* obj, const Cell* word, const Cell* old_value, co
     int32_t idx = index_in(record_cell(o->data3, 0));
     if (idx < 0) return;
     gc::Rooted handler(*value_at(ctx, idx));
-    if (!handler->is(TYPE_FUNCTION)) fire("script", "invalid-obj-evt", handler.get());
+    if (!handler->is(TYPE_FUNCTION) && !handler->is(TYPE_ROUTINE)) fire("script", "invalid-obj-evt", handler.get());
     int32_t count = refreshed_count(o->data3, 0, handler.cell);
     if (w->data1 != ctx) {
         w->data1 = ctx;

@@ -13,6 +13,7 @@
 #include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/mold.hpp"
+#include "foundation/ownership.hpp"
 #include "foundation/registry.hpp"
 #include "foundation/sort.hpp"
 #include "foundation/support.hpp"
@@ -199,6 +200,12 @@ int32_t ks_length(Cell* s, bool from_start) {
 // notify_before, notify_after, owner_of and set_owner are the ownership table's
 // (foundation/ownership.cpp).
 
+bool owned(const Cell* s) {
+    if (!ownership::table || !is_series_value(s->type())) return false;
+    if (s->is(TYPE_IMAGE)) return s->header & ownership::FLAG_IMAGE_OWNED;
+    return memory::buffer_of(s->data2)->flags & ownership::FLAG_OWNED;
+}
+
 // ---- argument helpers ------------------------------------------------------------------
 
 void bad_refine(const char* refinement, const Cell* arg) {
@@ -289,7 +296,9 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
         fire("script", "out-of-range", &i);
     }
     Type t = s->type();
-    Cell val = *value;  // the value may lie in this very buffer
+    // The value may lie in this very buffer; rooted, as the owner's handler may collect.
+    gc::Rooted held(*value);
+    const Cell& val = held.cell;
     // Checked before anything changes, so that a refused value leaves the series as it was.
     if (t == TYPE_BINARY) {
         if (!val.is(TYPE_INTEGER) && !val.is(TYPE_CHAR)) fire("script", "invalid-arg", value);
@@ -299,10 +308,17 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
         if (!val.is(TYPE_CHAR)) fire("script", "invalid-arg", value);
     }
     Notify ev(s, Event::POKE, pos, 1);
+    // The owner's handler may have moved the series, or shortened it past the index.
+    v = view_of(s);
+    pos = index_position(s, v, index);
+    if (pos < 0) {
+        Cell i = integer_cell(index);
+        fire("script", "out-of-range", &i);
+    }
     if (v.unit == 16) {
         uint32_t table = table_of(s);
         if (table) hashtable::remove(table, reinterpret_cast<Cell*>(v.at(pos)));
-        copy_cell(&val, reinterpret_cast<Cell*>(v.at(pos)));
+        copy_cell(held.get(), reinterpret_cast<Cell*>(v.at(pos)));
         if (table) hashtable::put(table, reinterpret_cast<Cell*>(v.at(pos)));
     } else if (t == TYPE_VECTOR) {
         vector_set(v.at(pos), v.unit, s->data3, &val);
@@ -329,9 +345,15 @@ Cell* clear(Cell* s) {
     int32_t n = v.full() - h;
     if (n > 0) {
         Notify ev(s, Event::CLEAR, h, n);
-        if (uint32_t table = table_of(s)) hashtable::remove_range(table, h, n);
-        Buffer* b = v.buf();
-        b->tail = b->offset + v.bytes(h);
+        // the owner's handler may have moved or changed the series
+        v = view_of(s);
+        h = head_of(s);
+        n = v.full() - h;
+        if (n > 0) {
+            if (uint32_t table = table_of(s)) hashtable::remove_range(table, h, n);
+            Buffer* b = v.buf();
+            b->tail = b->offset + v.bytes(h);
+        }
         ev.done();
     }
     return s;
@@ -361,6 +383,12 @@ Cell* remove(Cell* s, Cell* part, Cell* key) {
         if (count > full - start) count = full - start;
         int32_t rest = full - start - count;
         Notify ev(s, Event::REMOVE, start, count);
+        // the owner's handler may have moved the series or shortened it
+        v = view_of(s);
+        full = v.full();
+        if (start > full) start = full;
+        if (count > full - start) count = full - start;
+        rest = full - start - count;
         uint32_t table = table_of(s);
         hash_removed_before(table, start, count, rest);
         Buffer* b = v.buf();
@@ -391,6 +419,10 @@ Cell* reverse(Cell* s, Cell* part, Cell* skip) {
         if (size > count || count % size != 0) bad_refine("skip", skip);
     }
     Notify ev(s, Event::REVERSE, h, count);
+    // the owner's handler may have moved the series or shortened it: whole records only
+    v = view_of(s);
+    h = head_of(s);
+    count = std::min(count, v.full() - h);
     uint32_t table = table_of(s);
     int32_t records = count / size;
     uint32_t width = v.bytes(size);
@@ -414,17 +446,19 @@ Cell* reverse(Cell* s, Cell* part, Cell* skip) {
     return s;
 }
 
-Cell* take(Cell* s, Cell* part, bool, bool last) {
-    View v = view_of(s);
+namespace {
+
+// The units take removes: start and count from the series as it stands;
+// false when nothing lies after the head.
+bool take_span(const Cell* s, const Cell* part, bool last, int32_t& start, int32_t& count) {
     int32_t h = head_of(s);
-    int32_t full = v.full();
+    int32_t full = ks_full_length(s);
     int32_t remaining = full - h;
-    if (remaining <= 0) {
-        *s = none::value;
-        return s;
-    }
-    int32_t start = last ? full - 1 : h;
-    int32_t count = 1;
+    start = h;
+    count = 0;
+    if (remaining <= 0) return false;
+    start = last ? full - 1 : h;
+    count = 1;
     if (part) {
         if (part->is(TYPE_INTEGER)) {
             int32_t n = convert::int_of_number(part);
@@ -449,10 +483,24 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
             bad_refine("part", part);
         }
     }
+    return true;
+}
+
+}  // namespace
+
+Cell* take(Cell* s, Cell* part, bool, bool last) {
+    int32_t start, count;
+    if (!take_span(s, part, last, start, count)) {
+        *s = none::value;
+        return s;
+    }
     // A count of 0 takes nothing: the result is an empty series, the source unchanged.
     Notify ev(s, Event::TAKE, start, count);
+    // The owner's handler may have changed the series: the span is taken from what it holds now.
+    take_span(s, part, last, start, count);
     uint32_t node = copy_range(s, uint32_t(start), uint32_t(count));
-    v = view_of(s);
+    View v = view_of(s);
+    int32_t full = v.full();
     int32_t rest = full - start - count;
     uint32_t table = table_of(s);
     if (count > 0) {
@@ -517,21 +565,24 @@ void move_between(Cell* origin, Cell* target, int32_t oh, int32_t count) {
         Cell a{uint32_t(TYPE_DATATYPE), uint32_t(ot), 0, 0}, b{uint32_t(TYPE_DATATYPE), uint32_t(tt), 0, 0};
         fire("script", "move-bad", &a, &b);
     }
+    if (view_of(origin).unit != view_of(target).unit && (wide_text_only(ot) || wide_text_only(tt))) {
+        Cell a{uint32_t(TYPE_DATATYPE), uint32_t(ot), 0, 0}, b{uint32_t(TYPE_DATATYPE), uint32_t(tt), 0, 0};
+        fire("script", "move-bad", &a, &b);
+    }
+    Notify ev(origin, Event::MOVE, oh, count);
+    // The owner's handler may have moved both series, changed the origin or
+    // widened its text: everything is read afresh.
     View o = view_of(origin);
     View t = view_of(target);
-    if (o.unit != t.unit) {
-        if (wide_text_only(ot) || wide_text_only(tt)) {
-            Cell a{uint32_t(TYPE_DATATYPE), uint32_t(ot), 0, 0}, b{uint32_t(TYPE_DATATYPE), uint32_t(tt), 0, 0};
-            fire("script", "move-bad", &a, &b);
-        }
-        if (t.unit < o.unit) {
-            string::widen(t.buf(), t.unit, o.unit);
-            t = view_of(target);
-        }
+    if (t.unit < o.unit) {
+        string::widen(t.buf(), t.unit, o.unit);
+        t = view_of(target);
     }
+    int32_t ofull = o.full();
+    oh = head_of(origin);
+    count = std::min(count, ofull - oh);
     int32_t th = head_of(target);
     int32_t tfull = t.full();
-    Notify ev(origin, Event::MOVE, oh, count);
     // room for the units at the target's width
     uint64_t need = uint64_t(t.buf()->used_bytes()) + t.bytes(count);
     if (uint64_t(t.buf()->size) - t.buf()->offset < need) {
@@ -556,7 +607,6 @@ void move_between(Cell* origin, Cell* target, int32_t oh, int32_t count) {
                 hashtable::put_with_status(table, reinterpret_cast<Cell*>(t.at(th + i)), &status);
         }
     }
-    int32_t ofull = o.full();
     int32_t rest = ofull - oh - count;
     uint32_t otable = table_of(origin);
     hash_removed_before(otable, oh, count, rest);
@@ -564,6 +614,17 @@ void move_between(Cell* origin, Cell* target, int32_t oh, int32_t count) {
     o.buf()->tail -= o.bytes(count);
     hash_removed_after(otable, oh, count, rest, ofull - count);
     ev.done();
+}
+
+// A move within one buffer: the target position, or the value move answers
+// when nothing moves.
+Cell* same_buffer_plan(Cell* origin, Cell* target, int32_t count, int32_t oh, int32_t full, int32_t& t) {
+    t = std::min(head_of(target), full);
+    if (count < 1 || t == oh) return target;
+    if (t > oh && t != full && full - t < count) return origin;
+    // A target inside the moved range: the units are already where they would go.
+    if (t > oh && t < oh + count) return target;
+    return nullptr;
 }
 
 }  // namespace
@@ -585,12 +646,18 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         move_between(origin, target, oh, count);
         return target;
     }
-    int32_t t = std::min(head_of(target), full);
-    if (t == oh) return target;
-    if (t > oh && t != full && full - t < count) return origin;
-    // A target inside the moved range: the units are already where they would go.
-    if (t > oh && t < oh + count) return target;
+    int32_t t = 0;
+    if (Cell* unmoved = same_buffer_plan(origin, target, count, oh, full, t)) return unmoved;
     Notify ev(origin, Event::MOVE, t - count, count);
+    // The owner's handler may have moved or changed the series: planned again.
+    v = view_of(origin);
+    oh = head_of(origin);
+    full = v.full();
+    count = std::min(count, full - oh);
+    if (Cell* unmoved = same_buffer_plan(origin, target, count, oh, full, t)) {
+        ev.done();
+        return unmoved;
+    }
     std::vector<uint8_t> held(v.at(oh), v.at(oh) + v.bytes(count));
     uint32_t table = table_of(origin);
     if (t < oh) {
@@ -634,6 +701,10 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     }
     if (n <= 0) return value;
     Notify ev(value, Event::RANDOM, h, n);
+    // the owner's handler may have moved or changed the series
+    v = view_of(value);
+    h = head_of(value);
+    full = v.full();
     uint32_t width = v.bytes(1);
     for (int32_t i = h; i < full; i++) {
         int32_t m = random::range(secure, full - i);

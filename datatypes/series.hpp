@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "foundation/cell.hpp"
+#include "foundation/gc.hpp"
 
 namespace kro::series {
 
@@ -65,6 +66,9 @@ enum class Event : uint8_t {
 // whether an owner was told.
 bool notify_before(const Cell* s, Event e, int32_t index, int32_t count);
 void notify_after(const Cell* s, Event e, int32_t index, int32_t count);
+// Whether a change of the series reaches an owner's handler (which may
+// collect): C++ code then roots what it holds across the Notify.
+bool owned(const Cell* s);
 // The owner object of a series (none when it has no owner), for reflect.
 Cell owner_of(const Cell* s);
 // modify's `owned` field: none releases the series, a block [owner field] owns it.
@@ -77,11 +81,11 @@ public:
     Notify(const Cell* s, Event e, int32_t index, int32_t count)
         : s_(*s), e_(e), index_(index), count_(count), owned_(notify_before(s, e, index, count)) {}
     void done() {
-        if (owned_) notify_after(&s_, e_, index_, count_);
+        if (owned_) notify_after(s_.get(), e_, index_, count_);
     }
 
 private:
-    Cell s_;
+    gc::Rooted s_;  // the handler before the change may collect
     Event e_;
     int32_t index_, count_;
     bool owned_;

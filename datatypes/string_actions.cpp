@@ -191,6 +191,7 @@ Cell* append(Cell* str, Cell* value, int32_t part, bool, int32_t dup, bool) {
     uint32_t full = full_of(str);
     uint64_t added = uint64_t(p.text.count) * copies(dup);
     series::Notify ev(str, series::Event::APPEND, int32_t(full), int32_t(std::min<uint64_t>(added, 0x7FFFFFFF)));
+    p.text.node = p.made->data2;  // the owner's handler may have moved the text
     detail::splice(str, p.text, full, 0, copies(dup), p.min_unit);
     ev.done();
     str->data1 = 0;
@@ -204,6 +205,7 @@ Cell* insert(Cell* str, Cell* value, int32_t part, bool only, int32_t dup, bool 
     uint32_t h = head_clamped(str);
     uint64_t added = uint64_t(p.text.count) * copies(dup);
     series::Notify ev(str, series::Event::INSERT, int32_t(h), int32_t(std::min<uint64_t>(added, 0x7FFFFFFF)));
+    p.text.node = p.made->data2;  // the owner's handler may have moved the text
     detail::splice(str, p.text, h, 0, copies(dup), p.min_unit);
     ev.done();
     str->data1 = uint32_t(h + added);
@@ -220,6 +222,7 @@ Cell* change(Cell* str, Cell* value, int32_t part, bool, int32_t dup) {
     uint32_t replace = part >= 0 ? std::min<uint32_t>(uint32_t(part), remain)
                                  : uint32_t(std::min<uint64_t>(added, remain));
     series::Notify ev(str, series::Event::CHANGE, int32_t(h), int32_t(replace));
+    p.text.node = p.made->data2;  // the owner's handler may have moved the text
     detail::splice(str, p.text, h, replace, copies(dup), p.min_unit);
     ev.done();
     str->data1 = uint32_t(h + added);

@@ -143,9 +143,9 @@ Cell* set_from_args() {
     Cell* args = stack::arguments;
     if (args[1].is(TYPE_UNSET)) fire("script", "need-value", args);
     Cell w = args[0];
-    Cell v = args[1];
-    set(&w, &v);
-    stack::set_last(&v);
+    gc::Rooted v(args[1]);  // a change handler run by the assignment may collect
+    set(&w, v.get());
+    stack::set_last(v.get());
     return stack::arguments;
 }
 

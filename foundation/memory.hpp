@@ -24,6 +24,8 @@ constexpr uint32_t FLAG_MARK = 0x08000000;
 constexpr uint32_t FLAG_BIG = 0x01000000;
 constexpr uint32_t FLAG_FIXED = 0x00100000;
 constexpr uint32_t FLAG_COMPLEMENT = 0x00080000;
+// A block of the library's own code (made by the boot program): not traced.
+constexpr uint32_t FLAG_LIBRARY = 0x00040000;
 
 constexpr uint32_t NODES_PER_FRAME = 10000;
 constexpr uint32_t DEFAULT_FRAME_SIZE = 0x100000;  // 1 MB

@@ -16,8 +16,19 @@ extern Cell data_stack_block;
 extern Cell call_stack_block;
 extern Cell symbol_block;
 
+// Every step of the runtime's initialisation in its fixed order, then the
+// start-up's own steps: the collector is switched on, the root-block copy flag
+// off, and the boot program builds the language environment. Runs once.
 void init();
 bool initialised();
+
+// The end of the process: status 0 is the normal end (the tracked heap is
+// released, nothing is printed); any other status ends it as `quit` does.
+[[noreturn]] void shutdown(int32_t status);
+
+// The symbol id of the n-th (from 0) of the runtime's own symbols, in the
+// order they are made (spec, body, words, class, ...); 0 outside the list.
+int32_t runtime_symbol(int32_t index);
 
 // Module inits that later parts of the runtime add, run at their place in init.
 // Datatype inits run in registration order; each is skipped until it exists.

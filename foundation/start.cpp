@@ -3,6 +3,7 @@
 #include <limits>
 #include <new>
 
+#include "console/console.hpp"
 #include "foundation/frame.hpp"
 #include "foundation/gc.hpp"
 #include "foundation/heap.hpp"
@@ -37,9 +38,10 @@ void utf8_args(int argc, char** argv) {
 void boot(void*) {
     gc::init_from_environment();
     runtime::init();
-    // The boot program and the console take over here once they exist.
     gc::active = true;
     runtime::root_copy = false;
+    // The console runs a script or its loop; it ends the process.
+    cli_console::launch();
 }
 
 void life(void* p) {

@@ -808,6 +808,8 @@ private:
             int32_t at = find_value(span(), value_.get(), mode_, code == C_THRU);
             match_ = at >= 0;
             if (match_) set_idx(at);
+            // not found, but the cursor already lies past the /part limit
+            else if (limit_ >= 0 && outermost() && idx() > limit_) match_ = true;
             return fast_done();
         }
         if (code == C_REPEAT) {

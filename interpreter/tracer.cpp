@@ -3,6 +3,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/symbol.hpp"
 #include "foundation/collector.hpp"
@@ -75,6 +76,10 @@ int32_t (*callback_bits)() = &no_callbacks;
 
 Flow fire(uint32_t event, const Cell* code, int32_t position, const Cell* ref, const Cell* value) {
     if (!(event_mask & event) || !tracer_cell.is(TYPE_FUNCTION)) return Flow::NORMAL;
+    // the library's own code runs untraced; the user code it evaluates is traced
+    if (code && series::is_block_kind(code->type()) && code->data2 &&
+        (memory::buffer_of(code->data2)->flags & memory::FLAG_LIBRARY))
+        return Flow::NORMAL;
     // everything is copied before anything is allocated
     Cell c = code ? *code : none::value;
     Cell r = ref ? *ref : none::value;

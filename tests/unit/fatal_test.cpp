@@ -277,6 +277,15 @@ TEST(Executable, StartsAndEndsQuietlyWithStatusZero) {
         exe = std::string(self);
         exe = exe.substr(0, exe.rfind('/')) + "/../kro";
     }
+    // The argument names a script (the console runs it): an empty one, with a
+    // UTF-8 name.
+    char dir[] = "/tmp/kro-start-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    std::string script = std::string(dir) + "/caf\xC3\xA9";
+    FILE* f = std::fopen(script.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("Kro []\n", f);
+    std::fclose(f);
     for (const char* stress : {"0", "1"}) {
         SCOPED_TRACE(stress);
         int fds[2];
@@ -287,7 +296,7 @@ TEST(Executable, StartsAndEndsQuietlyWithStatusZero) {
         posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
         posix_spawn_file_actions_addclose(&fa, fds[0]);
         std::string env_stress = std::string("KRO_GC_STRESS=") + stress;
-        char* argv[] = {exe.data(), const_cast<char*>("caf\xC3\xA9"), nullptr};
+        char* argv[] = {exe.data(), script.data(), nullptr};
         char* envp[] = {env_stress.data(), nullptr};
         pid_t pid;
         ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv, envp), 0) << exe;
@@ -304,4 +313,6 @@ TEST(Executable, StartsAndEndsQuietlyWithStatusZero) {
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_EQ(out, "");
     }
+    std::remove(script.c_str());
+    ::rmdir(dir);
 }

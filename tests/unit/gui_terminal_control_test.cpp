@@ -100,10 +100,11 @@ public:
     std::vector<std::string> got;
 };
 
-// Reads and decodes until n actions came (a few seconds at most).
+// Reads and decodes until n actions came (or the pty's patience ran out).
 std::vector<std::string> read_actions(size_t n) {
     Recorder r;
-    for (int i = 0; i < 300 && r.got.size() < n; i++) {
+    auto deadline = std::chrono::steady_clock::now() + test::PtySession::PATIENCE;
+    while (r.got.size() < n && std::chrono::steady_clock::now() < deadline) {
         wait_for_input(10);
         read_console_input(true);
         decode_input(r);
@@ -111,15 +112,16 @@ std::vector<std::string> read_actions(size_t n) {
     return r.got;
 }
 
-// What the program wrote, once n bytes came (a few seconds at most). The
-// terminal answers at once, so the pty is not quiet until the answer is read.
+// What the program wrote, once n bytes came (or the pty's patience ran out).
+// The terminal answers at once, so the pty is not quiet until the answer is read.
 std::string output_of_length(test::PtySession& pty, size_t n) {
     std::string s;
-    for (int i = 0; i < 300 && s.size() < n; i++) {
+    auto deadline = std::chrono::steady_clock::now() + test::PtySession::PATIENCE;
+    for (;;) {
         s += pty.take_output();
-        if (s.size() < n) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (s.size() >= n || std::chrono::steady_clock::now() > deadline) return s;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return s;
 }
 
 int resizes = 0, resized_columns = 0, resized_rows = 0;
@@ -159,7 +161,8 @@ TEST(GuiTerminalControl, TerminalModeOnAPty) {
     resizes = 0;
     pty.resize(100, 30);
     bool seen = false;
-    for (int i = 0; i < 300 && !seen; i++) {
+    auto deadline = std::chrono::steady_clock::now() + test::PtySession::PATIENCE;
+    while (!seen && std::chrono::steady_clock::now() < deadline) {
         wait_for_input(10);
         seen = read_console_input(true) > 0 && resizes > 0;
     }

@@ -6,8 +6,14 @@
 #include <memory>
 #include <thread>
 
+#include <filesystem>
+#include <fstream>
+
+#include "console/completion.hpp"
+#include "console/config.hpp"
 #include "console/line_editor.hpp"
 #include "console/terminal.hpp"
+#include "interp_fixtures.hpp"
 #include "pty_terminal.hpp"
 
 using namespace kro;
@@ -127,7 +133,9 @@ protected:
 
     // Waits for the edit to end; a stuck edit is ended with Ctrl-C and fails.
     EditResult finish() {
-        for (int i = 0; i < 500 && !done; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        auto deadline = std::chrono::steady_clock::now() + PtySession::PATIENCE;
+        while (!done && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (!done) {
             ADD_FAILURE() << "the edit did not end";
             pty->type("\x03");
@@ -614,6 +622,154 @@ TEST_F(EditorOnPty, TabCompletesThroughTheInstalledFunction) {
     EXPECT_EQ(pty->cursor(), std::make_pair(3, 9));
     pty->type(ENTER);
     EXPECT_EQ(finish().line, U"zz\t");
+}
+
+TEST_F(EditorOnPty, TabCompletesWordsPathsAndFilesOfTheSystem) {
+    ASSERT_EQ(testing_interp::run("zqt-alpha: 1 zqt-beta: 2 zqt-obj: make object! [width: 1 height: 2] 'ok"), "ok");
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kro-tab-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "sub");
+    std::ofstream(dir / "first.kro") << "1";
+    std::ofstream(dir / "fine.txt") << "2";
+    std::ofstream(dir / "sub" / "only.kro") << "3";
+    std::filesystem::path old = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    completion::install();
+    open(60, 20);
+
+    struct OneCase {
+        const char* what;
+        std::vector<std::string> keys;
+        const char* shown;
+        int cursor_col;
+    };
+    const OneCase ones[] = {
+        {"a word", {"print zqt-a", "\t"}, ">> print zqt-alpha", 18},
+        {"a word in mid-line", {"zqt-b + 1", LEFT, LEFT, LEFT, LEFT, "\t"}, ">> zqt-beta + 1", 11},
+        {"a refinement", {"append/on", "\t"}, ">> append/only", 14},
+        {"an object's word", {"zqt-obj/h", "\t"}, ">> zqt-obj/height", 17},
+        {"a file in a folder", {"do %sub/o", "\t"}, ">> do %sub/only.kro", 19},
+        {"after a bracket", {"[zqt-a", "\t"}, ">> [zqt-alpha", 13},
+    };
+    int row = 0;
+    for (const OneCase& c : ones) {
+        SCOPED_TRACE(c.what);
+        start();
+        for (const std::string& k : c.keys) pty->type(k);
+        EXPECT_EQ(pty->row(row), c.shown);
+        EXPECT_EQ(pty->cursor(), std::make_pair(row, c.cursor_col));
+        pty->type(ENTER);
+        EXPECT_EQ(finish().end, LineEnd::enter);
+        row++;
+    }
+
+    // Several candidates: they are listed, and the next prompt starts with
+    // their common part; a second Tab there lists them again.
+    struct ManyCase {
+        const char* typed;
+        const char* listed;
+        const char* next;
+    };
+    const ManyCase many[] = {
+        {"zqt-", ">> zqt-alpha zqt-beta zqt-obj", ">> zqt-"},
+        {"zqt-obj/", ">> height width", ">> zqt-obj/"},
+        {"load %fi", ">> fine.txt first.kro", ">> load %fi"},
+    };
+    for (const ManyCase& c : many) {
+        SCOPED_TRACE(c.typed);
+        pty->program_writes("\x1b[H\x1b[2J");
+        start();
+        pty->type(c.typed);
+        pty->type("\t");
+        EditResult r = finish();
+        EXPECT_EQ(r.end, LineEnd::completion);
+        EXPECT_EQ(r.line, U"");
+        EXPECT_EQ(pty->row(0), c.listed);
+        start();
+        EXPECT_EQ(pty->row(1), c.next);
+        EXPECT_EQ(pty->cursor(), std::make_pair(1, int(std::string(c.next).size())));
+        pty->type("\x1b");  // Esc drops the text put back
+        EXPECT_EQ(finish().end, LineEnd::escape);
+    }
+    // Ctrl-C does not drop it; Enter does.
+    pty->program_writes("\x1b[H\x1b[2J");
+    start();
+    pty->type("load %fi\t");
+    finish();
+    start();
+    pty->type("\x03");
+    EXPECT_EQ(finish().end, LineEnd::interrupt);
+    pty->program_writes("\x1b[H\x1b[2J");
+    start();
+    EXPECT_EQ(pty->row(0), ">> load %fi");
+    pty->type("rst.kro");
+    pty->type("\t");  // already complete: the Tab is typed
+    EXPECT_EQ(pty->row(0), ">> load %first.kro");
+    EXPECT_EQ(pty->cursor(), std::make_pair(0, 22));
+    pty->type(ENTER);
+    EXPECT_EQ(finish().line, U"load %first.kro\t");
+    EXPECT_EQ(editor.pending_text(), U"");
+
+    std::filesystem::current_path(old);
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(EditorOnPty, HistorySurvivesARestartThroughTheConfigurationFile) {
+    std::filesystem::path home = std::filesystem::temp_directory_path() / ("kro-hist-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(home);
+    const char* old_home = std::getenv("HOME");
+    std::string saved_home = old_home ? old_home : "";
+    ::setenv("HOME", home.c_str(), 1);
+    std::string saved_cache = testing_interp::run(
+        "either all [value? 'system object? system object? select system 'options] [system/options/cache][none]");
+    if (saved_cache != "none")
+        testing_interp::run("system/options/cache: to file! \"" + home.string() + "/.kro/\" 'ok");
+
+    open(40, 12);
+    console_cfg::load();
+    {
+        console_cfg::BlockHistory h(*console_cfg::history());
+        for (const char* line : {"print 1", "x: 2", "probe x"}) {
+            start(U">> ", false, &h);
+            EXPECT_EQ(enter_after({line}).end, LineEnd::enter);
+        }
+        start(U"Password: ", true, &h);  // hidden: never kept
+        enter_after({"secret"});
+        console_cfg::save();  // as quit does
+    }
+
+    // A new run: the file is read afresh.
+    console_cfg::load_text("");
+    ASSERT_EQ(console_cfg::BlockHistory(*console_cfg::history()).size(), 0u);
+    console_cfg::load();
+    console_cfg::BlockHistory h(*console_cfg::history());
+    EXPECT_EQ(h.size(), 3u);
+    pty->program_writes("\x1b[H\x1b[2J");
+    LineEditor fresh;
+    done = false;
+    tid = 0;
+    worker = std::thread([&] {
+        tid = ::gettid();
+        result = fresh.read_line(U">> ", false, &h);
+        done = true;
+    });
+    while (tid == 0) std::this_thread::yield();
+    pty->set_program_thread(tid);
+    pty->settle();
+    pty->type(UP);
+    EXPECT_EQ(pty->row(0), ">> probe x");
+    pty->type(UP);
+    pty->type(UP);
+    EXPECT_EQ(pty->row(0), ">> print 1");
+    pty->type(DOWN);
+    EXPECT_EQ(pty->row(0), ">> x: 2");
+    pty->type(ENTER);
+    EXPECT_EQ(finish().line, U"x: 2");
+    EXPECT_EQ(h.entry(0), U"x: 2");
+
+    if (saved_cache != "none") testing_interp::run("system/options/cache: " + saved_cache + " 'ok");
+    ::setenv("HOME", saved_home.c_str(), 1);
+    std::filesystem::remove_all(home);
+    console_cfg::load_text("");
 }
 
 TEST_F(EditorOnPty, SurrogateHalvesAreJoinedOrReplaced) {

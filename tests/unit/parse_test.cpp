@@ -10,6 +10,7 @@
 #include "foundation/collector.hpp"
 #include "interp_fixtures.hpp"
 #include "interpreter/parse.hpp"
+#include "output_capture.hpp"
 
 using namespace kro;
 using namespace kro::testing_interp;
@@ -198,4 +199,66 @@ TEST(Parse, CollectionsDuringARun) {
               "[1 [2 3] 4]");
     EXPECT_EQ(checked_run("parse/trace \"abc\" [some [\"a\" | \"b\" | \"c\"]] func [e m r i s][collect-now true]"),
               "true");
+}
+
+namespace {
+
+// parse-trace: the log of a run, as printed.
+std::string traced(const std::string& code, std::string* result = nullptr) {
+    parse_setup();
+    test::CapturedOutput out;
+    std::string r = run(code);
+    if (result) *result = r;
+    expect_stacks_clean(code);
+    return out.take();
+}
+
+}  // namespace
+
+TEST(ParseTrace, PrintsAnIndentedLogOfTheRun) {
+    std::string result;
+    // a push opens a level two spaces deeper, its pop closes it at the same
+    // depth; each fetch shows the input and the rules at the cursor
+    EXPECT_EQ(traced("parse-trace \"ab\" [\"a\" [\"x\" | \"b\"]]", &result),
+              " -->\n"
+              "   input: \"ab\" \n"
+              "   match: [\"a\" [\"x\" | \"b\"]]   \n"
+              "   ==> matched\n"
+              "   input: \"b\" \n"
+              "   match: [[\"x\" | \"b\"]]   \n"
+              "   -->\n"
+              "     input: \"b\" \n"
+              "     match: [\"x\" | \"b\"]     \n"
+              "     ==> not matched\n"
+              "     input: \"b\" \n"
+              "     match: [\"b\"]     \n"
+              "     ==> matched\n"
+              "   <--\n"
+              " <--\n"
+              "return: true\n");
+    EXPECT_EQ(result, "true");
+
+    // /case and /part go through; so does a collected block as the result
+    EXPECT_EQ(traced("parse-trace/case \"A\" [\"a\"]", &result),
+              " -->\n   input: \"A\" \n   match: [\"a\"]   \n   ==> not matched\n <--\nreturn: false\n");
+    EXPECT_EQ(result, "false");
+    traced("parse-trace/part \"abc\" [\"ab\"] 2", &result);
+    EXPECT_EQ(result, "true");
+    traced("parse-trace [1 2] [collect [some [keep integer!]]]", &result);
+    EXPECT_EQ(result, "[1 2]");
+}
+
+TEST(ParseTrace, CutsLongTextsAndStartsAgainAfterAnError) {
+    // input and rules are molded on one line and cut to 50 characters
+    std::string log = traced("parse-trace \"" + std::string(60, 'a') + "\" [\"a\" to end]");
+    EXPECT_NE(log.find("   input: {" + std::string(49, 'a') + " \n"), std::string::npos) << log;
+    log = traced("parse-trace \"a\" [\"a\" (\n\"b\"\n)]");  // rules with line breaks
+    EXPECT_NE(log.find("   match: [\"a\" (\"b\")]   \n"), std::string::npos) << log;
+
+    // an error leaves the indentation of the levels it was in; the next trace
+    // starts again at none
+    std::string result;
+    traced("parse-trace \"ab\" [[[\"a\" (1 / 0)]]]", &result);
+    EXPECT_EQ(result, "error math/zero-divide");
+    EXPECT_EQ(traced("parse-trace \"\" []"), " -->\n <--\nreturn: true\n");
 }

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -24,10 +25,15 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "console/terminal.hpp"
 #include "foundation/platform/console_out.hpp"
 
 namespace kro::test {
+// Inline: names as kro::test::..., but linked apart from other test headers'
+// helpers of the same names (the console's process harness has a PtySession).
+inline namespace terminal_model {
 
 // Widths as the C library's UTF-8 locale gives them: the terminal model does
 // not share the editor's width tables.
@@ -281,8 +287,18 @@ private:
 
 // A pseudo-terminal whose slave side the console uses, watched by a person
 // at the master side.
+//
+// Nothing here waits a fixed time. Two facts make the waits exact:
+// - bytes written to one side of a pty reach the other side's read queue
+//   through a kernel work item, so a byte count read at once may miss bytes
+//   still on their way; polling a side first pushes them into its queue;
+// - output is followed by a sync marker written to the slave: when the
+//   reader meets it, everything written before it is on the screen.
 class PtySession {
 public:
+    // Every wait gives up after this long (and the test fails).
+    static constexpr std::chrono::seconds PATIENCE{30};
+
     PtySession(int cols, int rows) : screen_(cols, rows) {
         winsize ws{};
         ws.ws_col = uint16_t(cols);
@@ -330,8 +346,7 @@ public:
 
     // Output written by the program (before a prompt, say).
     void program_writes(std::string_view bytes) {
-        ssize_t r = ::write(slave_, bytes.data(), bytes.size());
-        (void)r;
+        write_all(slave_, bytes);
         settle();
     }
 
@@ -339,66 +354,58 @@ public:
     // has stopped writing.
     void type(std::string_view keys) {
         long before = program_sleeps();
-        ssize_t r = ::write(master_, keys.data(), keys.size());
-        (void)r;
+        write_all(master_, keys);
         settle(before);
     }
     void type(std::u32string_view text) { type(utf8_of(text)); }
     // Keys written at once, without waiting for the program.
-    void type_now(std::string_view keys) {
-        ssize_t r = ::write(master_, keys.data(), keys.size());
-        (void)r;
-    }
+    void type_now(std::string_view keys) { write_all(master_, keys); }
 
-    // The thread that reads the keys, when the test knows it: settling then
-    // waits for that thread to wait for input again.
+    // The thread that reads the keys, when the test knows it (0: none): settling
+    // then also waits for that thread to take every key and wait for input again.
     void set_program_thread(pid_t tid) { program_tid_ = tid; }
 
-    // Waits until the program has taken every key, written what it had to
-    // write and waits for input again, and the screen shows it all. Keys take
-    // a moment to reach the program's side of the pty: with the count of the
-    // program thread's sleeps from before they were typed, it must also have
-    // woken and slept again since.
-    void settle(long sleeps_before = -1) {
-        using namespace std::chrono;
-        auto start = steady_clock::now();
-        int idle_checks = 0;
-        for (;;) {
-            std::this_thread::sleep_for(milliseconds(2));
-            auto now = steady_clock::now();
-            if (now - start > seconds(5)) return;
-            int to_program = 0, from_program = 0;
-            ::ioctl(slave_, FIONREAD, &to_program);
-            ::ioctl(master_, FIONREAD, &from_program);
-            if (to_program > 0 || from_program > 0 || reading_) {
-                idle_checks = 0;
-                continue;
-            }
-            int waits = program_waits_for_input();
-            if (waits < 0) {
-                // Nothing tells what the program does: a quiet while will do.
-                if (now - last_output_.load() > milliseconds(60) && now - start > milliseconds(60)) return;
-                continue;
-            }
-            if (waits && sleeps_before >= 0) {
-                long now_sleeps = program_sleeps();
-                if (now_sleeps >= 0 && now_sleeps <= sleeps_before) waits = 0;
-            }
-            idle_checks = waits ? idle_checks + 1 : 0;
-            if (idle_checks >= 3) return;
-        }
+    // Typed bytes (and wake-ups from signal handlers) the program has not
+    // taken yet, those still on their way included.
+    int unread_input() const {
+        int wake = 0, fd = terminal::wake_fd();
+        if (fd >= 0) ::ioctl(fd, FIONREAD, &wake);
+        return queued(slave_) + wake;
     }
 
-    // Waits (a few seconds at most) until pred holds on the screen.
-    bool wait_for(const std::function<bool(const ScreenModel&)>& pred) {
-        for (int i = 0; i < 500; i++) {
-            {
-                std::lock_guard<std::mutex> g(mutex_);
-                if (pred(screen_)) return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Whether the program's thread has taken every typed byte and sleeps
+    // waiting for more.
+    bool program_waits() const { return unread_input() == 0 && program_waits_for_input() == 1; }
+
+    // Waits until at least n typed bytes wait in the program's input queue.
+    bool wait_typed_ahead(int n) {
+        return wait_until([&] { return unread_input() >= n; });
+    }
+
+    // Waits until the program has taken every key, written what it had to
+    // write and waits for input again, and the screen shows it all. With the
+    // count of the program thread's sleeps from before keys were typed (or a
+    // signal sent), the thread must also have slept again since: it woke for
+    // them. Without a known program thread, only the output is waited for.
+    void settle(long sleeps_before = -1) {
+        auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+        for (;;) {
+            uint64_t replies = replies_sent_;
+            if (program_tid_ > 0 && !wait_program_idle(sleeps_before, deadline)) break;
+            if (!sync_output(deadline)) break;
+            // An answer to a cursor query went out meanwhile: the program has
+            // more to read and perhaps to draw.
+            if (replies_sent_ == replies) return;
         }
-        return false;
+        ADD_FAILURE() << "the terminal did not settle within " << PATIENCE.count() << " s";
+    }
+
+    // Waits until pred holds on the screen.
+    bool wait_for(const std::function<bool(const ScreenModel&)>& pred) {
+        return wait_until([&] {
+            std::lock_guard<std::mutex> g(mutex_);
+            return pred(screen_);
+        });
     }
 
     std::string row(int r) {
@@ -446,6 +453,61 @@ public:
     }
 
 private:
+    static void write_all(int fd, std::string_view bytes) {
+        while (fd >= 0 && !bytes.empty()) {
+            ssize_t w = ::write(fd, bytes.data(), bytes.size());
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return;
+            bytes.remove_prefix(size_t(w));
+        }
+    }
+
+    // Checks pred until it holds, a millisecond apart, for PATIENCE at most.
+    static bool wait_until(const std::function<bool()>& pred) {
+        auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+        for (;;) {
+            if (pred()) return true;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    // Bytes of a pty side's read queue, those still on their way included.
+    static int queued(int fd) {
+        if (fd < 0) return 0;
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 0);  // delivers the bytes in transit to the queue
+        int n = 0;
+        ::ioctl(fd, FIONREAD, &n);
+        return n;
+    }
+
+    // The program's thread has taken everything and waits for input, twice in
+    // a row; after keys or a signal, it has also slept again since.
+    bool wait_program_idle(long sleeps_before, std::chrono::steady_clock::time_point deadline) {
+        int idle = 0;
+        for (;;) {
+            bool now_idle = program_waits();
+            if (now_idle && sleeps_before >= 0) {
+                long s = program_sleeps();
+                if (s >= 0 && s <= sleeps_before) now_idle = false;
+            }
+            idle = now_idle ? idle + 1 : 0;
+            if (idle >= 2) return true;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    // Writes a marker behind all output so far and waits until the reader met it.
+    bool sync_output(std::chrono::steady_clock::time_point deadline) {
+        if (master_ < 0 || slave_ < 0 || stop_) return true;
+        uint64_t n = ++syncs_sent_;
+        write_all(slave_, SYNC_PREFIX + std::to_string(n) + "\x07");
+        std::unique_lock<std::mutex> g(mutex_);
+        return synced_cv_.wait_until(g, deadline, [&] { return synced_ >= n; });
+    }
+
     // 1 when the program's thread sleeps in poll, 0 when not, -1 when unknown.
     int program_waits_for_input() const {
         if (program_tid_ <= 0) return -1;
@@ -457,19 +519,7 @@ private:
         ::close(fd);
         if (n <= 0) return -1;
         std::string_view w(buf, size_t(n));
-        if (w == "0") {
-            // Running (or the kernel does not say): unknown unless it runs.
-            std::string stat_path = "/proc/self/task/" + std::to_string(program_tid_) + "/stat";
-            int sfd = ::open(stat_path.c_str(), O_RDONLY);
-            if (sfd < 0) return -1;
-            char st[512];
-            ssize_t m = ::read(sfd, st, sizeof st - 1);
-            ::close(sfd);
-            std::string_view sv(st, m > 0 ? size_t(m) : 0);
-            size_t paren = sv.rfind(')');
-            if (paren != std::string_view::npos && paren + 2 < sv.size() && sv[paren + 2] == 'R') return 0;
-            return -1;
-        }
+        if (w == "0") return 0;  // running, or about to run
         return w.find("poll") != std::string_view::npos || w.find("select") != std::string_view::npos ? 1 : 0;
     }
 
@@ -483,6 +533,7 @@ private:
         ssize_t n = ::read(fd, buf, sizeof buf - 1);
         ::close(fd);
         if (n <= 0) return -1;
+        buf[n] = 0;
         std::string_view st(buf, size_t(n));
         const std::string_view key = "voluntary_ctxt_switches:";
         size_t at = st.find(key);
@@ -495,41 +546,83 @@ private:
         if (reader_.joinable()) reader_.join();
     }
 
+    // Splits what came into screen bytes and sync markers; a tail that may be
+    // the start of a marker waits in held_ for the next read.
+    std::string take_markers(uint64_t* synced) {
+        std::string shown;
+        size_t i = 0;
+        for (;;) {
+            size_t m = held_.find(SYNC_PREFIX, i);
+            if (m == std::string::npos) {
+                size_t keep = 0;
+                for (size_t k = std::min(SYNC_PREFIX.size() - 1, held_.size() - i); k > 0; k--) {
+                    if (SYNC_PREFIX.compare(0, k, held_, held_.size() - k, k) == 0) {
+                        keep = k;
+                        break;
+                    }
+                }
+                shown.append(held_, i, held_.size() - i - keep);
+                held_.erase(0, held_.size() - keep);
+                return shown;
+            }
+            size_t end = held_.find('\x07', m + SYNC_PREFIX.size());
+            shown.append(held_, i, m - i);
+            if (end == std::string::npos) {
+                held_.erase(0, m);
+                return shown;
+            }
+            *synced = std::strtoull(held_.c_str() + m + SYNC_PREFIX.size(), nullptr, 10);
+            i = end + 1;
+        }
+    }
+
     void read_loop() {
         char buf[4096];
         while (!stop_) {
             pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0) continue;
-            reading_ = true;
+            if (::poll(&p, 1, 20) <= 0) continue;
             ssize_t n = ::read(master_, buf, sizeof buf);
             if (n <= 0) {
-                reading_ = false;
+                if (n < 0 && errno != EINTR && errno != EAGAIN) std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
             }
+            held_.append(buf, size_t(n));
+            uint64_t synced = 0;
+            std::string shown = take_markers(&synced);
             std::string replies;
             {
                 std::lock_guard<std::mutex> g(mutex_);
-                output_.append(buf, size_t(n));
-                screen_.feed(std::string_view(buf, size_t(n)));
+                output_ += shown;
+                screen_.feed(shown);
                 replies.swap(screen_.replies);
             }
-            last_output_ = std::chrono::steady_clock::now();
             if (answer_queries_ && !replies.empty()) {
-                ssize_t r = ::write(master_, replies.data(), replies.size());
-                (void)r;
+                write_all(master_, replies);
+                replies_sent_++;
             }
-            reading_ = false;
+            // after the answers: a settle that sees its marker also sees them
+            if (synced) {
+                std::lock_guard<std::mutex> g(mutex_);
+                synced_ = std::max(synced_, synced);
+                synced_cv_.notify_all();
+            }
         }
     }
+
+    // An operating-system command no terminal acts on, never written by the program.
+    inline static const std::string SYNC_PREFIX = "\x1b]kro-pty-sync;";
 
     int master_ = -1, slave_ = -1;
     termios initial_modes_{};
     bool attached_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<bool> answer_queries_{true};
-    std::atomic<bool> reading_{false};
     std::atomic<pid_t> program_tid_{0};
-    std::atomic<std::chrono::steady_clock::time_point> last_output_{std::chrono::steady_clock::now()};
+    std::atomic<uint64_t> replies_sent_{0};
+    uint64_t syncs_sent_ = 0;
+    uint64_t synced_ = 0;  // under mutex_
+    std::condition_variable synced_cv_;
+    std::string held_;     // reader thread only
     std::mutex mutex_;
     ScreenModel screen_;
     std::string output_;
@@ -542,4 +635,5 @@ inline bool same_modes(const termios& a, const termios& b) {
            std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc));
 }
 
+}  // namespace terminal_model
 }  // namespace kro::test

@@ -265,8 +265,13 @@ TEST(Word, ReadingAndWritingValues) {
 }
 
 TEST(Word, MakingWordsInTheGlobalContext) {
+    // as while the runtime starts: the start-up switches the copy flag off before the boot program
+    struct CopyFlag {
+        bool saved = runtime::root_copy;
+        CopyFlag() { runtime::root_copy = true; }
+        ~CopyFlag() { runtime::root_copy = saved; }
+    } copy_flag;
     int32_t root_before = block::length(&runtime::root);
-    ASSERT_TRUE(runtime::root_copy);
     Cell w = word::load("made-global");
     EXPECT_EQ(block::length(&runtime::root), root_before + 1) << "a copy for the collector while starting";
     Cell* in_root = block::at(&runtime::root, root_before);

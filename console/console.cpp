@@ -1,0 +1,240 @@
+#include "console/console.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "console/completion.hpp"
+#include "console/config.hpp"
+#include "console/terminal.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/simple.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
+#include "foundation/fire.hpp"
+#include "foundation/frame.hpp"
+#include "foundation/gc.hpp"
+#include "foundation/memory.hpp"
+#include "foundation/mold.hpp"
+#include "foundation/platform/console_out.hpp"
+#include "foundation/print.hpp"
+#include "foundation/runtime.hpp"
+#include "interpreter/actions.hpp"
+#include "interpreter/eval.hpp"
+#include "interpreter/routines.hpp"
+#include "interpreter/stack.hpp"
+#include "io/lexer.hpp"
+
+namespace kro::cli_console {
+
+// ---- text ----------------------------------------------------------------------------------------
+
+std::u32string text_of(const Cell* str) {
+    std::u32string out;
+    uint32_t n = string::length_of(str);
+    out.reserve(n);
+    for (uint32_t i = 0; i < n; i++) out.push_back(char32_t(string::char_at(str, uint32_t(str->data1) + i)));
+    return out;
+}
+
+void set_text(Cell* str, const std::u32string& text) {
+    memory::Buffer* b = memory::buffer_of(str->data2);
+    string::ks_truncate(b, str->data1);
+    for (char32_t c : text) string::append_code_point(str, c > 0x10FFFF ? 0xFFFD : uint32_t(c));
+}
+
+// ---- the history -----------------------------------------------------------------------------------
+
+size_t AskHistory::size() const {
+    if (!block_->is(TYPE_BLOCK)) return 0;
+    int32_t n = block::length(block_);
+    return n > 0 ? size_t(n) : 0;
+}
+
+std::u32string AskHistory::entry(size_t index) const {
+    if (index >= size()) return {};
+    const Cell* e = block::at(block_, int32_t(index));
+    if (!e || !(e->is(TYPE_STRING))) return {};
+    return text_of(e);
+}
+
+void AskHistory::add_newest(const std::u32string& line) {
+    if (!block_->is(TYPE_BLOCK)) return;
+    // the history keeps the very string that ask answers
+    set_text(line_, line);
+    block::ks_insert_cells(block_, int32_t(block_->data1), line_, 1);
+}
+
+terminal::LineEditor& editor() {
+    static terminal::LineEditor e;
+    return e;
+}
+
+namespace {
+
+// ---- the system object -----------------------------------------------------------------------
+
+// The value of a field of an object, or null.
+Cell* field(const Cell* obj, const char* name) {
+    if (!obj || !obj->is(TYPE_OBJECT)) return nullptr;
+    uint32_t ctx = obj->data1;
+    int32_t i = context::find_symbol(ctx, symbol::make(name), true);
+    if (i < 0) return nullptr;
+    return context::values(ctx) + i;
+}
+
+Cell* console_object() {
+    Cell* system = context::get_global(symbol::make("system"));
+    return field(system, "console");
+}
+
+// system/console/size follows the terminal's size.
+void set_console_size(int columns, int rows) {
+    Cell* size = field(console_object(), "size");
+    if (size) pair::make_at(size, columns, rows);
+}
+
+// ---- what ask works on ---------------------------------------------------------------------------
+
+// The string and the history block of the current ask, in the root block so
+// that the collector keeps them alive and current between the two routines.
+Cell* held_line = nullptr;
+Cell* held_history = nullptr;
+
+void hold_cells() {
+    if (held_line) return;
+    held_line = block::add_cell(&runtime::root);
+    held_history = block::add_cell(&runtime::root);
+    *held_line = none::value;
+    *held_history = none::value;
+}
+
+// ---- routines --------------------------------------------------------------------------------------
+
+bool title_wanted() {
+    if (!terminal::is_terminal(console::output_fd())) return false;
+    const char* term = std::getenv("TERM");
+    return !(term && std::strcmp(term, "dumb") == 0);
+}
+
+void console_init() {
+    Cell* args = stack::arguments;
+    if (title_wanted()) {
+        std::string title = "\x1b]0;" + string::to_utf8(&args[0]) + "\x07";
+        console::flush();
+        terminal::write_output(title);
+    }
+    terminal::set_resize_hook(&set_console_size);
+    // results are cut to the terminal's width; output going elsewhere is 80 wide
+    int columns = 0, rows = 0;
+    if (!terminal::is_terminal(console::output_fd()) || !terminal::read_window_size(columns, rows) ||
+        columns <= 0 || rows <= 0) {
+        columns = 80;
+        rows = 50;
+    }
+    set_console_size(columns, rows);
+    stack::set_last_reset(&unset::value);
+}
+
+void set_buffer_history() {
+    hold_cells();
+    Cell* args = stack::arguments;
+    *held_line = args[0];
+    *held_history = args[1];
+    stack::set_last_reset(&unset::value);
+}
+
+void read_input() {
+    hold_cells();
+    Cell* args = stack::arguments;
+    std::u32string prompt = text_of(&args[0]);
+    bool hidden = args[1].is(TYPE_LOGIC) && args[1].data1 != 0;
+    if (!held_line->is(TYPE_STRING)) fire("script", "invalid-arg", held_line);
+    AskHistory history(held_line, held_history);
+    terminal::EditResult r = editor().read_line(prompt, hidden, &history);
+    // the input has ended when nothing more could be read
+    bool ended = r.end == terminal::LineEnd::end_of_input && r.line.empty();
+    if (!ended) set_text(held_line, r.line);
+    *held_line = none::value;
+    *held_history = none::value;
+    stack::set_last_reset(ended ? &logic::false_value : &logic::true_value);
+}
+
+void input_stdin() {
+    std::u32string line;
+    terminal::stdin_readline(line);
+    Cell s;
+    string::make_at(&s, 256, 1);
+    stack::set_last_reset(&s);
+    set_text(stack::arguments, line);
+}
+
+void read_stdin() {
+    Cell* args = stack::arguments;
+    int32_t want = int32_t(args[1].data2);
+    if (want < 0) fire("script", "out-of-range", &args[1]);
+    memory::Buffer* b = memory::buffer_of(args[0].data2);
+    // grown first: the bytes read go to the binary's tail
+    if (b->free_bytes() < uint32_t(want)) b = memory::grow_series(b, b->tail + uint32_t(want));
+    long got = terminal::read_stdin(b->tail_ptr(), size_t(want));
+    if (got > 0) b->tail += uint32_t(got);
+    Cell n{uint32_t(TYPE_INTEGER), 0, uint32_t(int32_t(got)), 0};
+    stack::set_last_reset(&n);
+}
+
+void terminate_console() { stack::set_last_reset(&unset::value); }
+
+void install() {
+    routines::add("console-init", &console_init);
+    routines::add("_set-buffer-history", &set_buffer_history);
+    routines::add("_read-input", &read_input);
+    routines::add("input-stdin", &input_stdin);
+    routines::add("read-stdin", &read_stdin);
+    routines::add("_terminate-console", &terminate_console);
+}
+KRO_ROUTINE_GROUP(install);
+
+// The formed error on standard output, as the console prints one.
+void print_error(const Cell* error) {
+    gc::Rooted e(*error), buffer;
+    string::make_at(buffer.get(), 64, 1);
+    actions::form(e.get(), buffer.get(), nullptr, mold::NO_LIMIT);
+    std::string text = string::to_utf8(buffer.get());
+    print::bytes(text.data(), int32_t(text.size()));
+    print::byte('\n');
+    console::flush();
+}
+
+}  // namespace
+
+void launch() {
+    constexpr std::string_view CODE = "cli-console-ctx/launch";
+    uint32_t caught = frame::catch_region(code::ERROR, [&] {
+        // the configuration file and Tab completion, before the console starts
+        console_cfg::install_words();
+        completion::install_words();
+        completion::install();
+        console_cfg::load();
+        gc::Rooted code;
+        lexer::ScanArgs scan;
+        lexer::scan_utf8(code.get(), reinterpret_cast<const uint8_t*>(CODE.data()), uint32_t(CODE.size()), scan,
+                         nullptr);
+        interp::do_block(code.get());
+    });
+    if (caught == code::ERROR) {
+        terminal::restore_terminal();
+        print_error(raised_error());
+        rt_error::end_process(-2);
+    }
+    if (caught) rt_error::outermost_handler();
+    rt_error::end_process(0);
+}
+
+}  // namespace kro::cli_console

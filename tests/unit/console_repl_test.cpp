@@ -1,0 +1,274 @@
+// The console as a person uses it through pipes and from a shell: the banner,
+// results cut to the width, errors, multi-line commands, escape and halt, the
+// end of the input, exit statuses, and scripts named on the command line
+// (header search, arguments, "--catch", failures).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "console_process.hpp"
+
+using namespace kro::test;
+
+namespace {
+
+const std::string BANNER_END = "Type HELP for starting information. \n\n";
+
+// The output after the banner (the whole output when there is no banner).
+std::string after_banner(const std::string& out) {
+    size_t at = out.find(BANNER_END);
+    return at == std::string::npos ? out : out.substr(at + BANNER_END.size());
+}
+
+std::string repeat(char c, size_t n) { return std::string(n, c); }
+
+struct PipeCase {
+    const char* what;
+    std::string input;
+    std::string output;  // after the banner, exactly
+};
+
+}  // namespace
+
+TEST(ConsolePipe, BannerThenResults) {
+    ScratchDir home;
+    Outcome o = run_piped({}, "1 + 2\n", home.path);
+    ASSERT_FALSE(o.timed_out);
+    EXPECT_EQ(o.out.rfind("--== Kro ", 0), 0u) << o.out;
+    EXPECT_NE(o.out.find(" ==-- \nType HELP for starting information. \n\n== 3\n"), std::string::npos) << o.out;
+    EXPECT_EQ(o.status, 0);
+}
+
+TEST(ConsolePipe, CommandsAndTheirOutput) {
+    const std::string x72 = repeat('x', 72);
+    const std::vector<PipeCase> cases = {
+        {"an empty line does nothing", "x: 1\n\nx + 1\n", "== 1\n== 2\n"},
+        {"a block left open continues on the next line, evaluated once",
+         "do [print 1\nprint 2 [a\n] 3]\n", "1\n2\n== 3\n"},
+        {"an open string continues", "{abc\ndef}\n", "== \"abc^/def\"\n"},
+        {"an open paren continues", "(1 +\n2)\n", "== 3\n"},
+        {"an empty line inside a command is part of it", "[a\n\nb]\n", "== [a\nb]\n"},
+        {"escape drops the whole command", "[1 2\n3\x1b\n4\n", "(escape)\n== 4\n"},
+        {"a float is formed", "1.5 * 2\n", "== 3.0\n"},
+        {"output that is no terminal is 80 wide", "system/console/size\n", "== 80x50\n"},
+        {"unset prints nothing", "print \"hi\"\n", "hi\n"},
+        {"halt returns to the prompt", "halt\n5\n", "(halted)\n== 5\n"},
+        {"a result of exactly the limit is whole", "append/dup copy \"\" \"x\" 75\n",
+         "== {" + repeat('x', 75) + "}\n"},
+        {"one character more is cut to 79 in all", "append/dup copy \"\" \"x\" 76\n",
+         "== {" + x72 + "...\n"},
+        {"a non-string result prefix prints as none", "system/console/result: 5\n1\n", "none 5\nnone 1\n"},
+        {"a function prompt: the cut follows its text",
+         "system/console/prompt: does [\"$ \"]\nappend/dup copy \"\" \"x\" 76\n",
+         "== func [][\"$ \"]\n== {" + repeat('x', 73) + "...\n"},
+        {"ask reads the next line", "print mold ask \"?\"\nhello\n", "\"hello\"\n"},
+        {"ask at the end of the input answers none", "print mold ask \"?\"\n", "none\n"},
+        {"input-stdin reads a line", "s: input-stdin print mold s\nhello there\n", "\"hello there\"\n"},
+        {"read-stdin grows its binary",
+         "b: make binary! 1 n: read-stdin b 10 print [n length? b mold to string! b]\nABCDEFGHIJ\n",
+         "10 10 \"ABCDEFGHIJ\"\n"},
+        {"lines ending in CR LF", "1 + 2\r\n[a\r\nb]\r\n", "== 3\n== [a\nb]\n"},
+        {"a last line without a line feed", "1 + 1", "== 2\n"},
+        {"a CR before the line feed stays in what ask answers", "print mold ask \"\"\r\nab\r\n", "\"ab^M\"\n"},
+        {"UTF-8 input arrives as characters", "length? \"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"\n", "== 3\n"},
+    };
+    for (const PipeCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir home;
+        Outcome o = run_piped({}, c.input, home.path, "", LIGHT);
+        ASSERT_FALSE(o.timed_out);
+        EXPECT_EQ(after_banner(o.out), c.output);
+        EXPECT_EQ(o.status, 0);
+    }
+}
+
+TEST(ConsolePipe, ErrorsAreFormedAndTheLoopGoesOn) {
+    ScratchDir home;
+    Outcome o = run_piped({}, "1 / 0\n)\n2\n", home.path);
+    std::string out = after_banner(o.out);
+    // an evaluation error, then an empty line
+    EXPECT_EQ(out.rfind("*** Math Error: attempt to divide by zero\n*** Where: /\n", 0), 0u) << out;
+    size_t syntax = out.find("\n\n*** Syntax Error: ");
+    EXPECT_NE(syntax, std::string::npos) << out;
+    EXPECT_NE(out.find("missing ( at )"), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.size() - 5), "== 2\n") << out;
+    EXPECT_EQ(o.status, 0);
+}
+
+TEST(ConsolePipe, ABrokenPromptIsReportedAndReplaced) {
+    ScratchDir home;
+    Outcome o = run_piped({}, "system/console/prompt: does [1 / 0]\n2\n3\n", home.path);
+    std::string out = after_banner(o.out);
+    EXPECT_NE(out.find("*** Math Error: attempt to divide by zero\n*** Where: system/console/prompt\n"),
+              std::string::npos)
+        << out;
+    // replaced for good: reported once
+    EXPECT_EQ(out.find("system/console/prompt", out.find("system/console/prompt") + 1), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.size() - 10), "== 2\n== 3\n") << out;
+}
+
+TEST(ConsolePipe, ABrokenResultPrefixIsBypassedOnce) {
+    ScratchDir home;
+    Outcome o = run_piped({}, "system/console/result: does [1 / 0]\n7\n", home.path);
+    std::string out = after_banner(o.out);
+    EXPECT_NE(out.find("*** Where: system/console/result\n"), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.size() - 5), "== 7\n") << out;
+}
+
+TEST(ConsolePipe, ExitStatuses) {
+    struct Case {
+        const char* input;
+        int status;
+    };
+    const Case cases[] = {
+        {"quit/return 3\nprint 1\n", 3},
+        {"quit\nprint 1\n", 0},
+        {"quit/return -2\n", 254},
+        {"1 / 0\n", 0},
+        {"", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        ScratchDir home;
+        Outcome o = run_piped({}, c.input, home.path, "", LIGHT);
+        ASSERT_FALSE(o.timed_out);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.out.find("\n1\n"), std::string::npos) << o.out;
+    }
+}
+
+// ---- scripts -----------------------------------------------------------------------------------------
+
+TEST(ConsoleScript, RunsWithItsArgumentsInItsFolder) {
+    ScratchDir dir, home;
+    std::string mk = "mkdir -p '" + dir.path + "/sub'";
+    ASSERT_EQ(std::system(mk.c_str()), 0);
+    dir.file("sub/s.kro",
+             "; text before the header is skipped\nKro [Title: \"t\"]\n"
+             "print mold system/options/args\nprint mold system/script/args\n"
+             "print what-dir = clean-path %./\nprint mold system/options/script\n");
+    Outcome o = run_piped({"sub/s.kro", "a", "b c"}, "", home.path, dir.path);
+    EXPECT_EQ(o.out, "[\"a\" \"b c\"]\n{a \"b c\"}\ntrue\n%sub/s.kro\n");
+    EXPECT_EQ(o.status, 0);
+}
+
+TEST(ConsoleScript, OptionsBeforeTheScript) {
+    ScratchDir dir, home;
+    dir.file("s.kro", "Kro []\nprint mold system/options/args\nprint mold system/script/args\n");
+    dir.file("--odd.kro", "Kro []\nprint \"odd\"\n");
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        // another switch is ignored; --catch keeps the loop after the script, without banner
+        {{"--foo", "--catch", "s.kro", "x", "y z"}, "1 + 1\n", "[\"x\" \"y z\"]\n{x \"y z\"}\n== 2\n"},
+        {{"--CATCH", "s.kro"}, "3\n", "[]\n\"\"\n== 3\n"},
+        // after "--" the next argument is the script even when it starts with "--"
+        {{"--", "--odd.kro"}, "", "odd\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        Outcome o = run_piped(c.args, c.input, home.path, dir.path, LIGHT);
+        EXPECT_EQ(o.out, c.out);
+        EXPECT_EQ(o.status, 0);
+    }
+    // --catch alone: the loop with its banner
+    Outcome o = run_piped({"--catch"}, "4\n", home.path, dir.path);
+    EXPECT_NE(o.out.find(BANNER_END + "== 4\n"), std::string::npos) << o.out;
+}
+
+TEST(ConsoleScript, FailuresEndWithStatusOne) {
+    ScratchDir dir, home;
+    struct Case {
+        const char* what;
+        const char* text;
+        std::string out;  // the start of the output
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"no header", "print 1\n", "*** Error: Kro header not found!\n", 1},
+        {"a header word in lower case", "kro []\nprint 1\n", "*** Error: Kro header not found!\n", 1},
+        {"a Kro/System header", "Kro/System []\nprint 1\n",
+         "*** Error: contains Kro/System code which requires compilation!\n", 1},
+        {"an error while running", "Kro []\nprint \"a\"\n1 / 0\nprint \"b\"\n",
+         "a\n*** Math Error: attempt to divide by zero\n", 1},
+        {"a syntax error", "Kro []\n[1 2\n", "*** Syntax Error: ", 1},
+        {"quit with a status", "Kro []\nquit/return 7\nprint 1\n", "", 7},
+        {"halt", "Kro []\nprint \"a\"\nthrow/name 'halt-request 'console\nprint \"b\"\n", "a\n(halted)\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        dir.file("f.kro", c.text);
+        Outcome o = run_piped({"f.kro"}, "", home.path, dir.path, LIGHT);
+        EXPECT_EQ(o.out.substr(0, c.out.size()), c.out) << o.out;
+        if (c.out.empty() || c.status == 0) {
+            EXPECT_EQ(o.out, c.out);
+        }
+        EXPECT_EQ(o.status, c.status);
+    }
+    // a script that cannot be read
+    Outcome o = run_piped({"missing.kro"}, "", home.path, dir.path);
+    EXPECT_EQ(o.out.rfind("*** Access Error: cannot open: %missing.kro\n", 0), 0u) << o.out;
+    EXPECT_EQ(o.status, 1);
+    // under --catch a failed script leaves the loop running
+    dir.file("f.kro", "Kro []\n1 / 0\n");
+    o = run_piped({"--catch", "f.kro"}, "5\n", home.path, dir.path);
+    EXPECT_EQ(o.out.rfind("*** Math Error", 0), 0u) << o.out;
+    EXPECT_EQ(o.out.substr(o.out.size() - 5), "== 5\n");
+    EXPECT_EQ(o.status, 0);
+}
+
+TEST(ConsoleScript, DoFileKeepsTheStateBalanced) {
+    ScratchDir dir, home;
+    std::string mk = "mkdir -p '" + dir.path + "/lib'";
+    ASSERT_EQ(std::system(mk.c_str()), 0);
+    dir.file("lib/inner.kro",
+             "Kro [Title: \"inner\"]\n"
+             "print [\"inner in\" second split-path what-dir system/script/header/title mold system/script/args]\n"
+             "either value? 'fail-now [1 / 0][42]\n");
+    dir.file("lib/system.kro", "Kro/System []\n1\n");
+    dir.file("lib/none.kro", "1\n");
+    dir.file("lib/value.kro", "Kro []\ntry [1 / 0]\n");
+    dir.file("main.kro",
+             "Kro []\n"
+             "start: what-dir depth: length? system/state/source-files me: system/script\n"
+             "print [\"got\" do/args %lib/inner.kro [x]]\n"
+             "print [\"back\" what-dir = start depth = length? system/state/source-files]\n"
+             "fail-now: true\n"
+             "e: try [do %lib/inner.kro]\n"
+             "print [\"error\" e/id what-dir = start same? system/script me]\n"
+             "print [\"kro/system\" get in try [do %lib/system.kro] 'id]\n"
+             "print [\"no header\" get in try [do %lib/none.kro] 'id]\n"
+             "print [\"value\" error? do %lib/value.kro]\n");
+    Outcome o = run_piped({"main.kro"}, "", home.path, dir.path);
+    EXPECT_EQ(o.out,
+              "inner in lib/ inner [x]\ngot 42\nback true true\n"
+              "inner in lib/ inner none\nerror zero-divide true true\n"
+              "kro/system kro-system\nno header no-header\nvalue true\n");
+    EXPECT_EQ(o.status, 0);
+}
+
+TEST(ConsoleScript, MakeDirAndFlipExeFlag) {
+    ScratchDir dir, home;
+    std::string long_name(300, 'x');
+    dir.file("m.kro",
+             "Kro []\n"
+             "print [make-dir %one exists? %one/]\n"
+             "print [make-dir %one/ make-dir/deep %a/b/c/ exists? %a/b/c/]\n"
+             "e: try [make-dir %p/q/]\n"
+             "print [e/id e/arg1]\n"
+             // a segment that cannot be made: the folders made by the call go again
+             "e: try [make-dir/deep %n/m/" + long_name + "/]\n"
+             "print [e/id exists? %n/]\n"
+             // the subsystem byte of a portable executable header flips between 2 and 3
+             "write/binary %k.exe b: append append #{0000} to binary! \"PE\" append/dup #{} 0 100\n"
+             "poke b 95 2 write/binary %k.exe b\n"
+             "flip-exe-flag %k.exe print pick read/binary %k.exe 95\n"
+             "flip-exe-flag %k.exe print pick read/binary %k.exe 95\n");
+    Outcome o = run_piped({"m.kro"}, "", home.path, dir.path);
+    EXPECT_EQ(o.out, "one/ true\none/ a/b/c/ true\nno-create p/q/\ncannot-open false\n3\n2\n");
+    EXPECT_EQ(o.status, 0);
+}
