@@ -673,6 +673,10 @@ Cell* insert(Cell* bin, Cell* value, int32_t part, bool, int32_t dup, bool appen
     uint32_t at = append_ ? full : h;
     uint64_t total = total_of(uint32_t(bytes.size()), dup, full);
     series::Notify ev(bin, append_ ? series::Event::APPEND : series::Event::INSERT, int32_t(at), int32_t(total));
+    // the owner's handler may have changed the binary: the position is read afresh
+    full = full_of(bin);
+    at = append_ ? full : head_of(bin);
+    total = total_of(uint32_t(bytes.size()), dup, full);
     open_gap(bin, at, total, (uint64_t(full) + total) * 2);
     write_copies(bin, at, bytes, total);
     ev.done();
@@ -689,6 +693,12 @@ Cell* change(Cell* bin, Cell* value, int32_t part, bool, int32_t dup) {
     uint64_t total = total_of(uint32_t(bytes.size()), dup, full);
     uint32_t replace = part >= 0 ? std::min(uint32_t(part), remain) : uint32_t(std::min<uint64_t>(total, remain));
     series::Notify ev(bin, series::Event::CHANGE, int32_t(h), int32_t(replace));
+    // the owner's handler may have changed the binary: the span is read afresh
+    full = full_of(bin);
+    h = head_of(bin);
+    remain = full - h;
+    total = total_of(uint32_t(bytes.size()), dup, full);
+    replace = part >= 0 ? std::min(uint32_t(part), remain) : uint32_t(std::min<uint64_t>(total, remain));
     uint64_t new_full = uint64_t(full) - replace + total;
     Buffer* b = reserve(bin, new_full, new_full * 2);
     uint8_t* base = b->head_ptr();
@@ -714,6 +724,7 @@ Cell* trim(Cell* bin, bool head, bool tail, bool auto_, bool lines, bool all, Ce
     }
     uint32_t h = head_of(bin);
     series::Notify ev(bin, series::Event::TRIM, int32_t(h), int32_t(full_of(bin) - h));
+    h = head_of(bin);  // the owner's handler may have shortened the binary
     std::vector<uint8_t> bytes = bytes_of(bin), kept;
     if (with || all) {
         for (uint8_t c : bytes)

@@ -366,7 +366,8 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     r.flags = flags;
     r.compare = cmp;
     r.subject = subject.get();
-    sort::SeriesPlace place(node, uint32_t(h) * CELL, count, width);
+    // the owner's handler may have collected: the node is read from the rooted cell
+    sort::SeriesPlace place(subject->data2, uint32_t(h) * CELL, count, width);
     place.attach(r);
     if (stable) {
         sort::merge(r);

@@ -595,7 +595,8 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     b->tail = b->offset + uint32_t(head + written + rest) * uint32_t(v.unit);
     if (written > 0) write_values(v.at(head), v, values, uint32_t(written / int32_t(values.size())));
     ev.done();
-    vec->data1 = uint32_t(std::min(head + written, v.full()));
+    // the owner's handler after the change may have moved the vector: its length is read afresh
+    vec->data1 = uint32_t(std::min(head + written, view_of(vec.get()).full()));
     *series = vec.cell;
     return series;
 }
