@@ -338,9 +338,14 @@ Flow stats_native(const int32_t* refs) {
     block::make_at(report.get(), 5);
     memory::stats(report.get(), 2);
     if (!show) return result(report.get());
+    // The printer is looked up as the word would be: missing or unset, it has no value.
     const Cell* fn = context::get_global(int32_t(show_stats_word.data2));
-    if (!fn || !(fn->is(TYPE_FUNCTION) || fn->is(TYPE_ROUTINE) || fn->is(TYPE_NATIVE)))
-        fire("internal", "not-done");  // the library does not define its printer yet
+    if (!fn || fn->is(TYPE_UNSET)) {
+        Cell word = show_stats_word;
+        fire("script", "no-value", &word);
+    }
+    if (!(fn->is(TYPE_FUNCTION) || fn->is(TYPE_ROUTINE) || fn->is(TYPE_NATIVE) || fn->is(TYPE_ACTION)))
+        fire("script", "invalid-arg", fn);
     Cell f = *fn;
     Flow flow = interp::call_value(&f, report.get(), 1, &show_stats_word, 0);
     if (flow != Flow::NORMAL) return flow;

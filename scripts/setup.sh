@@ -17,6 +17,8 @@ PACKAGES=(
   libgif-dev      # GIF
   libtiff-dev     # and TIFF
   libcurl4-openssl-dev  # HTTP requests
+  python3         # the tests check our codecs and digests against zlib, gzip and hashlib
+  gzip
 )
 
 missing=()

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -536,7 +535,6 @@ TEST(Deflate, FuzzedInputNeverEscapesItsBuffers) {
         for (Method m : {Method::DEFLATE, Method::ZLIB, Method::GZIP}) seeds.push_back(compress::encode(m, in.data(), in.size()));
     seeds.push_back(unhex("B5CB411644301084E1AB94BD3717984B58B840CCB468224D24224EAF6DDCC0B2DEFF553B10D6C4BF095D90ECD1CB8131"));
     Rng rng{0x9E3779B97F4A7C15ull};
-    auto start = std::chrono::steady_clock::now();
     int decoded = 0;
     for (int iter = 0; iter < 30000; iter++) {
         Bytes in;
@@ -573,7 +571,6 @@ TEST(Deflate, FuzzedInputNeverEscapesItsBuffers) {
         ASSERT_EQ(exact, full);
     }
     EXPECT_GT(decoded, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 // Our output decodes with python3's zlib and gzip; theirs, at every level and
