@@ -3,7 +3,10 @@
 # when they are installed, the same programs in python3 and lua5.4; reports the
 # median time of each over several runs (each run a fresh process, the
 # language's start-up not timed) and Kro's time as a ratio of theirs (below 1:
-# Kro is faster). The programs' results must agree.
+# Kro is faster). The programs' results must agree. A last row, start-up, is
+# the wall-clock time of a whole process that evaluates an empty script (the
+# kro executable, or kro_bench when there is none), against the same in the
+# other languages.
 #
 #   bench/run.sh [build-dir] [runs]      defaults: build, 5
 set -euo pipefail
@@ -13,6 +16,9 @@ runs=${2:-5}
 kro_bench="$build/bench/kro_bench"
 [ -x "$kro_bench" ] || { echo "no $kro_bench: build the project first" >&2; exit 2; }
 python=$(command -v python3 || true)
+# the interpreter itself rather than a wrapper script that finds it (whose own
+# start would be counted in the start-up row)
+if [ -n "$python" ]; then python=$("$python" -c 'import sys; print(sys.executable)' 2>/dev/null || echo "$python"); fi
 lua=$(command -v lua5.4 || true)
 
 # median <numbers...>
@@ -31,7 +37,7 @@ time_of() {
   echo "$(median "${times[@]}") $(tr -d '\n' <"$err")"
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
 
 printf '%-8s %10s %10s %7s %10s %7s\n' program kro-ms python-ms ratio lua-ms ratio
 status=0
@@ -51,6 +57,44 @@ for kro in "$here"/programs/*.kro; do
   fi
   printf '%-8s %10s %10s %7s %10s %7s\n' "$name" "$kt" "$pt" "$prat" "$lt" "$lrat"
 done
+
+# wall_ms <command...>: the wall-clock time of one whole run, in milliseconds
+wall_ms() {
+  local start=$EPOCHREALTIME end
+  "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
+  end=$EPOCHREALTIME
+  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", (e - s) * 1000 }'
+}
+# startup_of <command...>: the median of $runs whole runs
+startup_of() {
+  local times=() k
+  for ((k = 0; k < runs; k++)); do times+=("$(wall_ms "$@")") || return 1; done
+  median "${times[@]}"
+}
+empty=$(mktemp -d)
+trap 'rm -f "$err"; rm -rf "$empty"' EXIT
+: >"$empty/empty.py"
+: >"$empty/empty.lua"
+# a script run by the kro executable starts with its header; kro_bench takes
+# the code alone
+if [ -x "$build/kro" ]; then
+  echo 'Kro []' >"$empty/empty.kro"
+  kt=$(startup_of "$build/kro" "$empty/empty.kro") || kt="-"
+else
+  : >"$empty/empty.kro"
+  kt=$(startup_of "$kro_bench" "$empty/empty.kro") || kt="-"
+fi
+pt="-" prat="-" lt="-" lrat="-"
+if [ -n "$python" ]; then
+  pt=$(startup_of "$python" "$empty/empty.py")
+  prat=$(ratio "$kt" "$pt")
+fi
+if [ -n "$lua" ]; then
+  lt=$(startup_of "$lua" "$empty/empty.lua")
+  lrat=$(ratio "$kt" "$lt")
+fi
+printf '%-8s %10s %10s %7s %10s %7s\n' start-up "$kt" "$pt" "$prat" "$lt" "$lrat"
+
 [ -n "$python" ] || echo "(python3 not found)"
 [ -n "$lua" ] || echo "(lua5.4 not found)"
 exit $status

@@ -1,6 +1,7 @@
 #include "interpreter/eval.hpp"
 
 #include <climits>
+#include <cstring>
 
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
@@ -38,6 +39,12 @@ inline memory::Buffer* buf(uint32_t node) { return memory::buffer_of(node); }
 inline int32_t cells_in(uint32_t node) { return int32_t(buf(node)->used_bytes() / sizeof(Cell)); }
 inline Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0}; }
 inline Cell word_of(uint32_t symbol) { return Cell{uint32_t(TYPE_WORD), 0, symbol, uint32_t(-1)}; }
+// A cell copied where source and destination may be the same cell.
+inline void move_cell(const Cell* from, Cell* to) {
+    Cell t;
+    std::memcpy(&t, from, sizeof(Cell));
+    std::memcpy(to, &t, sizeof(Cell));
+}
 inline Cell datatype_of(Type t) { return Cell{uint32_t(TYPE_DATATYPE), uint32_t(t), 0, 0}; }
 
 inline bool is_callable(Type t) {
@@ -103,15 +110,29 @@ template <class C>
 // A block being evaluated: the value (kept current by the collector), the next
 // absolute index, an optional end before the tail, and the start of the
 // current statement (for `near`).
+//
+// The hot paths read the block through `cells` and `limit`, taken by sync():
+// they hold only until something evaluates (a call, a paren, a tracer event,
+// a safe point), after which the walker syncs again before reading.
 struct Walk {
     gc::Rooted blk;
     int32_t index;
     int32_t end;
     int32_t start;
-    Walk(const Cell& b, int32_t from, int32_t last = INT_MAX) : blk(b), index(from), end(last), start(from) {}
+    Cell* cells;    // the block's first used cell, as of the last sync()
+    int32_t limit;  // the tail (or end when nearer), as of the last sync()
+    // not synced yet: every reader syncs first
+    Walk(const Cell& b, int32_t from, int32_t last = INT_MAX)
+        : blk(b), index(from), end(last), start(from), cells(nullptr), limit(0) {}
+    void sync() {
+        memory::Buffer* b = buf(blk.cell.data2);
+        cells = b->cells();
+        int32_t t = int32_t(b->used_bytes() / sizeof(Cell));
+        limit = t < end ? t : end;
+    }
     int32_t tail() {
-        int32_t t = cells_in(blk.cell.data2);
-        return t < end ? t : end;
+        sync();
+        return limit;
     }
     bool done() { return index >= tail(); }
     Cell* at(int32_t i) { return buf(blk.cell.data2)->cells() + i; }
@@ -171,10 +192,13 @@ struct Call {
     }
 };
 
-Flow eval_expression(Walk& w, bool no_infix, bool push, bool keep_functions);
+Flow eval_full(Walk& w, bool no_infix, bool push, bool keep_functions);
 Flow eval_path(const Cell& path, Walk& w, const Cell* new_value, bool get, bool case_ = false);
-Flow invoke(Walk& w, Cell* fn, const Cell* name, const PathRest* rest, uint32_t obj_ctx, bool infix, int mode);
-inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out);
+[[gnu::always_inline]] inline Flow invoke(Walk& w, Cell* fn, const Cell* name, const PathRest* rest, uint32_t obj_ctx,
+                                          bool infix, int mode);
+[[gnu::always_inline]] inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out);
+
+void check_entries(const Cell* fn, const int32_t* refs);
 
 Cell set_path_word{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
 Cell compare_callback{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
@@ -276,16 +300,96 @@ constexpr uint64_t ACTIVE_KINDS =
     type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
 inline bool passive(Type t) { return t >= 64 || !(ACTIVE_KINDS & type_bit(t)); }
 
-inline bool passive_argument(Walk& w, bool no_infix) {
-    memory::Buffer* b = buf(w.blk.cell.data2);
-    int32_t tail = int32_t(b->used_bytes() / sizeof(Cell));
-    if (tail > w.end) tail = w.end;
-    if (w.index >= tail) return false;
-    const Cell* c = b->cells() + w.index;
-    if (!passive(c->type())) return false;
-    if (no_infix || w.index + 1 >= tail || c[1].type() != TYPE_WORD) return true;
-    const Cell* op = lookup(c + 1);
-    return !op || op->type() != TYPE_OP;
+
+// The op! value when the cell is a word whose value is one, else null.
+inline const Cell* names_op(const Cell* c) {
+    if (c->type() != TYPE_WORD) return nullptr;
+    const Cell* op = lookup(c);
+    return op && op->type() == TYPE_OP ? op : nullptr;
+}
+
+Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn);
+Flow eval_operators(Walk& w, const Cell* left, bool push, const Cell* op);
+Flow eval_set_or_paren(Walk& w, bool no_infix, bool push);
+Flow eval_set(Walk& w, bool no_infix, bool push, bool& quick);
+
+// Ends an expression whose result was pushed at `base`: in last mode it goes
+// into slot 0 and only that cell is kept.
+inline void finish(Cell* base, bool push) {
+    if (!push) {
+        copy_cell(base, stack::arguments);
+        stack::top_ptr = stack::arguments + 1;
+    }
+}
+
+// The value of the walk's next item when it is a literal or a word's plain
+// value (nothing to evaluate to get it), else null. The walk is synced and
+// has an item left; not for tracing.
+inline const Cell* plain_item(const Walk& w, int32_t at) {
+    const Cell* c = w.cells + at;
+    Type t = c->type();
+    if (t == TYPE_WORD) {
+        const Cell* v = lookup(c);
+        if (!v) return nullptr;
+        Type vt = v->type();
+        if (is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP) return nullptr;
+        return v;
+    }
+    return passive(t) ? c : nullptr;
+}
+
+// One expression from a synced walk with a value left at its index (push: the
+// result is pushed, else it goes into slot 0 and only that cell is kept). The
+// common case, a literal or a word's plain value with no operator after it,
+// is done here in the caller's frame; a word's function is called at once.
+// quick: set when nothing was evaluated (the block cannot have changed).
+[[gnu::always_inline]] inline Flow eval_synced(Walk& w, bool no_infix, bool push, bool keep_functions,
+                                               bool& quick) {
+    quick = false;
+    if (!trace::tracing) [[likely]] {
+        const Cell* c = w.cells + w.index;
+        Type t = c->type();
+        const Cell* v;
+        if (t == TYPE_WORD) {
+            v = lookup(c);
+            if (v) {
+                Type vt = v->type();
+                if (is_callable(vt)) return eval_word_call(w, no_infix, push, v);
+                if (vt == TYPE_UNSET || vt == TYPE_OP) [[unlikely]]
+                    v = nullptr;
+            }
+        } else {
+            v = passive(t) ? c : nullptr;
+        }
+        if (t == TYPE_SET_WORD) return eval_set(w, no_infix, push, quick);
+        if (t == TYPE_PAREN) return eval_set_or_paren(w, no_infix, push);
+        if (v) [[likely]] {
+            if (!no_infix && w.index + 1 < w.limit) {
+                if (const Cell* op = names_op(c + 1)) return eval_operators(w, v, push, op);
+            }
+            w.index++;
+            if (push) {
+                copy_cell(v, stack::push_cell());
+            } else {
+                move_cell(v, stack::arguments);  // v may be that cell itself (a function's local)
+                stack::top_ptr = stack::arguments + 1;
+            }
+            quick = true;
+            return Flow::NORMAL;
+        }
+    }
+    return eval_full(w, no_infix, push, keep_functions);
+}
+
+[[gnu::always_inline]] inline Flow eval_synced(Walk& w, bool no_infix, bool push, bool keep_functions) {
+    bool quick;
+    return eval_synced(w, no_infix, push, keep_functions, quick);
+}
+
+// The same from any walk that has a value left at its index.
+[[gnu::always_inline]] inline Flow eval_expression(Walk& w, bool no_infix, bool push, bool keep_functions) {
+    w.sync();
+    return eval_synced(w, no_infix, push, keep_functions);
 }
 
 // ---- fetching arguments ------------------------------------------------------------------------------
@@ -296,24 +400,22 @@ inline void check_top(const Cell& entry, const Call& c) {
         call_expects(c, t, entry.data3);
 }
 
-// One argument by its entry's kind, pushed and checked.
-Flow fetch_one(Walk& w, const Cell& entry, const Call& c, bool no_infix) {
+[[noreturn]] [[gnu::noinline]] void no_arg(const Cell& entry, const Call& c) {
+    Cell arg = word_of(entry.data3), name = c.name();
+    fire("script", "no-arg", &name, &arg);
+}
+
+// An argument of the kinds fetch_one leaves: literal and quoted ones, and any
+// while tracing.
+[[gnu::noinline]] Flow fetch_other(Walk& w, const Cell& entry, const Call& c, bool no_infix) {
     int kind = entry_kind(entry);
-    if (w.done()) {
-        if (kind == 2 && admits(entry, TYPE_UNSET)) {
-            stack::push(&unset::value);
-            return Flow::NORMAL;
-        }
-        Cell arg = word_of(entry.data3), name = c.name();
-        fire("script", "no-arg", &name, &arg);
-    }
     if (trace::tracing) [[unlikely]] {
         Cell v = *w.at(w.index);
         KRO_TRACE(FETCH, &w.blk.cell, w.index, nullptr, &v);
     }
     switch (kind) {
         case 0: {
-            Flow f = eval_expression(w, no_infix, true, false);
+            Flow f = eval_full(w, no_infix, true, false);
             if (f != Flow::NORMAL) return f;
             break;
         }
@@ -337,6 +439,27 @@ Flow fetch_one(Walk& w, const Cell& entry, const Call& c, bool no_infix) {
             }
         }
     }
+    check_top(entry, c);
+    return Flow::NORMAL;
+}
+
+// One argument by its entry's kind, pushed and checked. entry is a copy (the
+// list may move while the argument is evaluated).
+inline Flow fetch_one(Walk& w, const Cell& entry, const Call& c, bool no_infix) {
+    int kind = entry_kind(entry);
+    w.sync();
+    if (w.index >= w.limit) [[unlikely]] {
+        if (kind == 2 && admits(entry, TYPE_UNSET)) {
+            stack::push(&unset::value);
+            return Flow::NORMAL;
+        }
+        no_arg(entry, c);
+    }
+    if (kind != 0 || trace::tracing) [[unlikely]]
+        return fetch_other(w, entry, c, no_infix);
+    Flow f = eval_synced(w, no_infix, true, false);
+    if (f != Flow::NORMAL) [[unlikely]]
+        return f;
     check_top(entry, c);
     return Flow::NORMAL;
 }
@@ -427,16 +550,6 @@ Flow fetch_args(Walk& w, Call& c, const PathRest* rest) {
                     break;
                 }
                 first = false;
-                if (entry_kind(e) == 0 && !trace::tracing && passive_argument(w, c.infix)) {
-                    // a literal with no operator after it: taken as it is
-                    const Cell* v = w.at(w.index);
-                    Type t = v->type();
-                    if (!admits(e, t)) [[unlikely]]
-                        call_expects(c, t, e.data3);
-                    stack::push(v);
-                    w.index++;
-                    break;
-                }
                 Cell entry = e;
                 Flow f = fetch_one(w, entry, c, c.infix);
                 if (f != Flow::NORMAL) return f;
@@ -455,6 +568,93 @@ Flow fetch_args(Walk& w, Call& c, const PathRest* rest) {
         }
     }
     if (rest) return path_refinements(w, c, *rest);
+    return Flow::NORMAL;
+}
+
+// The arguments of a call met in code with no refinements named (no path
+// after the function) while nothing is traced: the arguments before the
+// first refinement are fetched, the rest is laid out unused.
+inline Flow fetch_plain(Walk& w, Call& c) {
+    Cell* rec = record_of(c.fn);
+    if (!rec[1].is(TYPE_BLOCK)) [[unlikely]] {
+        build_list(c.fn);
+        rec = record_of(c.fn);
+    }
+    memory::Buffer* lb = buf(rec[1].data2);
+    const Cell* list = lb->cells();
+    int32_t n = int32_t(lb->used_bytes() / sizeof(Cell));
+    int32_t i = 0;
+    bool left = c.infix;
+    bool stale = true;  // whether the walk must sync before it is read
+    for (; i < n; i++) {
+        const Cell& e = list[i];
+        if (!e.is(TYPE_TYPESET)) break;
+        if (entry_kind(e) == 3) continue;
+        if (left) {
+            // an operator's left operand, already in place
+            left = false;
+            Type t = stack::arguments->type();
+            if (!admits(e, t)) [[unlikely]]
+                call_expects(c, t, e.data3);
+            continue;
+        }
+        if (stale) {
+            w.sync();
+            stale = false;
+        }
+        if (entry_kind(e) == 0 && w.index < w.limit && !trace::tracing) [[likely]] {
+            // a literal or a plain value: nothing is evaluated, the list stays
+            if (const Cell* v = plain_item(w, w.index)) {
+                const Cell* op = !c.infix && w.index + 1 < w.limit ? names_op(w.cells + w.index + 1) : nullptr;
+                if (op) {
+                    Cell entry = e;
+                    Flow f = eval_operators(w, v, true, op);
+                    if (f != Flow::NORMAL) [[unlikely]]
+                        return f;
+                    check_top(entry, c);
+                    lb = buf(record_of(c.fn)[1].data2);
+                    list = lb->cells();
+                    stale = true;
+                    continue;
+                }
+                Type t = v->type();
+                if (!admits(e, t)) [[unlikely]]
+                    call_expects(c, t, e.data3);
+                copy_cell(v, stack::push_cell());
+                w.index++;
+                continue;
+            }
+        }
+        Cell entry = e;
+        Flow f = fetch_one(w, entry, c, c.infix);
+        if (f != Flow::NORMAL) [[unlikely]]
+            return f;
+        // read again: the evaluation may have moved the list and the block
+        lb = buf(record_of(c.fn)[1].data2);
+        list = lb->cells();
+        stale = true;
+    }
+    if (c.native) {
+        int32_t nrefs = int32_t(list[n - 1].data2);
+        for (int32_t k = 0; k < nrefs; k++) c.refs[k] = -1;
+        return Flow::NORMAL;
+    }
+    for (; i < n; i++) {
+        const Cell& e = list[i];
+        switch (e.type()) {
+            case TYPE_TYPESET:
+                if (entry_kind(e) != 3) stack::push(&none::value);
+                break;
+            case TYPE_REFINEMENT:
+                stack::push(&logic::false_value);
+                break;
+            case TYPE_INTEGER:
+                if (e.data2) function::push_refinement_defaults(int32_t(e.data2));
+                break;
+            default:
+                break;
+        }
+    }
     return Flow::NORMAL;
 }
 
@@ -630,16 +830,17 @@ inline NativeFn entry_of(const Cell* fn) {
 // infix call) with its arguments fetched from the walk (mode 0) or taken as
 // apply does (mode 1, 2, + 4). The result ends in the callee's slot 0, which
 // is the caller's top after the frame closes.
-Flow invoke(Walk& w, Cell* fn, const Cell* name_word, const PathRest* rest, uint32_t obj_ctx, bool infix,
-            int mode) {
-    Cell name_cell = *name_word;
-    const Cell* name = &name_cell;
+[[gnu::always_inline]] inline Flow invoke(Walk& w, Cell* fn, const Cell* name_word, const PathRest* rest,
+                                          uint32_t obj_ctx, bool infix, int mode) {
+    const Cell* name = name_word;
+    Cell name_cell;
     if (trace::tracing) [[unlikely]] {
         // the tracer may move the name's context: the name is kept where the collector sees it
-        gc::Rooted kept(name_cell);
+        gc::Rooted kept(*name_word);
         Cell f = *fn;
         KRO_TRACE(OPEN, &w.blk.cell, w.index, nullptr, &f);
         name_cell = kept.cell;
+        name = &name_cell;
     }
     Type t = fn->type();
     int32_t refs[MAX_REFINEMENTS];
@@ -654,7 +855,9 @@ Flow invoke(Walk& w, Cell* fn, const Cell* name_word, const PathRest* rest, uint
     }
     if (infix) stack::set_arguments(stack::top_ptr - 1);
     else stack::set_function_cell(fn);
-    Flow f = mode ? fetch_apply(w, c, mode) : fetch_args(w, c, rest);
+    Flow f = mode                        ? fetch_apply(w, c, mode)
+             : rest || trace::tracing ? fetch_args(w, c, rest)
+                                      : fetch_plain(w, c);
     if (f != Flow::NORMAL) return f;
     if (trace::tracing) [[unlikely]] {
         Cell v = *fn, n = c.name();
@@ -688,7 +891,8 @@ Flow invoke(Walk& w, Cell* fn, const Cell* name_word, const PathRest* rest, uint
 }
 
 // A call met in code: the function cell is pushed (the result replaces it).
-Flow eval_call(const Cell& fn_value, Walk& w, const Cell& name_word, const PathRest* rest, uint32_t obj_ctx) {
+[[gnu::noinline]] Flow eval_call(const Cell& fn_value, Walk& w, const Cell& name_word, const PathRest* rest,
+                                 uint32_t obj_ctx) {
     Cell* fn = stack::push(&fn_value);
     Flow f = invoke(w, fn, &name_word, rest, obj_ctx, false, 0);
     if (f != Flow::NORMAL) return f;
@@ -705,7 +909,7 @@ enum : uint32_t { EQUAL_Q = 25, NOT_EQUAL_Q, STRICT_EQUAL_Q, LESSER_Q, GREATER_Q
 // TYPE_ACTION) gives the same result. Answers false when this is not such a
 // call, or for the cases that raise (division by zero, overflow of a
 // quotient), which go the full way.
-inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out) {
+[[gnu::always_inline]] inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out) {
     int32_t r;
     if (kind == TYPE_ACTION) {
         bool overflow = false;
@@ -767,10 +971,10 @@ inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cel
 
 // The common case of the built-in operators, done in place: two integer!
 // operands, the right one a literal or a word's value (so nothing is
-// evaluated and nothing can fail), nothing traced.
-inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
-    if (trace::tracing || !base->is(TYPE_INTEGER) || w.index + 1 >= w.tail()) return false;
-    const Cell* right = w.at(w.index + 1);
+// evaluated and nothing can fail), nothing traced. The walk is synced.
+[[gnu::always_inline]] inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
+    if (!base->is(TYPE_INTEGER) || w.index + 1 >= w.limit) return false;
+    const Cell* right = w.cells + w.index + 1;
     if (right->is(TYPE_WORD)) {
         right = lookup(right);
         if (!right) return false;
@@ -783,19 +987,74 @@ inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
     return true;
 }
 
-// The operators after a left operand, which is at `base` (the next value is
-// known to be a word whose value is an op!).
-[[gnu::noinline]] Flow infix_calls(Walk& w, Cell* base) {
+// Whether an op! is one of the built-in operators that integer_call does.
+inline bool integer_kind(const Cell* op) {
+    uint32_t kind = native::wrapped_type(op), slot = op->data1;
+    if (kind == TYPE_ACTION)
+        return slot == A_ADD || slot == A_SUBTRACT || slot == A_MULTIPLY || slot == A_DIVIDE ||
+               slot == A_REMAINDER || slot == A_AND_T || slot == A_OR_T || slot == A_XOR_T;
+    return kind == TYPE_NATIVE && slot >= EQUAL_Q && slot <= GREATER_OR_EQUAL_Q;
+}
+
+// A built-in operator after an integer! at `base` whose right operand must be
+// evaluated (the walk is synced, the operator word is at its index and a value
+// follows it). The call is made as invoke makes it, in a frame named by the
+// operator; two integers are then done in place, anything else goes to the
+// operator's own code.
+[[gnu::noinline]] Flow integer_operator(Walk& w, Cell* base, const Cell* op) {
+    gc::Rooted fn(*op);
+    fn->header = native::wrapped_type(op);
+    Cell name = w.cells[w.index];
+    stack::top_ptr = base + 1;
+    w.index++;
+    stack::mark_interp_native(&name);
+    stack::set_arguments(base);
+    Flow f = eval_synced(w, true, true, false);
+    if (f != Flow::NORMAL) return f;
+    Cell* a = stack::arguments;
+    if (!(a[1].is(TYPE_INTEGER) &&
+          integer_call(fn->type(), fn->data1, int32_t(a[0].data2), int32_t(a[1].data2), a))) {
+        int32_t refs[MAX_REFINEMENTS];
+        int32_t n = list_length(fn.get());
+        int32_t nrefs = int32_t(list_cells(fn.get())[n - 1].data2);
+        for (int32_t k = 0; k < nrefs; k++) refs[k] = -1;
+        check_entries(fn.get(), refs);
+        NativeFn entry = entry_of(fn.get());
+        if (!entry) [[unlikely]]
+            fire("internal", "not-done");
+        f = flow::shield([&] { return entry(refs); });
+        if (f != Flow::NORMAL) return f;
+    }
+    stack::unwind();
+    w.sync();
+    return Flow::NORMAL;
+}
+
+// The operators after a left operand, which is at `base` (the walk is synced
+// and the next value is a word whose value is an op!).
+// op: the first operator's value when the caller has looked it up already.
+[[gnu::noinline]] Flow infix_calls(Walk& w, Cell* base, const Cell* op = nullptr) {
     for (;;) {
-        if (w.done()) return Flow::NORMAL;
-        Cell* c = w.at(w.index);
-        if (c->type() != TYPE_WORD) return Flow::NORMAL;
-        Cell* v = lookup(c);
-        if (!v || v->type() != TYPE_OP) return Flow::NORMAL;
-        if (integer_infix(w, base, v)) continue;
+        if (w.index >= w.limit) return Flow::NORMAL;
+        const Cell* c = w.cells + w.index;
+        const Cell* v = op;
+        op = nullptr;
+        if (!v) {
+            if (c->type() != TYPE_WORD) return Flow::NORMAL;
+            v = lookup(c);
+            if (!v || v->type() != TYPE_OP) return Flow::NORMAL;
+        }
+        if (!trace::tracing) [[likely]] {
+            if (integer_infix(w, base, v)) continue;
+            if (base->is(TYPE_INTEGER) && w.index + 1 < w.limit && integer_kind(v)) {
+                Flow f = integer_operator(w, base, v);
+                if (f != Flow::NORMAL) return f;
+                continue;
+            }
+        }
         if (trace::tracing) [[unlikely]] {
-            Cell op = *v;
-            KRO_TRACE(FETCH, &w.blk.cell, w.index, nullptr, &op);
+            Cell traced = *v;
+            KRO_TRACE(FETCH, &w.blk.cell, w.index, nullptr, &traced);
             // read again after the tracer ran
             if (w.done()) return Flow::NORMAL;
             c = w.at(w.index);
@@ -809,19 +1068,8 @@ inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
         w.index++;
         Flow f = invoke(w, fn.get(), &name, nullptr, 0, true, 0);
         if (f != Flow::NORMAL) return f;
+        w.sync();
     }
-}
-
-// An operator after its left operand, which is at `base`. Most values have
-// none after them: that answer is quick.
-inline Flow eval_infix(Walk& w, Cell* base) {
-    if (w.index >= w.tail()) return Flow::NORMAL;
-    const Cell* c = w.at(w.index);
-    if (c->type() != TYPE_WORD) return Flow::NORMAL;
-    const Cell* v = lookup(c);
-    if (!v || v->type() != TYPE_OP) [[likely]]
-        return Flow::NORMAL;
-    return infix_calls(w, base);
 }
 
 // ---- expressions ---------------------------------------------------------------------------------------
@@ -837,14 +1085,65 @@ inline Flow pushed(Walk& w, const Cell* v) {
 
 // A set-word and the expression after it: the word is set to its value. The
 // frame is named by the set-word (errors in the expression name it).
-Flow eval_set_word(Walk& w, const Cell* c) {
+// probed: the caller has already looked at what follows the set-word (not
+// tracing): v is the value when it is a literal or a plain value, op_after the
+// operator after it.
+Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* op_after = nullptr,
+                   bool probed = false) {
     Cell sw = *c;
     w.index++;
-    stack::mark_interp_native(&sw);
-    stack::push(&sw);
-    if (w.done()) fire("script", "need-value", &sw);
-    Flow f = eval_expression(w, false, true, false);
-    if (f != Flow::NORMAL) return f;
+    if (!probed && !trace::tracing) [[likely]] {
+        w.sync();
+        if (w.index < w.limit && (v = plain_item(w, w.index))) {
+            op_after = w.index + 1 < w.limit ? names_op(w.cells + w.index + 1) : nullptr;
+            // set into a global or function context: nothing is evaluated and
+            // nothing can fail, so no frame is needed
+            Cell* dst = op_after || v->is(TYPE_UNSET) ? nullptr : lookup(&sw);
+            if (dst && ((buf(sw.data1)->cells()->header & context::KIND_MASK) >> context::KIND_SHIFT) !=
+                           context::OBJECT) {
+                w.index++;
+                move_cell(v, dst);
+                copy_cell(dst, stack::push_cell());
+                return Flow::NORMAL;
+            }
+        }
+    }
+    Flow f;
+    if (op_after) {
+        // Nothing ran since v was read: it is still current. Built-in
+        // operators on integers can neither fail nor evaluate, so the frame
+        // is opened only when another operator or a store that may run a
+        // change handler comes.
+        Cell* at = stack::push(&sw);
+        Cell* base = stack::push(v);
+        w.index++;
+        const Cell* op = op_after;
+        while (op && integer_infix(w, base, op)) {
+            op = w.index < w.limit ? names_op(w.cells + w.index) : nullptr;
+        }
+        if (!op && !base->is(TYPE_UNSET)) {
+            Cell* dst = lookup(&sw);
+            if (dst && ((buf(sw.data1)->cells()->header & context::KIND_MASK) >> context::KIND_SHIFT) !=
+                           context::OBJECT) {
+                move_cell(base, dst);
+                copy_cell(dst, at);
+                stack::top_ptr = at + 1;
+                return Flow::NORMAL;
+            }
+        }
+        stack::mark_interp_native(&sw);
+        stack::set_arguments(at);
+        if (op) {
+            f = infix_calls(w, base, op);
+            if (f != Flow::NORMAL) return f;
+        }
+    } else {
+        stack::mark_interp_native(&sw);
+        stack::push(&sw);
+        if (w.done()) fire("script", "need-value", &sw);
+        f = eval_expression(w, false, true, false);
+        if (f != Flow::NORMAL) return f;
+    }
     Cell* a = stack::arguments;
     if (trace::tracing) [[unlikely]] {
         Cell target = a[0], value = a[1];
@@ -958,8 +1257,10 @@ Flow eval_set_word(Walk& w, const Cell* c) {
     return pushed(w, v);
 }
 
-// One value and what it takes from the code; the result is pushed.
-[[gnu::always_inline]] inline Flow eval_single(Walk& w, bool keep_functions) {
+// One value and what it takes from the code, the full way (paths, words that
+// raise, function values in the code, and every kind while tracing); the
+// result is pushed.
+[[gnu::noinline]] Flow eval_single(Walk& w, bool keep_functions) {
     const Cell* c = w.at(w.index);
     Type t = c->type();
     if (t == TYPE_WORD) {
@@ -989,61 +1290,107 @@ Flow eval_set_word(Walk& w, const Cell* c) {
     return eval_other(w, keep_functions);
 }
 
-Flow eval_expression(Walk& w, bool no_infix, bool push, bool keep_functions) {
+// Operators after a word's plain value or a literal (the walk is synced).
+[[gnu::noinline]] Flow eval_operators(Walk& w, const Cell* left, bool push, const Cell* op) {
+    Cell* base = stack::push(left);
+    w.index++;
+    Flow f = infix_calls(w, base, op);
+    if (f != Flow::NORMAL) return f;
+    finish(base, push);
+    return Flow::NORMAL;
+}
+
+// Operators after a value that was evaluated: the walk is synced first.
+inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
+    if (no_infix) return Flow::NORMAL;
+    w.sync();
+    if (w.index < w.limit && names_op(w.cells + w.index)) return infix_calls(w, base);
+    return Flow::NORMAL;
+}
+
+// A word whose value is a function, at the walk's index (synced): the call
+// with its arguments, then any operators after it.
+[[gnu::noinline]] Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn) {
     if (machine_stack::low()) [[unlikely]]
         machine_stack::check();
     Cell* base = stack::top_ptr;
-    Flow f;
-    if (!trace::tracing) [[likely]] {
-        // A word's plain value or a literal: nothing is evaluated, so the
-        // block's cells stay where they are for the operator check after it.
-        memory::Buffer* b = buf(w.blk.cell.data2);
-        Cell* cells = b->cells();
-        const Cell* c = cells + w.index;
-        Type t = c->type();
-        const Cell* v = nullptr;
-        if (t == TYPE_WORD) {
-            v = lookup(c);
-            if (v) {
-                Type vt = v->type();
-                if (is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP) v = nullptr;
-            }
-        } else if (passive(t)) {
-            v = c;
-        }
-        if (v) {
-            stack::push(v);
-            w.index++;
-            if (!no_infix) {
-                int32_t tail = int32_t(b->used_bytes() / sizeof(Cell));
-                if (w.index < tail && w.index < w.end) {
-                    const Cell* next = cells + w.index;
-                    if (next->type() == TYPE_WORD) {
-                        const Cell* op = lookup(next);
-                        if (op && op->type() == TYPE_OP) {
-                            f = infix_calls(w, base);
-                            if (f != Flow::NORMAL) return f;
-                        }
-                    }
-                }
-            }
-            if (!push) {
-                copy_cell(base, stack::arguments);
+    Cell word = w.cells[w.index];
+    w.index++;
+    Flow f = eval_call(*fn, w, word, nullptr, 0);
+    if (f != Flow::NORMAL) return f;
+    f = operators_after(w, base, no_infix);
+    if (f != Flow::NORMAL) return f;
+    finish(base, push);
+    return Flow::NORMAL;
+}
+
+// A set-word and its value at the walk's index (synced, not tracing). A
+// literal or a plain value with no operator after it, set into a global or
+// function context, is done at once: nothing is evaluated, nothing can fail,
+// no frame is needed (quick is set).
+[[gnu::noinline]] Flow eval_set(Walk& w, bool no_infix, bool push, bool& quick) {
+    const Cell* c = w.cells + w.index;
+    int32_t at = w.index + 1;
+    const Cell* v = at < w.limit ? plain_item(w, at) : nullptr;
+    const Cell* op = v && at + 1 < w.limit ? names_op(w.cells + at + 1) : nullptr;
+    if (v && !op && !v->is(TYPE_UNSET)) {
+        Cell* dst = lookup(c);
+        if (dst &&
+            ((buf(c->data1)->cells()->header & context::KIND_MASK) >> context::KIND_SHIFT) != context::OBJECT) {
+            move_cell(v, dst);
+            if (push) {
+                copy_cell(dst, stack::push_cell());
+            } else {
+                copy_cell(dst, stack::arguments);
                 stack::top_ptr = stack::arguments + 1;
             }
+            w.index = at + 1;
+            quick = true;
             return Flow::NORMAL;
         }
     }
-    f = eval_single(w, keep_functions);
+    if (machine_stack::low()) [[unlikely]]
+        machine_stack::check();
+    Cell* base = stack::top_ptr;
+    Flow f = eval_set_word(w, c, v, op, true);
     if (f != Flow::NORMAL) return f;
-    if (!no_infix) {
-        f = eval_infix(w, base);
-        if (f != Flow::NORMAL) return f;
+    f = operators_after(w, base, no_infix);
+    if (f != Flow::NORMAL) return f;
+    finish(base, push);
+    return Flow::NORMAL;
+}
+
+// A set-word and its value, or a paren, at the walk's index (synced).
+[[gnu::noinline]] Flow eval_set_or_paren(Walk& w, bool no_infix, bool push) {
+    if (machine_stack::low()) [[unlikely]]
+        machine_stack::check();
+    Cell* base = stack::top_ptr;
+    const Cell* c = w.cells + w.index;
+    Flow f;
+    if (c->is(TYPE_SET_WORD)) {
+        f = eval_set_word(w, c);
+    } else {
+        Cell p = *c;
+        w.index++;
+        f = eval_block(&p, false);
     }
-    if (!push) {
-        copy_cell(base, stack::arguments);
-        stack::top_ptr = stack::arguments + 1;
-    }
+    if (f != Flow::NORMAL) return f;
+    f = operators_after(w, base, no_infix);
+    if (f != Flow::NORMAL) return f;
+    finish(base, push);
+    return Flow::NORMAL;
+}
+
+// Every other expression: paths, errors, and all while tracing.
+[[gnu::noinline]] Flow eval_full(Walk& w, bool no_infix, bool push, bool keep_functions) {
+    if (machine_stack::low()) [[unlikely]]
+        machine_stack::check();
+    Cell* base = stack::top_ptr;
+    Flow f = eval_single(w, keep_functions);
+    if (f != Flow::NORMAL) return f;
+    f = operators_after(w, base, no_infix);
+    if (f != Flow::NORMAL) return f;
+    finish(base, push);
     return Flow::NORMAL;
 }
 
@@ -1249,16 +1596,23 @@ Flow eval_block(const Cell* block, bool last) {
     stack::arguments = slot;
     NearScope near(&w);
     KRO_TRACE(ENTER, &w.blk.cell, -1, nullptr, nullptr);
-    while (w.index < w.tail()) {
-        safe_point();
+    w.sync();
+    while (w.index < w.limit) {
+        if ((gc::wanted || gc::stress) && gc::active) [[unlikely]] {
+            gc::safe_point();
+            w.sync();
+        }
         set_near(w);
-        Flow f = eval_expression(w, false, false, false);
+        bool quick;
+        Flow f = eval_synced(w, false, false, false, quick);
         if (f != Flow::NORMAL) [[unlikely]]
             return f;
+        if (quick) continue;  // nothing ran: the block is as it was
         if (trace::tracing) [[unlikely]] {
             Cell result = *stack::arguments;
             KRO_TRACE(EXPR, &w.blk.cell, w.start, nullptr, &result);
         }
+        w.sync();
     }
     if (trace::tracing) [[unlikely]] {
         Cell result = *stack::arguments;
@@ -1358,6 +1712,13 @@ Flow call_value(const Cell* fn_value, const Cell* args, int32_t n, const Cell* n
     copy_cell(fn + 1, fn);
     stack::top_ptr = fn + 1;
     return Flow::NORMAL;
+}
+
+Cell* plain_slot(const Cell* word) {
+    Cell* dst = lookup(word);
+    if (!dst) return nullptr;
+    uint32_t kind = (buf(word->data1)->cells()->header & context::KIND_MASK) >> context::KIND_SHIFT;
+    return kind == context::OBJECT ? nullptr : dst;
 }
 
 Flow eval_path_value(const Cell* path, const Cell* new_value, bool case_) {

@@ -79,6 +79,11 @@ Flow eval_value(const Cell* value, bool keep_functions);
 // is pushed. Natives, actions and routines have their arguments checked.
 Flow call_value(const Cell* fn, const Cell* args, int32_t n, const Cell* name, int32_t cb_class);
 
+// The value cell of a word bound to a global or function context, where a
+// plain store sets the word (no change handler can run); null for any other
+// word. Valid until something evaluates.
+Cell* plain_slot(const Cell* word);
+
 // `get` and `set` of a path value (any of the four path types): walked as a
 // get-path (no function is called) or, with new_value, as a set-path storing
 // that value; case_ makes the selectors match case-sensitively. The result

@@ -222,7 +222,8 @@ Flow repeat_native(const int32_t*) {
     for (int32_t i = 1; i <= n; i++) {
         // a plain set: the counter is the word's own (not local to the loop)
         Cell counter = integer(i);
-        word::set(a, &counter);
+        if (Cell* slot = interp::plain_slot(a)) *slot = counter;
+        else word::set(a, &counter);
         KRO_ROUND(a + 2);
     }
     close_loop();

@@ -65,7 +65,7 @@ void restore_limits() {
 
 // Closes every frame above frame `target` (which stays open), putting back
 // the contexts on the way.
-void close_above(int32_t target) {
+inline void close_above(int32_t target) {
     for (int32_t i = frame_top - 1; i > target; i--) restore_context(frames[i]);
     frame_top = target + 1;
 }
