@@ -1467,12 +1467,20 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bo
         Cell* r = nullptr;
         Cell nvalue = nv ? *nv : none::value;
         gc::Rooted held(nvalue);
+        Cell before = base[0];
         Flow f = flow::shield([&] {
             r = step(base, sel, nv ? held.get() : nullptr, path.get(), base + 1, item.get(), i - head, case_, get,
                      last, report);
         });
         if (f != Flow::NORMAL) return f;
         Cell result = *r;
+        // A value held in the cell itself (pair, time, date...) was changed in
+        // this stack copy: the word the path starts from must get it back.
+        if (nv && i == head + 1 && std::memcmp(&before, base, sizeof(Cell)) != 0) {
+            gc::Rooted keep(result);
+            word::set(first.get(), base);
+            result = keep.cell;
+        }
         base[1] = base[0];
         base[0] = result;
         parent_by_word = by_word;
