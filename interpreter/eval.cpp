@@ -1442,6 +1442,7 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bo
     stack::push(&none::value);
     stack::push(&none::value);
     bool by_word = true, parent_by_word = false;
+    gc::Rooted prev_sel, prev_item;  // how the value at base[0] was reached from its container
     for (int32_t i = head + 1; i < cells_in(path->data2); i++) {
         gc::Rooted item(*block::ks_abs_at(path.get(), i));
         Cell* sel = base + 2;
@@ -1468,19 +1469,33 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bo
         Cell nvalue = nv ? *nv : none::value;
         gc::Rooted held(nvalue);
         Cell before = base[0];
+        // A value held in the cell itself (pair, time, date...) is changed in
+        // this stack copy; an object, map or block holding it gets the changed
+        // value back through its own path step, which also tells its owner.
+        bool write_back = nv && i - head >= 2 && (gt == TYPE_OBJECT || gt == TYPE_MAP || series::is_block_kind(gt));
         Flow f = flow::shield([&] {
             r = step(base, sel, nv ? held.get() : nullptr, path.get(), base + 1, item.get(), i - head, case_, get,
-                     last, report);
+                     last, report && !write_back);
         });
         if (f != Flow::NORMAL) return f;
         Cell result = *r;
-        // A value held in the cell itself (pair, time, date...) was changed in
-        // this stack copy: the word the path starts from must get it back.
-        if (nv && i == head + 1 && std::memcmp(&before, base, sizeof(Cell)) != 0) {
-            gc::Rooted keep(result);
-            word::set(first.get(), base);
+        if (nv && std::memcmp(&before, base, sizeof(Cell)) != 0) {
+            gc::Rooted keep(result), changed(base[0]);
+            if (i == head + 1) {
+                word::set(first.get(), changed.get());
+            } else if (write_back) {
+                auto back = datatype::action<A_EVAL_PATH>(gt);
+                f = flow::shield([&] {
+                    back(base + 1, prev_sel.get(), changed.get(), path.get(), nullptr, prev_item.get(), i - 1 - head,
+                         case_, false, true, report);
+                });
+                if (f != Flow::NORMAL) return f;
+            }
+            base[0] = changed.cell;
             result = keep.cell;
         }
+        prev_sel.cell = *sel;
+        prev_item.cell = item.cell;
         base[1] = base[0];
         base[0] = result;
         parent_by_word = by_word;
