@@ -609,6 +609,12 @@ Cell* sort(Cell* s, bool case_, Cell* skip, Cell* comparator, Cell* part, bool a
     uint32_t records = uint32_t(len / size);
     uint32_t width = uint32_t(size) * uint32_t(unit);
     series::Notify ev(s, series::Event::SORT, int32_t(h), int32_t(len));
+    // the owner's handler may have shortened or widened the text: sort what is there now
+    unit = memory::buffer_of(s->data2)->unit();
+    if (h + len > int64_t(full_of(s))) len = std::max<int64_t>(0, int64_t(full_of(s)) - h);
+    len -= len % size;
+    records = uint32_t(len / size);
+    width = uint32_t(size) * uint32_t(unit);
     if (by_function) {
         CallContext ctx;
         ctx.function.cell = *comparator;
@@ -658,11 +664,14 @@ Cell* swap(Cell* s1, Cell* s2) {
     if (!series::is_text_kind(s2->type()) && !s2->is(TYPE_BINARY)) fire("script", "invalid-arg", s2);
     if (series::ks_tail_q(s1) || series::ks_tail_q(s2)) return s1;
     uint32_t h1 = head_clamped(s1), h2 = head_clamped(s2);
-    uint32_t c1 = char_at(s1, h1), c2 = char_at(s2, h2);
     series::Notify ev1(s1, series::Event::SWAP, int32_t(h1), 1);
     series::Notify ev2(s2, series::Event::SWAP, int32_t(h2), 1);
-    store_at(s1, h1, c2);
-    store_at(s2, h2, c1);
+    // the owners' handlers may have changed either text: swap what is there now
+    if (h1 < full_of(s1) && h2 < full_of(s2)) {
+        uint32_t c1 = char_at(s1, h1), c2 = char_at(s2, h2);
+        store_at(s1, h1, c2);
+        store_at(s2, h2, c1);
+    }
     ev2.done();
     ev1.done();
     return s1;
