@@ -230,18 +230,15 @@ TEST(Collector, StableSparseNodeFramesAreEvacuated) {
         SCOPED_TRACE(c.room_elsewhere ? "room" : "no room");
         Switches sw(false);
         collector::collect();
-        // use up the free nodes of the existing frames, so that what comes next opens a new frame
         gc::Rooted filler;
         block::make_at(filler.get(), 1);
-        size_t frames = node_frames().size();
-        std::vector<Cell> spill;
-        while (node_frames().size() == frames) {
-            Cell s;
-            string::make_at(&s, 1, 1);
-            spill.push_back(s);
-        }
-        uint32_t sparse = node_frames().back();
-        // a few live values whose nodes lie in the new frame
+        // room elsewhere: a fresh frame that one live value keeps from being released
+        gc::Rooted keeper;
+        memory::root.node_current = memory::new_node_frame(memory::NODES_PER_FRAME);
+        string::make_at(keeper.get(), 1, 1);
+        // a few live values whose nodes lie in a new frame of their own
+        uint32_t sparse = memory::new_node_frame(memory::NODES_PER_FRAME);
+        memory::root.node_current = sparse;
         gc::Rooted holder;
         block::make_at(holder.get(), 64);
         std::string tag = c.room_elsewhere ? "er" : "en";
@@ -249,8 +246,7 @@ TEST(Collector, StableSparseNodeFramesAreEvacuated) {
         gc::RootedNode ctx(at(graph.cell, 4)->data1);
         uint32_t old_holder_node = holder->data2;
         for (int32_t i = 0; i < 50; i++) append(holder.get(), text("x", 1));
-        spill.clear();
-        collector::collect();  // the spill dies; the old frames have free nodes again
+        collector::collect();
         if (!c.room_elsewhere) {
             // leave the old frames one free node: the sparse frame is not the
             // current one, but the free nodes of all frames stay within one
