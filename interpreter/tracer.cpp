@@ -10,12 +10,14 @@
 #include "foundation/gc.hpp"
 #include "foundation/memory.hpp"
 #include "interpreter/eval.hpp"
+#include "interpreter/routines.hpp"
 #include "interpreter/stack.hpp"
 
 namespace kro::trace {
 
 bool tracing = false;
 bool installed = false;
+bool muted = false;
 
 namespace {
 
@@ -75,7 +77,7 @@ void mark_tracer() { collector::mark_cells(&tracer_cell, &tracer_cell + 1); }
 int32_t (*callback_bits)() = &no_callbacks;
 
 Flow fire(uint32_t event, const Cell* code, int32_t position, const Cell* ref, const Cell* value) {
-    if (!(event_mask & event) || !tracer_cell.is(TYPE_FUNCTION)) return Flow::NORMAL;
+    if (muted || !(event_mask & event) || !tracer_cell.is(TYPE_FUNCTION)) return Flow::NORMAL;
     // the library's own code runs untraced; the user code it evaluates is traced
     if (code && series::is_block_kind(code->type()) && code->data2 &&
         (memory::buffer_of(code->data2)->flags & memory::FLAG_LIBRARY))
@@ -98,9 +100,16 @@ Flow fire(uint32_t event, const Cell* code, int32_t position, const Cell* ref, c
     stack::push(&frame);
     if (local_count > 0) function::push_refinement_defaults(local_count);
     tracing = false;
-    Flow f = interp::call_function(&tracer_cell, 0, 0);
+    Flow f;
+    {
+        // however the tracer ends, the traced code goes on traced: an error or a
+        // throw it raised may be caught there, and the run's end event must come
+        struct Resume {
+            ~Resume() { tracing = installed; }
+        } resume;
+        f = interp::call_function(&tracer_cell, 0, 0);
+    }
     if (f != Flow::NORMAL) return f;
-    tracing = true;
     stack::unwind_func();
     stack::top_ptr = saved_top;
     return Flow::NORMAL;
@@ -121,13 +130,21 @@ Flow fire_init() {
 }
 
 void finish() {
-    if (tracing) {
+    // the tracer is removed also when its own end event raises an error
+    struct Remove {
+        ~Remove() {
+            tracer_cell = none::value;
+            installed = tracing = muted = false;
+        }
+    } remove;
+    if (installed) {
+        // the end event comes also after `trace false` and after a tracer that ended the run
+        muted = false;
+        tracing = true;
         // whatever the tracer does here cannot change how the traced code ended
         Flow ignored = fire(END, nullptr, -1, nullptr, nullptr);
         (void)ignored;
     }
-    tracer_cell = none::value;
-    installed = tracing = false;
 }
 
 const Cell* tracer() { return &tracer_cell; }
@@ -142,6 +159,28 @@ void trace_error(const Cell* error) {
         return;
     flow::raise_if(fire(ERROR, nullptr, -1, nullptr, &e));
 }
+
+namespace {
+
+// `trace true` / `trace false` inside a traced run; nothing outside one.
+void set_tracing() {
+    if (installed) muted = !logic::is_true(stack::arguments);
+    stack::set_last(&unset::value);
+}
+
+// Whether a function belongs to the library (its frames are not the user's calls).
+void library_function_q() {
+    Cell b = logic::make(routines::library_q(stack::arguments));
+    stack::set_last(&b);
+}
+
+void install_routines() {
+    routines::add("_set-tracing", &set_tracing);
+    routines::add("_library-function?", &library_function_q);
+}
+KRO_ROUTINE_GROUP(install_routines);
+
+}  // namespace
 
 void init() {
     for (int e = 0; e < EVENTS; e++) event_symbols[e] = symbol::make(EVENT_NAMES[e]);

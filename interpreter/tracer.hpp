@@ -39,6 +39,10 @@ enum Callback : int32_t { LEXER = 1, PARSE = 2, SORT = 4, CHANGE = 8, DEEP_CHANG
 
 extern bool tracing;    // events are reported (off while the tracer runs)
 extern bool installed;  // a tracer is installed
+// Switched off by `trace false` inside a traced run (and on again by `trace
+// true`): no event reaches the tracer but the end of the run. Kept apart from
+// `tracing`, which every function call puts back as it found it on return.
+extern bool muted;
 // The callback classes traced while tracing (system/state/callbacks/bits);
 // answers 0 until the system object installs its own.
 extern int32_t (*callback_bits)();
