@@ -860,8 +860,9 @@ inline NativeFn entry_of(const Cell* fn) {
                                       : fetch_plain(w, c);
     if (f != Flow::NORMAL) return f;
     if (trace::tracing) [[unlikely]] {
+        // the name is the reference, the function the value
         Cell v = *fn, n = c.name();
-        KRO_TRACE(CALL, &w.blk.cell, w.index, &v, &n);
+        KRO_TRACE(CALL, &w.blk.cell, w.index, &n, &v);
     }
     if (t == TYPE_FUNCTION) {
         if (!obj_ctx) {
@@ -882,11 +883,14 @@ inline NativeFn entry_of(const Cell* fn) {
         }
     }
     if (f != Flow::NORMAL) return f;
-    stack::unwind();
     if (trace::tracing) [[unlikely]] {
-        Cell v = *fn, r = *(stack::top_ptr - 1);
-        KRO_TRACE(RETURN, &w.blk.cell, w.index, &v, &r);
+        Cell n = c.name();  // read while the frame that keeps it is open
+        stack::unwind();
+        Cell r = *(stack::top_ptr - 1);
+        KRO_TRACE(RETURN, &w.blk.cell, w.index, &n, &r);
+        return Flow::NORMAL;
     }
+    stack::unwind();
     return Flow::NORMAL;
 }
 
@@ -1053,7 +1057,7 @@ inline bool integer_kind(const Cell* op) {
             }
         }
         if (trace::tracing) [[unlikely]] {
-            Cell traced = *v;
+            Cell traced = *c;  // the operator word, as the code holds it
             KRO_TRACE(FETCH, &w.blk.cell, w.index, nullptr, &traced);
             // read again after the tracer ran
             if (w.done()) return Flow::NORMAL;
@@ -1793,11 +1797,21 @@ Flow call_function(const Cell* fn, uint32_t obj_ctx, int32_t cb_class) {
         callback_traced = (trace::callback_bits() & cb_class) != 0;
         if (!callback_traced) trace::tracing = false;
     }
-    // each event reads its cells again: the tracer before it may have moved them
-    if (trace::tracing && callback_traced) [[unlikely]]
-        KRO_TRACE(CALL, &record_of(fn)[function::BODY], -1, fn, nullptr);
-    if (trace::tracing) [[unlikely]]
-        KRO_TRACE(PROLOG, &record_of(fn)[function::BODY], -1, fn, nullptr);
+    // the events name the function by its frame's name (their reference) and
+    // each reads its cells again: the tracer before it may have moved them
+    auto frame_name = [frame] {
+        const stack::Frame* fr = stack::frame_at(frame);
+        return fr->symbol ? Cell{uint32_t(TYPE_WORD), fr->name_ctx, uint32_t(fr->symbol), uint32_t(fr->name_slot)}
+                          : none::value;
+    };
+    if (trace::tracing && callback_traced) [[unlikely]] {
+        Cell n = frame_name();
+        KRO_TRACE(CALL, &record_of(fn)[function::BODY], -1, &n, fn);
+    }
+    if (trace::tracing) [[unlikely]] {
+        Cell n = frame_name();
+        KRO_TRACE(PROLOG, &record_of(fn)[function::BODY], -1, &n, fn);
+    }
     // read after the events: the tracer may have moved the body's node
     Cell body = record_of(fn)[function::BODY];
     Flow f = Flow::NORMAL;
@@ -1807,10 +1821,14 @@ Flow call_function(const Cell* fn, uint32_t obj_ctx, int32_t cb_class) {
         stack::set_last(&unset::value);
     }
     if (f == Flow::NORMAL || f == Flow::RETURN || f == Flow::EXIT) {
-        if (trace::tracing) [[unlikely]]
-            KRO_TRACE(EPILOG, &record_of(fn)[function::BODY], -1, fn, stack::arguments);
-        if (trace::tracing && callback_traced) [[unlikely]]
-            KRO_TRACE(RETURN, &record_of(fn)[function::BODY], -1, fn, stack::arguments);
+        if (trace::tracing) [[unlikely]] {
+            Cell n = frame_name();
+            KRO_TRACE(EPILOG, &record_of(fn)[function::BODY], -1, &n, stack::arguments);
+        }
+        if (trace::tracing && callback_traced) [[unlikely]] {
+            Cell n = frame_name();
+            KRO_TRACE(RETURN, &record_of(fn)[function::BODY], -1, &n, stack::arguments);
+        }
         stack::clear_return_flag(frame);
         stack::top_ptr = stack::arguments + 1;
         return Flow::NORMAL;

@@ -54,7 +54,7 @@ TEST(InterpTrace, TheMaskComesFromTheBlockTheBodyBeginsWith) {
 TEST(InterpTrace, ReferencesAndFrame) {
     EXPECT_EQ(events_of("t: func [event code offset value ref frame][[call prolog epilog return] record :ref] "
                         "f: func [x][x] trace-do :t [f 2]"),
-              "func [x][x] func [x][x] func [x][x] func [x][x] => 2");
+              "f f f f => 2");
     // the frame of init: the indexes of the arguments and of the top of the traced call
     recorded().clear();
     run("t: func [event code offset value ref frame][[init] record frame/1 record frame/2] trace-do :t [1]");
@@ -77,7 +77,7 @@ TEST(InterpTrace, TheTracerAndTheCodeItWatches) {
     // a no-trace function's body is not reported; a trace function inside it is
     EXPECT_EQ(events_of("t: func [event code offset value ref frame][[prolog] record :ref] "
                         "g: func [[trace] y][y] f: func [[no-trace] x][g x] trace-do :t [f 1]"),
-              "func [[trace] y][y] => 1");
+              "g => 1");
     // outside do/trace nothing is reported, whatever the function says
     EXPECT_EQ(events_of("t: func [event code offset value ref frame][record event] g: func [[trace] y][y] g 1"),
               " => 1");
