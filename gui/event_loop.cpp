@@ -65,16 +65,22 @@ Cell awake_fn{uint32_t(TYPE_NONE), 0, 0, 0};
 Cell awake_name{uint32_t(TYPE_NONE), 0, 0, 0};
 int32_t done_symbol = 0;
 
-FaceLayer stand_in_layer;
-FaceLayer* layer = &stand_in_layer;
 LoopClock default_clock;
 LoopClock* clock_ = &default_clock;
 
 void mark_back_end() {
     collector::mark_value(&awake_fn);
     collector::mark_value(&awake_name);
-    for (Widget* w : all_widgets) collector::mark_value(&w->face);
-    for (Widget* w : freed_widgets) collector::mark_value(&w->face);
+    for (Widget* w : all_widgets) {
+        collector::mark_value(&w->face);
+        collector::mark_value(&w->ui);
+        collector::mark_value(&w->caret.text);
+    }
+    for (Widget* w : freed_widgets) {
+        collector::mark_value(&w->face);
+        collector::mark_value(&w->ui);
+        collector::mark_value(&w->caret.text);
+    }
 }
 
 bool mark_registered = false;
@@ -106,7 +112,7 @@ Widget* window_of(Widget* w) {
 // The child of w under (x, y), last of the pane first; its position made relative to it.
 Widget* hit_test(Widget* w, float x, float y, float* cx, float* cy) {
     std::vector<Widget*> pane;
-    layer->pane_widgets(*w, pane);
+    face_layer::pane_widgets(*w, pane);
     for (auto it = pane.rbegin(); it != pane.rend(); ++it) {
         Widget* c = *it;
         if (!c || (c->flags & W_HIDDEN)) continue;
@@ -167,10 +173,17 @@ public:
     }
 };
 
+// Takes cursor answers only (the loop is ending: keys go nowhere).
+class IgnoringSink : public InputSink {
+public:
+    void key(const KeyAction&) override {}
+    void mouse(const MouseAction&) override {}
+};
+
 // ---- frames ----
 
 void draw_root(CellGrid& g, void*) {
-    if (root) layer->draw(g, *root);
+    if (root) face_layer::draw(g, *root);
 }
 
 // A frame is written when something happened that may change it (an event
@@ -241,7 +254,7 @@ Widget* make_widget(Widget* parent) {
 void free_widget(Widget* w) {
     if (!w || w->freed_) return;
     for (Widget* c : std::vector<Widget*>(w->children)) free_widget(c);
-    layer->widget_freed(*w);
+    face_layer::widget_freed(*w);
     w->freed_ = true;
     if (w->parent) {
         auto& sib = w->parent->children;
@@ -287,6 +300,19 @@ void activate_window(Widget* window) {
     pressed.clear();
 }
 
+void focusable_made(Widget* w) {
+    if (!w || !(w->flags & W_FOCUSABLE)) return;
+    Widget* win = window_of(w);
+    WindowRecord* r = record_of(win);
+    if (!r || (r->focus && r->focus != win)) return;
+    r->focus = w;
+    if (root == win) {
+        if (focus) focus->flags &= ~W_FOCUSED;
+        focus = w;
+        w->flags |= W_FOCUSED;
+    }
+}
+
 void remove_window(Widget* window) {
     auto it = std::find_if(windows.begin(), windows.end(), [&](const WindowRecord& r) { return r.window == window; });
     if (it == windows.end()) return;
@@ -305,8 +331,6 @@ Widget* root_widget() { return root; }
 Widget* focus_widget() { return focus; }
 Widget* hovered_widget() { return hovered; }
 Widget* captured_widget() { return captured; }
-
-void set_face_layer(FaceLayer* l) { layer = l ? l : &stand_in_layer; }
 
 void set_awake(const Cell& function) {
     ensure_marking();
@@ -345,7 +369,7 @@ bool do_events(bool no_wait) {
         enter_terminal();
         set_resize_handler(&resize_hook);
         if (fullscreen_wanted()) enter_alt_screen();
-        bool want = layer->mouse_wanted();
+        bool want = face_layer::mouse_wanted();
         if (want && !mouse_reporting()) mouse_on();
         if (!want && mouse_reporting()) mouse_off();
         last_tick = clock_->now_ms();
@@ -360,6 +384,14 @@ bool do_events(bool no_wait) {
         bool active;
         ~Outermost() {
             if (!active) return;
+            // An answer to a cursor request still on its way would reach
+            // whatever reads the terminal next: it is waited for briefly.
+            for (int i = 0; i < 4 && cursor_requests_outstanding() > 0; i++) {
+                if (!clock_->wait(25)) continue;
+                read_console_input(true);
+                IgnoringSink ignore;
+                decode_input(ignore);
+            }
             frame_done(frame(), grid().height());
             if (mouse_reporting()) mouse_off();
             leave_alt_screen();
@@ -472,13 +504,16 @@ int dispatch_event(int32_t type, const event::Record& record, uint32_t flags) {
     return result.is(TYPE_WORD) && symbol::resolve(int32_t(result.data2)) == done_symbol ? 1 : 0;
 }
 
-int send_to_widget(int32_t type, Widget* w, float x, float y, uint32_t flags) {
+void request_redraw() { dirty = true; }
+
+int send_to_widget(int32_t type, Widget* w, float x, float y, uint32_t flags, int32_t value) {
     if (!usable(w)) return 0;
     dirty = true;
     event::Record r;
     r.face = &w->face;
     r.x = x;
     r.y = y;
+    r.value = value;
     if (w->on_event) w->on_event(*w, type, r);
     if (w->freed_ || !w->face.is(TYPE_OBJECT)) return 0;
     return dispatch_event(type, r, flags);
@@ -689,7 +724,6 @@ void reset_loop_state() {
     last_x = last_y = 0;
     stats = LoopStats{};
     awake_fn = none::value;
-    layer = &stand_in_layer;
     clock_ = &default_clock;
 }
 

@@ -6,9 +6,9 @@
 // that opens a window runs an inner loop inside the outer pass.
 //
 // Widgets: the back-end's records of shown faces. The views of faces create
-// and destroy them; this file keeps the window list, focus, hover, capture,
-// clicks and timers over them. What the loop needs of the face model goes
-// through FaceLayer, whose default is a stand-in (see there).
+// and destroy them (gui/views); this file keeps the window list, focus, hover,
+// capture, clicks and timers over them. What the loop needs of the face model
+// (panes, drawing, the mouse switch) is the face layer below.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -16,27 +16,44 @@
 
 #include "datatypes/event.hpp"
 #include "foundation/cell.hpp"
+#include "gui/cell_grid.hpp"
 
 namespace kro::tui {
 
-class CellGrid;
-
 // ---- widget records ---------------------------------------------------------------------------
 
-// Widget record bits this loop reads or sets.
-constexpr uint32_t W_HIDDEN = 0x00020000;       // skipped by hit testing
+// Widget record bits.
+constexpr uint32_t W_SIZE_PAIR = 0x00010000;    // the face's size was a pair!
+constexpr uint32_t W_HIDDEN = 0x00020000;       // skipped by hit testing and drawing
 constexpr uint32_t W_DISABLED = 0x00040000;     // receives no events
 constexpr uint32_t W_ALL_OVER = 0x00100000;     // `over` on every pointer move
 constexpr uint32_t W_TYPES_KEYS = 0x00200000;   // takes typed keys: the caret is shown
 constexpr uint32_t W_FOCUSABLE = 0x00400000;
 constexpr uint32_t W_LEFT_PRESSED = 0x01000000;  // the pointer left it while a button was held on it
 constexpr uint32_t W_FOCUSED = 0x02000000;
+constexpr uint32_t W_PASSWORD = 0x10000000;     // text drawn masked
 constexpr uint32_t W_FULLSCREEN = 0x40000000;   // a window that wants the whole screen
+constexpr uint32_t W_CARET = 0x80000000;        // a base face standing for another face's caret
 
 struct Widget;
 // The widget type's own behaviour for an event that reaches it (editing a
 // field, moving through a list).
 using WidgetHandler = std::function<void(Widget& w, int32_t type, const event::Record& record)>;
+// The face's content must be rebuilt (a list's lines, a check box's mark).
+using UpdateHandler = void (*)(Widget& w);
+// Draws the widget into the grid with its top-left corner at grid cell (x, y).
+using RenderHandler = void (*)(int x, int y, Widget& w);
+
+// A field's caret: code points and display columns before it, and the display
+// columns of the whole text, for the text it was last synchronised with (a
+// copy of the string! value, which the loop's collector callback keeps
+// current when the series moves).
+struct FieldCaret {
+    int32_t index = 0;
+    int32_t column = 0;
+    int32_t width = 0;
+    Cell text{uint32_t(TYPE_NONE), 0, 0, 0};
+};
 
 struct Widget {
     uint32_t flags = 0;
@@ -49,6 +66,21 @@ struct Widget {
     // The face the widget stands for (none for internal widgets); the
     // back-end's mark callback keeps it alive and current.
     Cell face{uint32_t(TYPE_NONE), 0, 0, 0};
+
+    // ---- what the views of faces keep (gui/views, gui/face_types) ----
+    int32_t type = 0;                   // symbol of the face's type word (0: none)
+    UpdateHandler on_update = nullptr;  // null: nothing to rebuild
+    RenderHandler on_render = nullptr;  // null: the generic face renderer
+    uint32_t render_flags = 0;          // what the generic renderer is given
+    // A string drawn in place of the face's text (check and radio marks);
+    // marked by the loop's collector callback.
+    Cell ui{uint32_t(TYPE_NONE), 0, 0, 0};
+    int32_t data = 0;                   // per-type integer: a list's first visible line
+    FieldCaret caret;
+    std::vector<GridCell> styled;       // a rich-text face's characters with their styles
+    std::vector<GridCell> image_cells;  // the image facet as half-block cells, row by row
+    int32_t image_width = 0, image_height = 0;
+    uint32_t handle = 0;                // the value of the face's handle! (0: none)
 
     // Set by free_widget: code that held the widget across a dispatch checks it.
     bool freed_ = false;
@@ -75,6 +107,9 @@ void add_window(Widget* window);
 // Makes a window current: its remembered focus widget (or the window) takes
 // the focus; hover, capture and pressed list are cleared.
 void activate_window(Widget* window);
+// A focusable widget made while its window's focus is the window itself (or
+// nothing) takes the focus at once, without focus events.
+void focusable_made(Widget* w);
 // Takes the window's record out of the list; the last window left becomes current.
 void remove_window(Widget* window);
 int window_count();
@@ -84,26 +119,19 @@ Widget* hovered_widget();
 Widget* captured_widget();
 
 // ---- what the loop calls of the face model -----------------------------------------------------
-
-// STAND-IN until the face model and the widget renderer exist: the default
-// layer walks Widget::children for a widget's pane, draws nothing into the
-// grid, keeps mouse reporting off (the platform's `mouse-event?`) and does
-// nothing when a widget is freed. The views of faces install the real layer.
-class FaceLayer {
-public:
-    virtual ~FaceLayer() = default;
-    // The widgets of the faces in w's face's pane, first to last (null for a
-    // face that has no widget).
-    virtual void pane_widgets(const Widget& w, std::vector<Widget*>& out) { out = w.children; }
-    // Draws the window's widget tree into the grid.
-    virtual void draw(CellGrid& grid, Widget& root) {}
-    // Whether mouse reporting is wanted for the next outermost loop.
-    virtual bool mouse_wanted() { return false; }
-    // A widget is being freed: the face that holds it must forget it.
-    virtual void widget_freed(Widget& w) {}
-};
-// nullptr puts the stand-in back.
-void set_face_layer(FaceLayer* layer);
+// Implemented by the views of faces (gui/views.cpp).
+namespace face_layer {
+// The widgets of the faces in w's face's pane, first to last (a widget
+// without a face: its children).
+void pane_widgets(const Widget& w, std::vector<Widget*>& out);
+// Draws the window's widget tree into the grid.
+void draw(CellGrid& grid, Widget& root);
+// Whether mouse reporting is wanted for the next outermost loop (the
+// platform's `mouse-event?`).
+bool mouse_wanted();
+// A widget is being freed: its handle goes stale and its face forgets it.
+void widget_freed(Widget& w);
+}  // namespace face_layer
 
 // The language's dispatcher of events (the face model installs
 // system/view/awake): a function of one argument, the event. none: no dispatch.
@@ -160,8 +188,11 @@ int timer_count();
 // there); 1 when awake answered the word done, else 0.
 int dispatch_event(int32_t type, const event::Record& record, uint32_t flags);
 // The widget's own handler, then awake when it has a face; nothing for a
-// disabled widget. Answers the dispatch's result.
-int send_to_widget(int32_t type, Widget* w, float x, float y, uint32_t flags);
+// disabled widget. value: the event's key or picked value. Answers the
+// dispatch's result.
+int send_to_widget(int32_t type, Widget* w, float x, float y, uint32_t flags, int32_t value = 0);
+// The next frame is drawn again from the widgets.
+void request_redraw();
 // A key for a widget (the focus when null): key-down, then key unless that
 // was done, then the widget's own handler unless that was done too.
 void key_input(Widget* w, int32_t key, bool special, uint32_t flags = 0);
