@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "datatypes/context.hpp"
@@ -69,17 +68,26 @@ public:
 
     // A node that a live buffer owns: in a slot area, allocated, pointing at a
     // buffer that points back.
-    bool valid_node(uint32_t n) const {
-        auto it = std::upper_bound(node_frames_.begin(), node_frames_.end(), n);
-        if (it == node_frames_.begin()) return false;
-        uint32_t f = *(it - 1);
-        uint32_t lo = f + uint32_t(sizeof(NodeFrame)), hi = lo + nframe(f)->count * 4;
-        if (n < lo || n >= hi || (n - lo) % 4) return false;
-        if (free_slots_.count(n)) return false;
+    bool valid_node(uint32_t n) {
+        uint8_t* state = slot_state(n);
+        if (!state || (*state & SLOT_FREE)) return false;
         uint32_t buf = memory::node_slot(n);
-        return buffers_.count(buf) && memory::buffer_at(buf)->node == n &&
+        return live_buffer(buf) && memory::buffer_at(buf)->node == n &&
                (memory::buffer_at(buf)->flags & memory::FLAG_IN_USE);
     }
+
+    // The state of node n's slot, or null when n is not a slot of a node frame.
+    uint8_t* slot_state(uint32_t n) {
+        auto it = std::upper_bound(node_frames_.begin(), node_frames_.end(), n);
+        if (it == node_frames_.begin()) return nullptr;
+        size_t index = size_t(it - node_frames_.begin()) - 1;
+        uint32_t f = node_frames_[index];
+        uint32_t lo = f + uint32_t(sizeof(NodeFrame)), hi = lo + nframe(f)->count * 4;
+        if (n < lo || n >= hi || (n - lo) % 4) return nullptr;
+        return &slot_states_[index][(n - lo) / 4];
+    }
+
+    bool live_buffer(uint32_t p) const { return std::binary_search(buffers_.begin(), buffers_.end(), p); }
 
     bool usable(uint32_t node) override { return node && valid_node(node); }
 
@@ -102,7 +110,9 @@ public:
         if (follow == Follow::TABLE && b->used_bytes() < sizeof(hashtable::Table))
             fail("node %08x is used as a hash table (from type %u) but holds %u bytes", n, from_type_,
                  b->used_bytes());
-        if (!ok() || !seen_.insert(n).second) return false;
+        uint8_t* state = slot_state(n);
+        if (!ok() || (*state & SLOT_SEEN)) return false;
+        *state |= SLOT_SEEN;
         if (follow == Follow::TABLE) work_.push_back({n, true});
         else if (follow != Follow::SERIES && b->unit() == 16) work_.push_back({n, false});
         return true;
@@ -166,14 +176,19 @@ private:
             uint32_t free_count = 0;
             for (uint32_t s = n->free; s && ok(); s = memory::node_slot(s)) {
                 if (s < lo || s >= hi || (s - lo) % 4) fail("node frame %08x has a free slot %08x outside it", f, s);
-                else if (!free_slots_.insert(s).second || ++free_count > n->count)
+                else if (++free_count > n->count)
                     fail("the free list of node frame %08x loops", f);
+                else
+                    free_found_.push_back(s);
             }
             if (ok() && free_count != n->count - n->used)
                 fail("node frame %08x has %u free slots but counts %u used of %u", f, free_count, n->used, n->count);
         }
         if (ok() && prev != memory::root.node_tail) fail("the node-frame list does not end at its tail");
         std::sort(node_frames_.begin(), node_frames_.end());
+        slot_states_.resize(node_frames_.size());
+        for (size_t i = 0; i < node_frames_.size(); i++) slot_states_[i].assign(nframe(node_frames_[i])->count, 0);
+        for (uint32_t s : free_found_) *slot_state(s) |= SLOT_FREE;
     }
 
     // A buffer in use: its node points back and its used part lies in its data.
@@ -184,7 +199,7 @@ private:
             if (b->node) fail("buffer %08x is replaced but still names node %08x", p, b->node);
             return;
         }
-        buffers_.insert(p);
+        buffers_.push_back(p);
         if (!valid_unit(b->unit())) fail("buffer %08x has the unit %d", p, b->unit());
         if (b->offset > b->tail || b->tail > b->size)
             fail("buffer %08x has offset %u and tail %u in %u bytes", p, b->offset, b->tail, b->size);
@@ -239,22 +254,24 @@ private:
     // Every buffer in use is its node's only buffer; every allocated slot
     // that holds a buffer holds one in use.
     void check_node_slots() {
+        std::sort(buffers_.begin(), buffers_.end());
         for (const auto& [n, p] : node_owner_) {
             if (!valid_node(n) || memory::node_slot(n) != p) {
                 fail("buffer %08x names node %08x, which does not point back to it", p, n);
                 return;
             }
         }
-        for (uint32_t f : node_frames_) {
+        for (size_t k = 0; k < node_frames_.size(); k++) {
+            uint32_t f = node_frames_[k];
             NodeFrame* n = nframe(f);
             uint32_t lo = f + uint32_t(sizeof(NodeFrame));
             uint32_t used = 0;
             for (uint32_t i = 0; i < n->count; i++) {
                 uint32_t s = lo + i * 4;
-                if (free_slots_.count(s)) continue;
+                if (slot_states_[k][i] & SLOT_FREE) continue;
                 used++;
                 uint32_t v = memory::node_slot(s);
-                if (v && (!buffers_.count(v) || memory::buffer_at(v)->node != s)) {
+                if (v && (!live_buffer(v) || memory::buffer_at(v)->node != s)) {
                     fail("node %08x holds %08x, which is not a buffer that names it", s, v);
                     return;
                 }
@@ -408,11 +425,15 @@ private:
         }
     }
 
+    // Per node frame (in the address order of node_frames_) a state per slot:
+    // free (on the frame's free list) and seen (reached by this walk). Sorted
+    // vectors and flat states keep a walk after every collection cheap.
+    enum : uint8_t { SLOT_FREE = 1, SLOT_SEEN = 2 };
     std::vector<uint32_t> node_frames_;
-    std::unordered_set<uint32_t> free_slots_;
-    std::unordered_set<uint32_t> buffers_;
+    std::vector<std::vector<uint8_t>> slot_states_;
+    std::vector<uint32_t> free_found_;
+    std::vector<uint32_t> buffers_;  // the buffers in use, sorted once the frames are walked
     std::vector<std::pair<uint32_t, uint32_t>> node_owner_;  // node, buffer
-    std::unordered_set<uint32_t> seen_;
     std::vector<Item> work_;
 };
 
