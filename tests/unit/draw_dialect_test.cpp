@@ -11,52 +11,16 @@
 #include "gui/cell_grid.hpp"
 #include "gui/draw_dialect.hpp"
 #include "interp_fixtures.hpp"
+#include "grid_dump.hpp"
 #include "output_capture.hpp"
 
 using namespace kro;
 using namespace kro::tui;
 using namespace kro::testing_interp;
+using namespace kro::testing_grid;
 
 namespace {
 
-using Picture = std::vector<std::string>;
-
-// The grid as text: # full block, box-drawing characters as r 7 L J | -,
-// o a space on a colour, . an untouched cell, other characters as they are
-// (? beyond ASCII), + the right half of a wide character.
-Picture dump(const CellGrid& g) {
-    Picture p;
-    for (int y = 0; y < g.height(); y++) {
-        std::string row;
-        for (int x = 0; x < g.width(); x++) {
-            const GridCell& c = g.at(x, y);
-            if (c.flags & CELL_CONTINUATION) {
-                row += '+';
-                continue;
-            }
-            switch (c.cp) {
-                case 0x2588: row += '#'; break;
-                case 0x250C: row += 'r'; break;
-                case 0x2510: row += '7'; break;
-                case 0x2514: row += 'L'; break;
-                case 0x2518: row += 'J'; break;
-                case 0x2502: row += '|'; break;
-                case 0x2500: row += '-'; break;
-                case ' ': row += c.bg ? 'o' : ' '; break;
-                case 0: row += '.'; break;
-                default: row += char(c.cp < 128 ? c.cp : '?');
-            }
-        }
-        p.push_back(row);
-    }
-    return p;
-}
-
-std::string joined(const Picture& p) {
-    std::string s;
-    for (const std::string& row : p) s += row + "\n";
-    return s;
-}
 
 uint32_t colour(int r, int g, int b) {
     Cell t = tuple::make_empty(3);

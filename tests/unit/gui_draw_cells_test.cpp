@@ -11,41 +11,16 @@
 #include "datatypes/pair.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/tuple.hpp"
+#include "grid_dump.hpp"
 #include "gui/draw_cells.hpp"
 
 using namespace kro;
 using namespace kro::tui;
 using namespace kro::cell_draw;
+using namespace kro::testing_grid;
 
 namespace {
 
-using Picture = std::vector<std::string>;
-
-// The grid as ASCII: # full block, o a space on a colour, box-drawing
-// characters as r 7 L J | -, . an untouched cell.
-Picture dump(const CellGrid& g) {
-    Picture p;
-    for (int y = 0; y < g.height(); y++) {
-        std::string row;
-        for (int x = 0; x < g.width(); x++) {
-            const GridCell& c = g.at(x, y);
-            switch (c.cp) {
-                case 0x2588: row += '#'; break;
-                case 0x250C: row += 'r'; break;
-                case 0x2510: row += '7'; break;
-                case 0x2514: row += 'L'; break;
-                case 0x2518: row += 'J'; break;
-                case 0x2502: row += '|'; break;
-                case 0x2500: row += '-'; break;
-                case ' ': row += c.bg ? 'o' : ' '; break;
-                case 0: row += '.'; break;
-                default: row += char(c.cp < 128 ? c.cp : '?');
-            }
-        }
-        p.push_back(row);
-    }
-    return p;
-}
 
 // A face's context on its own grid: the whole grid visible unless cut.
 struct Canvas {
