@@ -67,7 +67,7 @@ TEST(Ops, ArithmeticAgreesWithTheEvaluator) {
         {ops::ADD, "+", "1.5", "1"},
         {ops::MULTIPLY, "*", "1.5", "2.0"},
         {ops::ADD, "+", "1x2", "3"},
-        {ops::ADD, "+", "\"a\"", "1"},  // refused by the spec check, named by the operator
+        {ops::ADD, "+", "\"a\"", "1"},  // refused by the argument check, named by the operator
         {ops::ADD, "+", "1", "\"a\""},
         {ops::OR_T, "or", "1.5", "2.5"},  // bitwise on floats: the action's error
     };
