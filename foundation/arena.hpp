@@ -39,6 +39,11 @@ void release(uint32_t offset, uint32_t size);
 // Protects a released-but-quarantined run so that stale pointers fault (stress mode).
 void protect(uint32_t offset, uint32_t size);
 
+// Stress mode releases and commits frames at every collection: released runs
+// then keep their pages (still inaccessible) and a commit clears what it
+// hands out, which costs far less than the system dropping and faulting them.
+extern bool keep_released_pages;
+
 uint64_t committed_bytes();
 
 }  // namespace kro::arena

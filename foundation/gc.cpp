@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/arena.hpp"
 #include "foundation/collector.hpp"
 #include "foundation/frame.hpp"
 
@@ -36,6 +37,7 @@ void safe_point() {
 void init_from_environment() {
     const char* v = std::getenv("KRO_GC_STRESS");
     stress = v && *v && std::strcmp(v, "0") != 0;
+    arena::keep_released_pages = stress;
 }
 
 }  // namespace kro::gc

@@ -7,11 +7,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 namespace kro::arena {
 
 uint8_t* base = nullptr;
+bool keep_released_pages = false;
 
 namespace {
 uint64_t high_water = FIRST_OFFSET;
@@ -74,11 +76,12 @@ uint32_t commit(uint32_t size) {
         return 0;
     }
     committed += size;
+    if (keep_released_pages) std::memset(base + offset, 0, size);
     return offset;
 }
 
 void release(uint32_t offset, uint32_t size) {
-    madvise(base + offset, size, MADV_DONTNEED);
+    if (!keep_released_pages) madvise(base + offset, size, MADV_DONTNEED);
     mprotect(base + offset, size, PROT_NONE);
     committed -= size;
     coalesce_insert(offset, size);
