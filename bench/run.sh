@@ -39,7 +39,7 @@ time_of() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
 
-printf '%-8s %10s %10s %7s %10s %7s\n' program kro-ms python-ms ratio lua-ms ratio
+printf '%-12s %10s %10s %7s %10s %7s\n' program kro-ms python-ms ratio lua-ms ratio
 status=0
 for kro in "$here"/programs/*.kro; do
   name=$(basename "$kro" .kro)
@@ -55,7 +55,7 @@ for kro in "$here"/programs/*.kro; do
     lrat=$(ratio "$kt" "$lt")
     [ "$lr" = "$kr" ] || { echo "$name: lua5.4 gives $lr, Kro $kr" >&2; status=1; }
   fi
-  printf '%-8s %10s %10s %7s %10s %7s\n' "$name" "$kt" "$pt" "$prat" "$lt" "$lrat"
+  printf '%-12s %10s %10s %7s %10s %7s\n' "$name" "$kt" "$pt" "$prat" "$lt" "$lrat"
 done
 
 # wall_ms <command...>: the wall-clock time of one whole run, in milliseconds
@@ -93,7 +93,7 @@ if [ -n "$lua" ]; then
   lt=$(startup_of "$lua" "$empty/empty.lua")
   lrat=$(ratio "$kt" "$lt")
 fi
-printf '%-8s %10s %10s %7s %10s %7s\n' start-up "$kt" "$pt" "$prat" "$lt" "$lrat"
+printf '%-12s %10s %10s %7s %10s %7s\n' start-up "$kt" "$pt" "$prat" "$lt" "$lrat"
 
 [ -n "$python" ] || echo "(python3 not found)"
 [ -n "$lua" ] || echo "(lua5.4 not found)"
