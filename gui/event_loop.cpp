@@ -59,6 +59,16 @@ int dispatch_depth = 0;
 bool dirty = false;         // something was sent since the last frame: draw it again
 std::vector<Widget*> all_widgets;     // every live widget (for marking their faces)
 std::vector<Widget*> freed_widgets;   // freed while a dispatch ran
+// Windows a script left open when the process ends: their widgets' memory is
+// given back (nothing else is done with them then).
+struct ReleaseAtExit {
+    ~ReleaseAtExit() {
+        for (Widget* w : all_widgets) delete w;
+        for (Widget* w : freed_widgets) delete w;
+        all_widgets.clear();
+        freed_widgets.clear();
+    }
+} release_at_exit;
 LoopStats stats;
 
 Cell awake_fn{uint32_t(TYPE_NONE), 0, 0, 0};
