@@ -5,7 +5,7 @@
 // data3 the flags word (modifier and button bits; in a made event the low 21
 // bits hold the key's code point, in a back-end event bit 0 says the key code
 // is a special key). data2: for a made event the node of a four-cell block
-// [face window offset picked], or 0 when the spec gave none of them; for a
+// [face window offset picked], or 0 when the make block gave none of them; for a
 // back-end event the serial of its record (below).
 //
 // A back-end record lives on the event loop's stack for one dispatch. The
