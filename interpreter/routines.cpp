@@ -89,17 +89,7 @@ bool library_q(const Cell* fn) {
 
 namespace {
 
-Cell* arg(int32_t i) { return stack::arguments + i; }
-void result(const Cell* v) { stack::set_last(v); }
-void no_result() { stack::set_last(&unset::value); }
-void logic_result(bool b) {
-    Cell c = logic::make(b);
-    result(&c);
-}
-void integer_result(int32_t v) {
-    Cell c{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0};
-    result(&c);
-}
+using namespace routines::entry;
 
 [[noreturn]] void expect_arg(int32_t index) {
     Cell name = args::call_name();

@@ -16,6 +16,8 @@
 #include <string_view>
 
 #include "datatypes/function.hpp"
+#include "datatypes/simple.hpp"
+#include "interpreter/stack.hpp"
 
 namespace kro::routines {
 
@@ -28,6 +30,21 @@ struct Group {
 
 #define KRO_ROUTINE_GROUP(install) \
     static const ::kro::routines::Group kro_routine_group_##install { &install }
+
+// What an entry's body reads and leaves: its i-th argument, and its result in slot 0.
+namespace entry {
+inline Cell* arg(int32_t i) { return stack::arguments + i; }
+inline void result(const Cell* v) { stack::set_last(v); }
+inline void no_result() { stack::set_last(&unset::value); }
+inline void logic_result(bool b) {
+    Cell c = logic::make(b);
+    stack::set_last(&c);
+}
+inline void integer_result(int32_t v) {
+    Cell c{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0};
+    stack::set_last(&c);
+}
+}  // namespace entry
 
 // Registers an entry under a name (install functions only). A name given
 // twice is a build fault (fatal runtime error 98).

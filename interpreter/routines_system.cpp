@@ -35,16 +35,7 @@ namespace kro::routines {
 
 namespace {
 
-Cell* arg(int32_t i) { return stack::arguments + i; }
-void result(const Cell* v) { stack::set_last(v); }
-void logic_result(bool b) {
-    Cell c = logic::make(b);
-    result(&c);
-}
-void integer_result(int32_t v) {
-    Cell c{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0};
-    result(&c);
-}
+using namespace routines::entry;
 
 // ---- reading the system object ------------------------------------------------------------------
 
