@@ -42,9 +42,9 @@ Cell* no_memory_error();
 
 // ---- what the interpreter provides --------------------------------------------------------
 
-// The interpreter's current-expression cell, copied into `near` (a none cell
-// until the interpreter points this at its own).
-extern const Cell* current_expression;
+// The interpreter's current expression, copied into `near` (a none cell
+// until the interpreter installs its own).
+extern Cell (*current_expression)();
 // Appends the names of the calls above a call-stack position (stack/form-call-names);
 // answers the budget left. Null until the interpreter installs it: no names.
 extern int32_t (*form_call_names)(int32_t level, int32_t position, Cell* buffer, int32_t limit);

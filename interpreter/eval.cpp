@@ -29,8 +29,6 @@
 
 namespace kro::interp {
 
-Cell near_cell{uint32_t(TYPE_UNSET), 0, 0, 0};
-
 namespace {
 
 // ---- small helpers ----------------------------------------------------------------------------------
@@ -141,26 +139,16 @@ struct Walk {
 Walk* current_walk = nullptr;
 
 // Points `near` at the walk for the time of a block's evaluation and puts the
-// outer statement back afterwards (also when an error unwinds).
+// outer statement back afterwards (also when an error unwinds). `near` is
+// read from the innermost walk only when an error is made, so a statement
+// costs no more than noting where it starts.
 struct NearScope {
     Walk* prev;
     explicit NearScope(Walk* w) : prev(current_walk) { current_walk = w; }
-    ~NearScope() {
-        current_walk = prev;
-        if (prev) {
-            near_cell = prev->blk.cell;
-            near_cell.data1 = uint32_t(prev->start);
-        } else {
-            near_cell = unset::value;
-        }
-    }
+    ~NearScope() { current_walk = prev; }
 };
 
-inline void set_near(Walk& w) {
-    w.start = w.index;
-    near_cell = w.blk.cell;
-    near_cell.data1 = uint32_t(w.index);
-}
+inline void set_near(Walk& w) { w.start = w.index; }
 
 #define KRO_TRACE(event, code, position, ref, value)                                    \
     do {                                                                                \
@@ -1365,6 +1353,38 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
 }
 
 // A set-word and its value, or a paren, at the walk's index (synced).
+// A paren that holds one plain value, or an integer! and built-in integer
+// operators on plain operands (`(i % 7)`, `(n - 1 * 2)`): nothing in it
+// evaluates or can fail, so its value is worked out in place, without a walk
+// of its own. Answers false, having changed nothing, for any other paren.
+inline bool quick_paren(const Cell* paren, Cell* out) {
+    memory::Buffer* b = buf(paren->data2);
+    const Cell* cells = b->cells();
+    int32_t n = int32_t(b->used_bytes() / sizeof(Cell)), i = int32_t(paren->data1);
+    if (i >= n || ((n - i) & 1) == 0) return false;
+    auto plain = [](const Cell* c) -> const Cell* {
+        if (c->is(TYPE_WORD)) {
+            const Cell* v = lookup(c);
+            if (!v) return nullptr;
+            Type vt = v->type();
+            return is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP ? nullptr : v;
+        }
+        return passive(c->type()) ? c : nullptr;
+    };
+    const Cell* v = plain(cells + i);
+    if (!v) return false;
+    Cell acc = *v;
+    for (i++; i < n; i += 2) {
+        const Cell* op = names_op(cells + i);
+        const Cell* right = plain(cells + i + 1);
+        if (!op || !right || !acc.is(TYPE_INTEGER) || !right->is(TYPE_INTEGER)) return false;
+        if (!integer_call(native::wrapped_type(op), op->data1, int32_t(acc.data2), int32_t(right->data2), &acc))
+            return false;
+    }
+    *out = acc;
+    return true;
+}
+
 [[gnu::noinline]] Flow eval_set_or_paren(Walk& w, bool no_infix, bool push) {
     if (machine_stack::low()) [[unlikely]]
         machine_stack::check();
@@ -1373,7 +1393,11 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     Flow f;
     if (c->is(TYPE_SET_WORD)) {
         f = eval_set_word(w, c);
+    } else if (!trace::tracing && quick_paren(c, stack::push_cell())) {
+        w.index++;
+        f = Flow::NORMAL;
     } else {
+        stack::top_ptr = base;
         Cell p = *c;
         w.index++;
         f = eval_block(&p, false);
@@ -1938,9 +1962,14 @@ void collect_call_names(int32_t level, Cell* blk, int32_t position) {
     stack::collect_call_names(level, blk, position);
 }
 
-void mark_cells() { collector::mark_cells(&near_cell, &near_cell + 1); }
-
 }  // namespace
+
+Cell near_value() {
+    if (!current_walk) return unset::value;
+    Cell c = current_walk->blk.cell;
+    c.data1 = uint32_t(current_walk->start);
+    return c;
+}
 
 void init() {
     set_path_word.data2 = uint32_t(symbol::make("set-path"));
@@ -1950,14 +1979,12 @@ void init() {
     system_global_symbol = symbol::resolve(symbol::make("system-global"));
     local_symbol = symbol::make("local");
     return_symbol = symbol::make("return");
-    near_cell = unset::value;
-    gc::add_mark_callback(&mark_cells);
     actions::init();
     trace::init();
     function::eval_block = &eval_block_hook;
     function::call_handler = &call_handler;
     actions::call_comparator = &call_comparator;
-    error::current_expression = &near_cell;
+    error::current_expression = &near_value;
     error::form_call_names = &form_call_names;
     error::collect_call_names = &collect_call_names;
     args::call_name = &call_name;

@@ -48,9 +48,9 @@ void check_args(const Cell* fn, const int32_t* refs);
 
 // ---- evaluation ----------------------------------------------------------------------------------
 
-// The cell errors take `near` from: the block being evaluated, its index at the
+// What errors take as `near`: the block being evaluated, its index at the
 // start of the current statement; unset while nothing is evaluated.
-extern Cell near_cell;
+Cell near_value();
 
 // Evaluates a block from its index to its tail (with no call frame of its
 // own: its values go to a slot above the caller's cells). An empty block

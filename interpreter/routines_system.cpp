@@ -88,7 +88,7 @@ void catalog_errors() { result(error::catalog()); }
 // The interpreter is running user code when the code being evaluated is not
 // the library's, or when a function of the user's lies on the call stack.
 void interpreted_q() {
-    const Cell& code = interp::near_cell;
+    const Cell code = interp::near_value();
     if (series::is_block_kind(code.type()) && code.data2 &&
         !(memory::buffer_of(code.data2)->flags & memory::FLAG_LIBRARY)) {
         logic_result(true);
