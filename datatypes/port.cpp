@@ -6,10 +6,12 @@
 #include "datatypes/context.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/url.hpp"
+#include "datatypes/word.hpp"
 #include "foundation/collector.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
@@ -95,6 +97,32 @@ Cell* anchored(Anchor a) {
 Cell* field_of(const Cell* obj, int32_t index) { return context::values(obj->data1) + index; }
 
 bool is_object(const Cell* c) { return c->is(TYPE_OBJECT); }
+
+// The value of a registry under a scheme's name: an object's field, or, in a
+// block of name and scheme pairs, the value after the name (names at every
+// second position from the block's head); none when absent.
+Cell select_scheme(const Cell* registry, const Cell* name) {
+    if (!word::any_word_type(name->type())) return none::value;
+    if (is_object(registry)) return *object::select_word(registry, name);
+    if (!registry->is(TYPE_BLOCK)) return none::value;
+    int32_t full = series::ks_full_length(registry);
+    for (int32_t i = series::head_of(registry); i < full; i += 2) {
+        const Cell* key = block::ks_abs_at(registry, i);
+        if (word::any_word_type(key->type()) && symbol::same_word(int32_t(key->data2), int32_t(name->data2)))
+            return i + 1 < full ? *block::ks_abs_at(registry, i + 1) : none::value;
+    }
+    return none::value;
+}
+
+// system/schemes as the library keeps it, or none before the system object
+// exists (or when it has no such field).
+Cell library_schemes() {
+    static const int32_t system_sym = symbol::make("system");
+    const Cell* system = context::get_global(system_sym);
+    if (!system || !is_object(system)) return none::value;
+    Cell key = plain_word("schemes");
+    return *object::select_word(system, &key);
+}
 
 // ---- forwarding --------------------------------------------------------------------------------------
 
@@ -284,6 +312,13 @@ const Cell* standard_port() { return anchored(A_STANDARD_PORT); }
 const Cell* url_parts() { return anchored(A_URL_PARTS); }
 const Cell* standard_scheme() { return anchored(A_STANDARD_SCHEME); }
 const Cell* schemes() { return anchored(A_SCHEMES); }
+
+Cell find_scheme(const Cell* name) {
+    Cell library = library_schemes();
+    Cell found = select_scheme(&library, name);
+    return is_object(&found) ? found : select_scheme(schemes(), name);
+}
+
 void set_standard_port(const Cell* object) { *anchored(A_STANDARD_PORT) = *object; }
 void set_url_parts(const Cell* object) { *anchored(A_URL_PARTS) = *object; }
 void set_standard_scheme(const Cell* object) { *anchored(A_STANDARD_SCHEME) = *object; }
@@ -334,9 +369,10 @@ void call_actor(const Cell* actor, const Cell* action) {
 
 namespace {
 
-// The port of a spec object; errors carry error_arg.
+// The port of a spec object, its scheme looked up in the registry given, or
+// by find_scheme when there is none; errors carry error_arg.
 Cell* build_port(const Cell* registry, const Cell* spec_object, const Cell* error_arg, Cell* out) {
-    gc::Rooted reg(*registry), spec(*spec_object), culprit(*error_arg);
+    gc::Rooted reg(registry ? *registry : none::value), spec(*spec_object), culprit(*error_arg);
     Cell scheme_key = plain_word("scheme"), actor_key = plain_word("actor");
     Cell scheme_word = *object::select_word(spec.get(), &scheme_key);
     if (!scheme_word.is(TYPE_WORD)) fire("access", "no-scheme", culprit.get());
@@ -347,7 +383,7 @@ Cell* build_port(const Cell* registry, const Cell* spec_object, const Cell* erro
     *context::owner(port->data1) = port.cell;
     *field_of(port.get(), SPEC) = spec.cell;
     *field_of(port.get(), SCHEME) = scheme_word;
-    Cell scheme = is_object(reg.get()) ? *object::select_word(reg.get(), &scheme_word) : none::value;
+    Cell scheme = registry ? select_scheme(reg.get(), &scheme_word) : find_scheme(&scheme_word);
     if (!is_object(&scheme)) fire("access", "unknown-scheme", culprit.get());
     Cell actor = *object::select_word(&scheme, &actor_key);
     if (!actor.is(TYPE_OBJECT) && !actor.is(TYPE_HANDLE)) fire("access", "invalid-actor", culprit.get());
@@ -362,6 +398,8 @@ Cell* make_port(const Cell* registry, const Cell* spec_object, Cell* out) {
     return build_port(registry, spec_object, spec_object, out);
 }
 
+Cell* make_port(const Cell* spec_object, Cell* out) { return build_port(nullptr, spec_object, spec_object, out); }
+
 // ---- actions -------------------------------------------------------------------------------------------------
 
 Cell* make(Cell* proto, Cell* spec, int32_t) {
@@ -370,8 +408,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         spec_object.cell = *url_parts();
         object::make(spec_object.get(), s.get(), TYPE_OBJECT);
     }
-    gc::Rooted registry(*schemes());
-    build_port(registry.get(), spec_object.get(), s.get(), proto);
+    build_port(nullptr, spec_object.get(), s.get(), proto);
     return proto;
 }
 
@@ -440,7 +477,7 @@ void init() {
     a.set<A_MODIFY>(&f_modify).set<A_OPEN>(&f_open).set<A_RENAME>(&f_rename);
     a.set<A_READ>(&read).set<A_WRITE>(&write);
     datatype::register_type(TYPE_PORT, TYPE_OBJECT, "port!", a);
-    url::make_port = [](const Cell* parts, Cell* out) { make_port(schemes(), parts, out); };
+    url::make_port = [](const Cell* parts, Cell* out) { make_port(parts, out); };
 }
 
 }  // namespace kro::port

@@ -73,16 +73,21 @@ const Cell* standard_port();
 const Cell* url_parts();
 // system/standard/scheme: name title info actor awake, all none.
 const Cell* standard_scheme();
-// system/schemes: one scheme object per word.
+// The runtime's own registry of native schemes: one scheme object per word.
+// Library code registers its schemes in system/schemes instead (a block of
+// name and scheme-object pairs).
 const Cell* schemes();
+// The scheme object registered under the word: in system/schemes first, then
+// in the native registry; none when neither has an object under that name.
+Cell find_scheme(const Cell* name);
 void set_standard_port(const Cell* object);
 void set_url_parts(const Cell* object);
 void set_standard_scheme(const Cell* object);
 void set_schemes(const Cell* object);
 
 // Makes a scheme from the standard scheme with that name and actor and puts it
-// in system/schemes under the name (replacing one of that name); answers it
-// in out.
+// in the native registry under the name (replacing one of that name); answers
+// it in out.
 Cell* add_scheme(const char* name, const Cell* actor, Cell* out);
 
 // ---- the port's services -------------------------------------------------------------------
@@ -95,8 +100,11 @@ Cell get_actor(const Cell* port);
 // name whose value is not a function! raises access/no-port-action with the
 // word. The result is left in stack::arguments.
 void call_actor(const Cell* actor, const Cell* action);
-// The port made from a spec object through a registry of schemes, into out
-// (the scheme's actor is copied into the port); the errors of make.
+// The port made from a spec object, into out (the scheme's actor is copied
+// into the port); the errors of make. The scheme is looked up by find_scheme,
+// or, when a registry is given (an object of schemes, or a block of name and
+// scheme pairs), in that registry alone.
+Cell* make_port(const Cell* spec_object, Cell* out);
 Cell* make_port(const Cell* registry, const Cell* spec_object, Cell* out);
 
 // ---- actions ------------------------------------------------------------------------------------
@@ -104,7 +112,7 @@ Cell* make_port(const Cell* registry, const Cell* spec_object, Cell* out);
 
 // make port! spec: an object! spec is the spec object, any other spec is
 // evaluated into a new url-parts object. Its scheme must be a word!
-// (access/no-scheme), name an object! of system/schemes
+// (access/no-scheme), name an object! that find_scheme finds
 // (access/unknown-scheme), whose actor is an object! or handle!
 // (access/invalid-actor); each error carries the spec.
 Cell* make(Cell* proto, Cell* spec, int32_t type);

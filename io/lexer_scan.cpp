@@ -539,7 +539,8 @@ bool Scanner::close_series(Type closer, const uint8_t* at, const uint8_t* after)
 }
 
 // After a path element: a delimiter ends the path (":" makes it a set-path), "/"
-// goes on to the next element.
+// goes on to the next element, which may be anything the element after the head
+// may be (a get-word among them).
 void Scanner::path_step() {
     const uint8_t* p = m_.cursor;
     const uint8_t* opener = open_.empty() ? p : open_.back().opener;
@@ -563,7 +564,7 @@ void Scanner::path_step() {
         return;
     }
     m_.cursor = ++p;
-    if (p >= m_.end || *p == ':') report(TYPE_PATH, opener, p >= m_.end);
+    if (p >= m_.end) report(TYPE_PATH, opener, true);
 }
 
 void Scanner::brace_open(Token& t) {

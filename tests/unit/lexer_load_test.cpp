@@ -81,6 +81,7 @@ TEST(LexerLoad, Paths) {
         {"a/b a/b/c a/1 a/1/2 x/-1 x/1.5", "a/b a/b/c a/1 a/1/2 x/-1 x/1.5"},
         {"a/(b) a/(b c)/d a/\"c\" a/b/(c)/d:", "a/(b) a/(b c)/d a/\"c\" a/b/(c)/d:"},
         {"a/:b a/'b a/#d :a/b 'a/b a/b: a/b/c:", "a/:b a/'b a/#d :a/b 'a/b a/b: a/b/c:"},
+        {"a/b/:c a/:b/:c :a/b/:c 'a/b/:c a/b/:c: a/1/:i/'j", "a/b/:c a/:b/:c :a/b/:c 'a/b/:c a/b/:c: a/1/:i/'j"},
         {"[a/b] (a/b) [a/b/1]", "[a/b] (a/b) [a/b/1]"},
         {"a/b:c", "a/b: c"},  // a set-path, then a word
     };
