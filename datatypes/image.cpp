@@ -55,7 +55,7 @@ Raster* pixels_of(const Cell* image) {
     return r;
 }
 
-bool owned(const Cell* image) { return image->header & ownership::FLAG_IMAGE_OWNED; }
+bool owned(const Cell* image) { return memory::buffer_of(image->data2)->flags & ownership::FLAG_OWNED; }
 
 // Tells the image's owner (when it has one) of a change by `action`.
 void tell_owner(const Cell* image, const char* action, const Cell* value, int32_t index, int32_t part) {

@@ -202,7 +202,6 @@ int32_t ks_length(Cell* s, bool from_start) {
 
 bool owned(const Cell* s) {
     if (!ownership::table || !is_series_value(s->type())) return false;
-    if (s->is(TYPE_IMAGE)) return s->header & ownership::FLAG_IMAGE_OWNED;
     return memory::buffer_of(s->data2)->flags & ownership::FLAG_OWNED;
 }
 

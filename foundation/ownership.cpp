@@ -25,19 +25,16 @@ constexpr int32_t VALUE_CELLS = 3;
 
 bool is_object_type(uint32_t t) { return t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT; }
 
-// Series kinds that keep their owned flag in the buffer (an image! keeps it in its cell).
-bool buffer_flagged(uint32_t t) { return (series::is_series_value(t) && t != TYPE_IMAGE) || t == TYPE_BITSET; }
+// Every owned kind keeps its flag in its buffer, an image! in its node's: a flag
+// in the cell would stay on the one copy that was handed in, and the field's
+// own cell (and every other copy) would never report.
+bool buffer_flagged(uint32_t t) { return series::is_series_value(t) || t == TYPE_BITSET; }
 
-bool owned(const Cell* v) {
-    if (v->is(TYPE_IMAGE)) return v->header & FLAG_IMAGE_OWNED;
-    return memory::buffer_of(v->data2)->flags & FLAG_OWNED;
-}
+bool owned(const Cell* v) { return memory::buffer_of(v->data2)->flags & FLAG_OWNED; }
 
 void set_owned(Cell* v, bool on) {
-    if (v->is(TYPE_IMAGE)) {
+    if (v->is(TYPE_IMAGE))  // the cell bit too, for readers that look at the cell
         v->header = on ? v->header | FLAG_IMAGE_OWNED : v->header & ~FLAG_IMAGE_OWNED;
-        return;
-    }
     memory::Buffer* b = memory::buffer_of(v->data2);
     b->flags = on ? b->flags | FLAG_OWNED : b->flags & ~FLAG_OWNED;
 }
@@ -153,7 +150,7 @@ bool check(const Cell* value, const Cell* action, const Cell* new_value, int32_t
     uint32_t key;
     if (is_object_type(t)) {
         key = value->data1;
-    } else if (buffer_flagged(t) || t == TYPE_IMAGE) {
+    } else if (buffer_flagged(t)) {
         if (!owned(value)) return false;
         key = value->data2;
     } else {
@@ -183,7 +180,6 @@ namespace {
 bool unowned(const Cell* s) {
     uint32_t t = s->type();
     if (!ownership::table || !series::is_series_value(t)) return true;
-    if (t == TYPE_IMAGE) return !(s->header & ownership::FLAG_IMAGE_OWNED);
     return !(memory::buffer_of(s->data2)->flags & ownership::FLAG_OWNED);
 }
 }  // namespace

@@ -6,8 +6,8 @@
 // through a nested object, that object's field word).
 //
 // Membership flags keep unowned values off the table: bit 0x20000 of an owned
-// series' buffer flags (0x10000 of the cell header for an image!), and bit
-// 0x10000 of the context cell header of an owner object.
+// series' buffer flags (an image!'s node included: every copy of the value
+// sees it), and bit 0x10000 of the context cell header of an owner object.
 //
 // The table holds its keys weakly: the collector drops a record whose key or
 // owner died (hashtable::sweep_keys), so `table` is a root it sweeps, not one
@@ -20,7 +20,7 @@
 namespace kro::ownership {
 
 constexpr uint32_t FLAG_OWNED = 0x00020000;        // series buffer flags
-constexpr uint32_t FLAG_IMAGE_OWNED = 0x00010000;  // image! cell header
+constexpr uint32_t FLAG_IMAGE_OWNED = 0x00010000;  // image! cell header: a hint only, set on the cell bound
 constexpr uint32_t FLAG_OWNER = 0x00010000;        // header of an owner object's context cell
 constexpr int32_t TABLE_SIZE = 1000;
 

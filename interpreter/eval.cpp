@@ -1496,7 +1496,9 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bo
         Cell* r = nullptr;
         Cell nvalue = nv ? *nv : none::value;
         gc::Rooted held(nvalue);
-        Cell before = base[0];
+        // rooted: a collection in the step renumbers nodes, and the comparison
+        // below must see only what the step itself changed
+        gc::Rooted before(base[0]);
         // A value held in the cell itself (pair, time, date...) is changed in
         // this stack copy; an object, map or block holding it gets the changed
         // value back through its own path step, which also tells its owner.
@@ -1507,7 +1509,7 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bo
         });
         if (f != Flow::NORMAL) return f;
         Cell result = *r;
-        if (nv && std::memcmp(&before, base, sizeof(Cell)) != 0) {
+        if (nv && std::memcmp(before.get(), base, sizeof(Cell)) != 0) {
             gc::Rooted keep(result), changed(base[0]);
             if (i == head + 1) {
                 word::set(first.get(), changed.get());
