@@ -569,7 +569,10 @@ void move_between(Cell* origin, Cell* target, int32_t oh, int32_t count) {
         fire("script", "move-bad", &a, &b);
     }
     Notify ev(origin, Event::MOVE, oh, count);
-    // The owner's handler may have moved both series, changed the origin or
+    // The target's owner hears of the units coming in, as the origin's hears
+    // of them leaving.
+    Notify arriving(target, Event::MOVE, head_of(target), count);
+    // The owners' handlers may have moved both series, changed the origin or
     // widened its text: everything is read afresh.
     View o = view_of(origin);
     View t = view_of(target);
@@ -613,6 +616,7 @@ void move_between(Cell* origin, Cell* target, int32_t oh, int32_t count) {
     o.buf()->tail -= o.bytes(count);
     hash_removed_after(otable, oh, count, rest, ofull - count);
     ev.done();
+    arriving.done();
 }
 
 // A move within one buffer: the target position, or the value move answers

@@ -211,8 +211,9 @@ void font(DrawContext& ctx, const Cell* font_colour) {
     }
 }
 
+// A line has no outline to lose: with the pen off it is still drawn, in the
+// pen's last colour.
 void line(DrawContext& ctx, const Point* points, size_t count) {
-    if (!ctx.pen_on) return;
     Surface s(ctx);
     for (size_t i = 0; i + 1 < count; i++)
         segment(s, int64_t(points[i].x) + ctx.origin_x, int64_t(points[i].y) + ctx.origin_y,

@@ -47,7 +47,8 @@ void fill_pen(DrawContext& ctx, const Cell* colour, bool off);
 // The colour facet of a font: a tuple! becomes the text colour.
 void font(DrawContext& ctx, const Cell* font_colour);
 
-// Segments from each point to the next, in the pen colour, when the pen is on.
+// Segments from each point to the next, in the pen colour, whether the pen is
+// on or off (off takes only the outlines of shapes).
 void line(DrawContext& ctx, const Point* points, size_t count);
 // A box between two corners (in either order): filled when the fill is on,
 // framed with box-drawing characters when the pen is on.

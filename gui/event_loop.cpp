@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <exception>
 #include <memory>
 
@@ -28,6 +29,7 @@ namespace {
 struct WindowRecord {
     Widget* window;
     Widget* focus;
+    WindowExtent extent;
 };
 
 struct Timer {
@@ -278,6 +280,8 @@ void free_widget(Widget* w) {
                  timers.end());
     for (WindowRecord& r : windows)
         if (r.focus == w) r.focus = nullptr;
+    if (w->flags & W_TYPES_KEYS)
+        if (WindowRecord* r = record_of(window_of(w))) r->extent.typed_keys--;
     if (record_of(w)) remove_window(w);
     all_widgets.erase(std::remove(all_widgets.begin(), all_widgets.end(), w), all_widgets.end());
     // Callers up the stack of a dispatch may still hold it: freed after the pass.
@@ -293,7 +297,10 @@ void collect_freed_widgets() {
 // ---- windows -------------------------------------------------------------------------------------
 
 void add_window(Widget* window) {
-    windows.push_back({window, focus ? nullptr : window});
+    WindowExtent extent;
+    extent.right = window->width();
+    extent.bottom = window->height();
+    windows.push_back({window, focus ? nullptr : window, extent});
     root = window;
     if (!focus) focus = window;
     if (window->flags & W_FULLSCREEN) set_fullscreen_wanted(true);
@@ -310,16 +317,67 @@ void activate_window(Widget* window) {
     pressed.clear();
 }
 
-void focusable_made(Widget* w) {
-    if (!w || !(w->flags & W_FOCUSABLE)) return;
+void widget_made(Widget* w) {
+    if (!w) return;
     Widget* win = window_of(w);
     WindowRecord* r = record_of(win);
-    if (!r || (r->focus && r->focus != win)) return;
+    if (!r) return;
+    if (w != win) {
+        float x, y;
+        position_in_window(w, &x, &y);
+        WindowExtent& e = r->extent;
+        float right = x + std::max(w->width(), 0.0f), bottom = y + std::max(w->height(), 0.0f);
+        // A box of no finite size covers nothing.
+        if (std::isfinite(x) && std::isfinite(y) && std::isfinite(right) && std::isfinite(bottom)) {
+            e.left = std::min(e.left, x);
+            e.top = std::min(e.top, y);
+            e.right = std::max(e.right, right);
+            e.bottom = std::max(e.bottom, bottom);
+        }
+        if (w->flags & W_TYPES_KEYS) e.typed_keys++;
+    }
+    if (!(w->flags & W_FOCUSABLE) || (r->focus && r->focus != win)) return;
     r->focus = w;
     if (root == win) {
         if (focus) focus->flags &= ~W_FOCUSED;
         focus = w;
         w->flags |= W_FOCUSED;
+    }
+}
+
+void set_types_keys(Widget* w) {
+    if (!w || (w->flags & W_TYPES_KEYS)) return;
+    w->flags |= W_TYPES_KEYS;
+    if (WindowRecord* r = record_of(window_of(w))) r->extent.typed_keys++;
+}
+
+bool window_extent(const Widget* window, WindowExtent* out) {
+    const WindowRecord* r = record_of(window);
+    if (!r) return false;
+    *out = r->extent;
+    return true;
+}
+
+void reparent(Widget* w, Widget* parent) {
+    if (!w || !parent || !w->parent || w->parent == parent || w == parent || is_ancestor(w, parent)) return;
+    WindowRecord* from = record_of(window_of(w));
+    WindowRecord* to = record_of(window_of(parent));
+    auto& sib = w->parent->children;
+    sib.erase(std::remove(sib.begin(), sib.end(), w), sib.end());
+    w->parent = parent;
+    parent->children.push_back(w);
+    if (from == to) return;
+    // Typed-key widgets and the remembered focus belong to the window the
+    // widgets are in now.
+    std::vector<Widget*> moved{w};
+    for (size_t i = 0; i < moved.size(); i++)
+        for (Widget* c : moved[i]->children) moved.push_back(c);
+    for (Widget* m : moved) {
+        if (m->flags & W_TYPES_KEYS) {
+            if (from) from->extent.typed_keys--;
+            if (to) to->extent.typed_keys++;
+        }
+        if (from && from->focus == m) from->focus = nullptr;
     }
 }
 

@@ -107,9 +107,28 @@ void add_window(Widget* window);
 // Makes a window current: its remembered focus widget (or the window) takes
 // the focus; hover, capture and pressed list are cleared.
 void activate_window(Widget* window);
-// A focusable widget made while its window's focus is the window itself (or
+// A widget was made in a window (its box and flags set): the window's box
+// grows to cover it, a widget that takes typed keys is counted, and a
+// focusable widget made while its window's focus is the window itself (or
 // nothing) takes the focus at once, without focus events.
-void focusable_made(Widget* w);
+void widget_made(Widget* w);
+// Gives a widget the typed-keys flag (a field, a caret's target), counted by
+// its window once.
+void set_types_keys(Widget* w);
+// What a window record keeps of the widgets made in it: the box (in cells,
+// relative to the window, right and bottom exclusive) that has grown to cover
+// every one of them, the window included, and how many of its live widgets
+// take typed keys. False for a widget that is not an open window.
+struct WindowExtent {
+    float left = 0, top = 0, right = 0, bottom = 0;
+    int typed_keys = 0;
+};
+bool window_extent(const Widget* window, WindowExtent* out);
+// Moves a widget (with everything below it) under another parent, as its face
+// moved from one pane into another; a widget that takes typed keys is counted
+// by its new window, and an old window no longer gives it the focus. Nothing
+// for a window or when the new parent lies below the widget.
+void reparent(Widget* w, Widget* parent);
 // Takes the window's record out of the list; the last window left becomes current.
 void remove_window(Widget* window);
 int window_count();

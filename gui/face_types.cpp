@@ -80,7 +80,7 @@ void scan_caret(Widget& w, bool rendering, int x, int y) {
         const Cell* target_face = block::at(options, i + 1);
         Widget* target = target_face->is(TYPE_OBJECT) ? gui::face_handle(target_face) : nullptr;
         if (!target) continue;
-        target->flags |= W_TYPES_KEYS;
+        set_types_keys(target);
         if (rendering && focused(*target)) place_cursor(x, y);
     }
 }
@@ -135,6 +135,7 @@ void field_event(Widget& w, int32_t type, const event::Record& r) {
     sync_caret(w);
     FieldCaret& c = w.caret;
     TextSpan t = text_of(text);
+    bool edited = false;
     if (type == event::CLICK) {
         int limit = std::max(cells_of(r.x), 0);
         TextSize fit = measure_text(t, limit);
@@ -158,6 +159,7 @@ void field_event(Widget& w, int32_t type, const event::Record& r) {
             c.index--;
             c.column -= w_;
             c.width -= w_;
+            edited = true;
         }
     } else if (r.value >= 32) {
         uint32_t cp = uint32_t(r.value);
@@ -168,9 +170,13 @@ void field_event(Widget& w, int32_t type, const event::Record& r) {
             c.index++;
             c.column += cw;
             c.width += cw;
+            edited = true;
         }
     }
     request_redraw();
+    // The text changed in place, behind the face model's back: the `change`
+    // event is what brings the field's data up to date with it.
+    if (edited) send_to_widget(event::CHANGE, &w, 0, 0, 0);
 }
 
 // ---- button -------------------------------------------------------------------------------------

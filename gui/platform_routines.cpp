@@ -15,27 +15,32 @@
 #include "gui/views.hpp"
 #include "gui/widget_render.hpp"
 #include "interpreter/routines.hpp"
-#include "interpreter/stack.hpp"
 
 namespace kro::gui {
 
 namespace {
 
-Cell* arg(int32_t i) { return stack::arguments + i; }
-void result(const Cell& v) { stack::set_last(&v); }
-void none_result() { result(none::value); }
-void logic_result(bool b) { result(logic::make(b)); }
+using routines::entry::arg;
+using routines::entry::integer_result;
+using routines::entry::logic_result;
+using routines::entry::result;
 
 [[noreturn]] void invalid_type(const Cell* value) {
     Cell type{uint32_t(TYPE_DATATYPE), uint32_t(value->type()), 0, 0};
     fire("script", "invalid-type", &type);
 }
 
-void make_null_handle() { result(handle::make(0, handle::CLASS_NULL)); }
+void make_null_handle() {
+    Cell h = handle::make(0, handle::CLASS_NULL);
+    result(&h);
+}
 
-void fetch_all_screens() { none_result(); }
+void fetch_all_screens() { result(&none::value); }
 
-void get_screen_size_r() { result(get_screen_size(int32_t(arg(0)->data2))); }
+void get_screen_size_r() {
+    Cell size = get_screen_size(int32_t(arg(0)->data2));
+    result(&size);
+}
 
 // size-text face value
 void size_text() {
@@ -43,40 +48,40 @@ void size_text() {
     if (arg(1)->is(TYPE_STRING)) text = arg(1);
     else if (arg(1)->is(TYPE_NONE)) text = field_or_none(arg(0), F_TEXT);
     else invalid_type(arg(1));
-    if (!text->is(TYPE_STRING)) return none_result();
+    if (!text->is(TYPE_STRING)) return result(&none::value);
     Cell t = *text;
     Cell point = point2d::make(0, 0);
     get_text_size(&t, &point);
-    result(point);
+    result(&point);
 }
 
 // on-change-facet owner word value action new index part
 void on_change_facet() {
     const Cell* new_value = arg(4)->is(TYPE_NONE) ? nullptr : arg(4);
     os_update_facet(arg(0), arg(1), arg(2), arg(3), new_value, int32_t(arg(5)->data2), int32_t(arg(6)->data2));
-    none_result();
+    result(&none::value);
 }
 
-void update_text() { none_result(); }
+void update_text() { result(&none::value); }
 
 void update_font_r() {
     update_font(arg(0), int32_t(arg(1)->data2));
-    none_result();
+    result(&none::value);
 }
 
 void update_para_r() {
     update_para(arg(0));
-    none_result();
+    result(&none::value);
 }
 
 void destroy_view() {
     os_destroy_view(arg(0), logic::get(arg(1)));
-    none_result();
+    result(&none::value);
 }
 
 void detach_image() {
     ownership::unbind(arg(0));
-    none_result();
+    result(&none::value);
 }
 
 // update-view face: every item of a block is checked before any is updated.
@@ -101,22 +106,22 @@ void update_view() {
     } else {
         invalid_type(v);
     }
-    none_result();
+    result(&none::value);
 }
 
 void refresh_window() {
     refresh();
-    none_result();
+    result(&none::value);
 }
 
 void redraw() {
     if (face_handle(arg(0))) refresh();
-    none_result();
+    result(&none::value);
 }
 
 void show_window_r() {
     show_window(widget_of_handle(arg(0)));
-    none_result();
+    result(&none::value);
 }
 
 // make-view face parent
@@ -124,27 +129,27 @@ void make_view() {
     Cell face = *arg(0);
     tui::Widget* parent = widget_of_handle(arg(1));
     tui::Widget* w = os_make_view(&face, parent);
-    result(handle_of(w));
+    Cell h = handle_of(w);
+    result(&h);
 }
 
 // draw-image image cmds
 void draw_image() {
     Cell* img = arg(0);
-    if (image::width_of(img) == 0 || image::height_of(img) == 0) return none_result();
+    if (image::width_of(img) == 0 || image::height_of(img) == 0) return result(&none::value);
     if (tui::draw_image_hook) tui::draw_image_hook(img, arg(1));
-    // The owner hears of it as of a poke over every pixel.
-    if (img->header & ownership::FLAG_IMAGE_OWNED) {
-        Cell poked{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make("poked")), uint32_t(-1)};
-        ownership::check(img, &poked, img, 0, int32_t(image::pixel_count(img)));
-    }
-    none_result();
+    // The owner (whichever copy of the image was drawn on) hears of it as of a
+    // poke over every pixel.
+    Cell poked{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make("poked")), uint32_t(-1)};
+    ownership::check(img, &poked, img, 0, int32_t(image::pixel_count(img)));
+    result(&none::value);
 }
 
 // draw-face face cmds: the flags are checked; drawing happens when the face
 // is rendered.
 void draw_face() {
     get_flags(field_or_none(arg(0), F_FLAGS));
-    none_result();
+    result(&none::value);
 }
 
 void do_event_loop() {
@@ -155,10 +160,13 @@ void do_event_loop() {
 
 void exit_event_loop() {
     tui::post_quit_msg();
-    none_result();
+    result(&none::value);
 }
 
-void request_font() { result(*arg(0)); }
+void request_font() {
+    Cell font = *arg(0);
+    result(&font);
+}
 
 // The requesters are the language side's; title and filter are passed on.
 void requester(const char* helper) {
@@ -166,7 +174,7 @@ void requester(const char* helper) {
     for (int i = 0; i < 5; i++) args[i] = *arg(i);
     Cell out = none::value;
     if (!call_helper(helper, args, 5, &out)) out = none::value;
-    result(out);
+    result(&out);
 }
 void request_file() { requester("request-file"); }
 void request_dir() { requester("request-dir"); }
@@ -177,34 +185,34 @@ void text_box_metrics_r() {
     const Cell* type = field_or_none(arg(0), F_TYPE);
     if (!is_word(type, rich_text)) fire("script", "face-type", type);
     const Cell* text = field_or_none(arg(0), F_TEXT);
-    if (!text->is(TYPE_STRING)) return none_result();
+    if (!text->is(TYPE_STRING)) return result(&none::value);
     Cell t = *text, size = *field_or_none(arg(0), F_SIZE), a = *arg(1);
     Cell out = none::value;
     text_box_metrics(&t, &size, &a, int32_t(arg(2)->data2), &out);
-    result(out);
+    result(&out);
 }
 
-void update_scroller() { none_result(); }
-void set_dark_mode() { none_result(); }
+void update_scroller() { result(&none::value); }
+void set_dark_mode() { result(&none::value); }
 void support_dark_mode_q() { logic_result(false); }
-void toggle_gpu() { none_result(); }
+void toggle_gpu() { result(&none::value); }
 
 void gui_init() {
     init();
-    none_result();
+    result(&none::value);
 }
 
-void get_flags_r() { result(Cell{uint32_t(TYPE_INTEGER), 0, get_flags(arg(0)), 0}); }
+void get_flags_r() { integer_result(int32_t(get_flags(arg(0)))); }
 
 void focused_q() { logic_result(has_focus(face_handle(arg(0)))); }
 
 void widget_data_r() {
-    result(Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(widget_data(face_handle(arg(0)))), 0});
+    integer_result(widget_data(face_handle(arg(0))));
 }
 
 void set_face_ui() {
     set_widget_ui(face_handle(arg(0)), arg(1));
-    none_result();
+    result(&none::value);
 }
 
 void install() {

@@ -165,6 +165,19 @@ int offset_to_char(const TextSpan& text, int x, int y, int box_width) {
     return int(text.length);  // past the end: the last character
 }
 
+int32_t utf16_length_adjust(const TextSpan& text, int32_t index, int32_t length, int32_t step) {
+    if (text.unit != 4 || length <= 0) return length;
+    int64_t p = std::clamp<int64_t>(index, 0, text.length);
+    int64_t end = std::min<int64_t>(p + length, text.length);
+    int64_t adjusted = length;
+    for (; p < end; p++) {
+        if (text.at(uint32_t(p)) <= 0xFFFF) continue;
+        adjusted += step;
+        if (step < 0) end--;
+    }
+    return int32_t(std::clamp<int64_t>(adjusted, 0, INT32_MAX));
+}
+
 }  // namespace kro::tui
 
 namespace kro::gui {

@@ -60,6 +60,16 @@ int offset_to_caret(const TextSpan& text, int x, int y, int box_width);
 // text the last character (0 for an empty text).
 int offset_to_char(const TextSpan& text, int x, int y, int box_width);
 
+// Ranges counted in UTF-16 units and ranges counted in characters. Only a text
+// of 4-byte characters can hold characters above 0xFFFF (two UTF-16 units
+// each); for any other text the length comes back unchanged. For the range of
+// `length` from character `index`, every character above 0xFFFF adds `step` to
+// the length, and with a negative step also ends the range one character
+// sooner: step 1 turns a character count into UTF-16 units, step -1 a count of
+// UTF-16 units into characters.
+// A start given in UTF-16 units is the length of the range from index 0.
+int32_t utf16_length_adjust(const TextSpan& text, int32_t index, int32_t length, int32_t step);
+
 }  // namespace kro::tui
 
 namespace kro::gui {

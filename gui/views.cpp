@@ -194,6 +194,20 @@ void destroy_tree(const Cell* face_in) {
     tui::free_widget(w);
 }
 
+// Faces that came into the pane from another pane keep their views: the
+// widgets follow them, so that they are drawn, hit and placed here.
+void adopt_pane(const Cell* owner, Widget* w) {
+    if (!w) return;
+    const Cell* pane = field_or_none(owner, F_PANE);
+    if (!pane->is(TYPE_BLOCK)) return;
+    Cell p = *pane;  // nothing below evaluates
+    for (int32_t i = 0; i < block::length(&p); i++) {
+        const Cell* f = block::at(&p, i);
+        Widget* c = f->is(TYPE_OBJECT) ? face_handle(f) : nullptr;
+        if (c && c->parent && c->parent != w) tui::reparent(c, w);
+    }
+}
+
 void start_timer(Widget* w, int32_t interval) {
     if (interval > 0) tui::add_timer(w, interval);
 }
@@ -330,6 +344,42 @@ bool call_helper(const char* name, const Cell* args, int32_t n, Cell* out) {
 
 bool call_helper(const char* name, const Cell* argument, Cell* out) { return call_helper(name, argument, 1, out); }
 
+// ---- images of faces -------------------------------------------------------------------------------------
+
+namespace {
+
+// Whether a value is a face, as the language's face? says (false before the
+// library defines it).
+bool is_face(const Cell* value) {
+    static const int32_t face_q = symbol::make("face?");
+    if (!value->is(TYPE_OBJECT)) return false;
+    Cell* fn = context::get_global(face_q);
+    if (!fn || (!fn->is(TYPE_FUNCTION) && !fn->is(TYPE_ROUTINE) && !fn->is(TYPE_NATIVE))) return false;
+    gc::Rooted f(*fn);
+    gc::Rooted word(context::add_global_word(face_q));
+    // The argument goes on the data stack, where the collector sees it.
+    Cell* first = stack::top_ptr;
+    stack::push(value);
+    interp::call_back(f.get(), first, 1, word.get(), 0);
+    Cell answer = *(stack::top_ptr - 1);
+    stack::top_ptr = first;
+    return answer.is(TYPE_LOGIC) && logic::get(&answer);
+}
+
+// A terminal shows faces as character cells, not pixels: the image of a face
+// is none, and an object that is no face is not converted at all.
+Cell* face_to_image(const Cell* object, Cell* out) {
+    if (!is_face(object)) return nullptr;
+    *out = none::value;
+    return out;
+}
+
+struct InstallFaceImage {
+    InstallFaceImage() { image::face_to_image = &face_to_image; }
+} install_face_image;
+
+}  // namespace
+
 // ---- updates -------------------------------------------------------------------------------------------
 
 void run_update(Widget& w) {
@@ -400,7 +450,9 @@ Widget* os_make_view(const Cell* face_in, Widget* parent) {
         }
         render_image(*w, field_or_none(&w->face, F_IMAGE));
         start_timer(w, interval);
-        if (!window) tui::focusable_made(w);
+        if (!window) tui::widget_made(w);
+        // Faces of its pane that were shown elsewhere before come under it.
+        adopt_pane(face.get(), w);
     } catch (const Thrown&) {
         tui::free_widget(w);
         throw;
@@ -468,7 +520,9 @@ void os_update_view(const Cell* face_in) {
 void os_update_facet(const Cell* owner, const Cell* word, const Cell* value, const Cell* action,
                      const Cell* new_value, int32_t index, int32_t part) {
     static const int32_t data_sym = symbol::make("data");
+    static const int32_t pane_sym = symbol::make("pane");
     const Words& k = words();
+    if (is_word(word, pane_sym)) adopt_pane(owner, face_handle(owner));
     if (!is_word(word, data_sym)) {
         os_update_view(owner);
         return;

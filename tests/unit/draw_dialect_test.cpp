@@ -229,6 +229,8 @@ TEST(DrawDialect, PensColourWhatFollows) {
         {"font (make object! [color: none]) pen green text 0x0 \"ab\"", 0, 0, GREEN},
         // with the pen off and no font colour: the default colour
         {"pen green pen off text 0x0 \"ab\"", 0, 0, 0},
+        // a line with the pen off is still drawn, in the last pen colour
+        {"pen red pen off line 0x0 4x0", 2, 0, RED},
         // a gradient or pattern pen leaves the colour alone
         {"pen red pen linear 0.0.0 255.255.255 line 0x0 3x0", 1, 0, RED},
     };
@@ -243,6 +245,8 @@ TEST(DrawDialect, PenOffTakesTheOutlineOfShapes) {
     Board b(10, 3);
     EXPECT_EQ(joined(b.draw("pen off box 0x0 3x2 triangle 5x0 9x2 5x2 ellipse 0x0 9x3")),
               joined({"..........", "..........", ".........."}));
+    // A line has no outline to lose.
+    EXPECT_EQ(joined(b.draw("pen off line 0x1 9x1")), joined({"..........", "##########", ".........."}));
 }
 
 TEST(DrawDialect, TransformationsAndClipDrawTheirBlockUnchanged) {

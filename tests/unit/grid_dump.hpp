@@ -1,6 +1,7 @@
 // The cell grid as text lines, for tests that draw into a grid and compare
 // what it shows.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,37 @@ inline Picture dump(const CellGrid& g) {
                 case ' ': row += c.bg ? 'o' : ' '; break;
                 case 0: row += '.'; break;
                 default: row += char(c.cp < 128 ? c.cp : '?');
+            }
+        }
+        p.push_back(row);
+    }
+    return p;
+}
+
+// The grid's characters as they are, one UTF-8 string per row: code point 0
+// shows as a space, and the right half of a wide character adds nothing.
+inline Picture characters(const CellGrid& g) {
+    Picture p;
+    for (int y = 0; y < g.height(); y++) {
+        std::string row;
+        for (int x = 0; x < g.width(); x++) {
+            const GridCell& c = g.at(x, y);
+            if (c.flags & CELL_CONTINUATION) continue;
+            uint32_t cp = c.cp ? c.cp : ' ';
+            if (cp < 0x80) {
+                row += char(cp);
+            } else if (cp < 0x800) {
+                row += char(0xC0 | (cp >> 6));
+                row += char(0x80 | (cp & 0x3F));
+            } else if (cp < 0x10000) {
+                row += char(0xE0 | (cp >> 12));
+                row += char(0x80 | ((cp >> 6) & 0x3F));
+                row += char(0x80 | (cp & 0x3F));
+            } else {
+                row += char(0xF0 | (cp >> 18));
+                row += char(0x80 | ((cp >> 12) & 0x3F));
+                row += char(0x80 | ((cp >> 6) & 0x3F));
+                row += char(0x80 | (cp & 0x3F));
             }
         }
         p.push_back(row);

@@ -121,9 +121,10 @@ TEST(GuiDrawCells, LinesTakeThePenAndKeepTheBackground) {
     EXPECT_EQ(cv.grid.at(1, 0).bg, colour256(3));
     EXPECT_EQ(cv.grid.at(1, 0).flags & CELL_CONTINUATION, 0u);
 
-    pen(cv.ctx, nullptr, true);  // pen off: no lines
-    EXPECT_EQ(cv.line({{0, 1}, {5, 1}})[1], "......");
+    pen(cv.ctx, nullptr, true);  // pen off: lines are still drawn, in the last pen colour
+    EXPECT_EQ(cv.line({{0, 1}, {5, 1}})[1], "######");
     EXPECT_EQ(cv.ctx.pen_color, colour256(196));  // the colour stays
+    EXPECT_EQ(cv.grid.at(4, 1).fg, colour256(196));
 }
 
 TEST(GuiDrawCells, LinesAreRelativeToTheFaceAndCutToIt) {

@@ -1,5 +1,5 @@
-// The terminal face types answering keys and the mouse: field editing and its
-// caret, text-list moves, scrolling and clicks, check boxes and radios,
+// The terminal face types answering keys and the mouse: field editing, its
+// caret and its change events, text-list moves, scrolling and clicks, check boxes and radios,
 // buttons, the group box's frame, carets of base faces and rich text.
 #include "datatypes/string.hpp"
 #include "gui/face_types.hpp"
@@ -9,6 +9,7 @@
 using namespace kro;
 using namespace kro::testing_gui;
 using namespace kro::tui;
+using kro::testing_grid::characters;
 
 namespace {
 
@@ -77,6 +78,34 @@ TEST_F(GuiFaceTypes, FieldTypingStopsAtItsWidth) {
     draw(w);
     EXPECT_EQ(tui::frame().caret_column, 4) << "the cursor stays on the field's last column";
     EXPECT_EQ(tui::frame().caret_row, 0);
+}
+
+TEST_F(GuiFaceTypes, EditingAFieldsTextSendsChange) {
+    make_face("f", "type: 'field size: 3x1 text: copy {a}");
+    make_face("win", "type: 'window size: 3x1 pane: reduce [f]");
+    Widget* w = show("win", nullptr);
+    Widget* f = show("f", w);
+    set_focus(f);
+    log_events();
+    struct Step {
+        int32_t key;
+        const char* events;
+    } steps[] = {
+        {'b', "key-down|key|change 0"},   // typed
+        {'c', "key-down|key|change 0"},
+        {'d', "key-down|key"},            // full: nothing typed, nothing changed
+        {KEY_LEFT, "key-down|key"},       // the caret moves, the text stays
+        {8, "key-down|key|change 0"},     // erased
+        {13, "key-down|key"},             // left to the event functions
+    };
+    for (const Step& s : steps) {
+        key(f, s.key);
+        EXPECT_EQ(events(), s.events) << s.key;
+    }
+    EXPECT_EQ(run("f/text"), "\"ac\"");
+    // A click moves the caret only.
+    click(f, 0, 0);
+    EXPECT_EQ(events(), "");
 }
 
 TEST_F(GuiFaceTypes, FieldBackspaceAtTheStartChangesNothing) {
@@ -226,7 +255,7 @@ TEST_F(GuiFaceTypes, ChecksToggleAndRadiosSet) {
     Widget* z = show("z", w);
     Widget* r = show("r", w);
     draw(w);
-    EXPECT_EQ(dump(), (std::vector<std::string>{"[ ] opt ", "[x] zero", "(*) one "}))
+    EXPECT_EQ(characters(grid()), (std::vector<std::string>{"[ ] opt ", "[x] zero", "(*) one "}))
         << "the mark is drawn from the widget's first rebuild";
     struct Step {
         Widget* w;
@@ -249,7 +278,7 @@ TEST_F(GuiFaceTypes, ChecksToggleAndRadiosSet) {
     key(c, ' ');
     EXPECT_EQ(events(), "key-down|key|key-down|key|change 0");
     draw(w);
-    EXPECT_EQ(dump()[0], "[ ] opt ");
+    EXPECT_EQ(characters(grid())[0], "[ ] opt ");
 }
 
 TEST_F(GuiFaceTypes, AButtonClicksOnSpace) {
@@ -288,7 +317,7 @@ TEST_F(GuiFaceTypes, GroupBoxesFrameTheirInside) {
         Widget* w = show("win", nullptr);
         show("g", w);
         draw(w);
-        std::vector<std::string> rows = dump();
+        std::vector<std::string> rows = characters(grid());
         ASSERT_EQ(rows.size(), 4u);
         for (int i = 0; i < 3; i++) EXPECT_EQ(rows[size_t(i)], c.rows[size_t(i)] + " ") << c.options;
         uint32_t expected = c.coloured ? rgb_to_256(64, 64, 64) : COLOUR_DEFAULT;
@@ -323,7 +352,7 @@ TEST_F(GuiFaceTypes, RichTextStylesItsRanges) {
     Widget* w = show("win", nullptr);
     show("rt", w);
     draw(w);
-    EXPECT_EQ(dump()[0], "Hello world");
+    EXPECT_EQ(characters(grid())[0], "Hello world");
     const uint32_t blue = rgb_to_256(0, 0, 255), red = rgb_to_256(255, 0, 0), grey = rgb_to_256(9, 9, 9);
     EXPECT_EQ(grid().at(0, 0).flags, STYLE_UNDERLINE);
     EXPECT_EQ(grid().at(0, 0).bg, grey);

@@ -7,6 +7,7 @@
 using namespace kro;
 using namespace kro::testing_gui;
 using namespace kro::tui;
+using kro::testing_grid::characters;
 
 namespace {
 
@@ -20,7 +21,7 @@ TEST_F(GuiRender, AFaceIsDrawnOnlyInsideItsParentPanel) {
     Widget* p = show("panel", w);
     show("inner", p);
     draw(w);
-    EXPECT_EQ(dump(), (std::vector<std::string>{"          ", "          ", "   abc    ", "          ",
+    EXPECT_EQ(characters(grid()), (std::vector<std::string>{"          ", "          ", "   abc    ", "          ",
                                                 "          "}));
     // The red background stops at the panel's edge as the text does.
     const uint32_t red = rgb_to_256(255, 0, 0);
@@ -50,7 +51,7 @@ TEST_F(GuiRender, TextIsAlignedByItsPara) {
         Widget* w = show("win", nullptr);
         show("t", w);
         draw(w);
-        EXPECT_EQ(dump(), c.rows) << c.para << " / " << c.text;
+        EXPECT_EQ(characters(grid()), c.rows) << c.para << " / " << c.text;
         gui::reset_views();
     }
 }
@@ -63,7 +64,7 @@ TEST_F(GuiRender, AnEmptyFieldShowsItsHintDimmed) {
     show("f", w);
     show("g", w);
     draw(w);
-    EXPECT_EQ(dump(), (std::vector<std::string>{"name    ", "bob     "}));
+    EXPECT_EQ(characters(grid()), (std::vector<std::string>{"name    ", "bob     "}));
     EXPECT_TRUE(grid().at(0, 0).flags & STYLE_DIM);
     EXPECT_FALSE(grid().at(0, 1).flags & STYLE_DIM) << "the text itself is not dimmed";
 }
@@ -94,7 +95,7 @@ TEST_F(GuiRender, EmbeddedSequencesChangeTheStyleOfWhatFollows) {
         draw(w);
         std::string expected = c.visible;
         expected.resize(6, ' ');
-        EXPECT_EQ(dump()[0], expected) << c.text;
+        EXPECT_EQ(characters(grid())[0], expected) << c.text;
         const GridCell& cell = grid().at(c.column, 0);
         EXPECT_EQ(cell.fg, c.fg) << c.text;
         EXPECT_EQ(cell.bg, c.bg) << c.text;
@@ -109,7 +110,7 @@ TEST_F(GuiRender, AWideCharacterThatWouldCrossTheEdgeIsNotDrawn) {
     Widget* w = show("win", nullptr);
     show("b", w);
     draw(w);
-    EXPECT_EQ(dump(), (std::vector<std::string>{"abc   ", "漢字  "}));
+    EXPECT_EQ(characters(grid()), (std::vector<std::string>{"abc   ", "漢字  "}));
     EXPECT_TRUE(grid().at(1, 1).flags & CELL_CONTINUATION);
 }
 
@@ -121,7 +122,7 @@ TEST_F(GuiRender, HiddenFacesAndTheirPanesAreSkipped) {
     Widget* p = show("panel", w);
     show("a", p);
     draw(w);
-    EXPECT_EQ(dump(), (std::vector<std::string>{"   ", "   "})) << "nor is the window's title drawn";
+    EXPECT_EQ(characters(grid()), (std::vector<std::string>{"   ", "   "})) << "nor is the window's title drawn";
 }
 
 TEST_F(GuiRender, StyleRunsStopAtTheEndOfTheCells) {
@@ -147,7 +148,7 @@ TEST_F(GuiRender, ADrawFacetPaintsInsideItsFace) {
     show("d", w);
     draw(w);
     // The line would run to column 10: it stops at the face's edge.
-    EXPECT_EQ(dump(), (std::vector<std::string>{" ████  ", " │hi│  ", " └──┘  "}));
+    EXPECT_EQ(characters(grid()), (std::vector<std::string>{" ████  ", " │hi│  ", " └──┘  "}));
     EXPECT_EQ(grid().at(2, 1).flags, STYLE_BOLD) << "the text's own sequences apply";
 }
 
@@ -166,7 +167,7 @@ TEST_F(GuiRender, AFaultInADrawBlockStaysInsideTheFace) {
     Cell* top = stack::top_ptr;
     draw(w);
     draw_face_hook = saved;
-    EXPECT_EQ(dump(), (std::vector<std::string>{"aaa", "bbb"}));
+    EXPECT_EQ(characters(grid()), (std::vector<std::string>{"aaa", "bbb"}));
     EXPECT_EQ(stack::top_ptr, top);
 }
 

@@ -150,6 +150,45 @@ TEST(GuiTextMeasure, CaretAndPointQueriesAgree) {
             }
 }
 
+TEST(GuiTextMeasure, UTF16RangesAndCharacterRanges) {
+    // a, U+1F600, b, U+1F601, c: seven UTF-16 units in five characters.
+    const std::u32string text = U"a\U0001F600b\U0001F601c";
+    struct Case {
+        int32_t index, length, step, expected;
+    };
+    const Case cases[] = {
+        // characters into UTF-16 units: one more for each pair in the range
+        {0, 5, 1, 7},
+        {0, 2, 1, 3},
+        {2, 1, 1, 1},
+        {1, 3, 1, 5},
+        // UTF-16 units into characters: the range ends sooner at each pair
+        {0, 7, -1, 5},
+        {0, 3, -1, 2},   // a and the first pair
+        {0, 4, -1, 3},   // and b
+        {1, 2, -1, 1},   // the first pair alone
+        {2, 3, -1, 2},   // b and the second pair
+        {0, 2, -1, 1},   // half a pair is not a character
+        {0, 0, -1, 0},
+        {5, 3, 1, 3},    // nothing left to walk: unchanged
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(utf16_length_adjust(span(text), c.index, c.length, c.step), c.expected)
+            << c.index << " " << c.length << " " << c.step;
+    // A start counted in UTF-16 units is the length of the range before it:
+    // unit 4 starts the second pair, character 3.
+    EXPECT_EQ(utf16_length_adjust(span(text), 0, 4, -1), 3);
+    // Texts of narrower units hold no pairs.
+    using testing_strings::text_of;
+    const Cell narrow[] = {text_of(U"abcde", 1), text_of(U"abc\u4E2Dd", 2)};
+    for (const Cell& n : narrow) {
+        EXPECT_EQ(utf16_length_adjust(tui::text_of(&n), 0, 5, 1), 5);
+        EXPECT_EQ(utf16_length_adjust(tui::text_of(&n), 0, 5, -1), 5);
+    }
+    Cell wide = text_of(U"x\U0001F600y", 4);
+    EXPECT_EQ(utf16_length_adjust(tui::text_of(&wide), 0, 3, 1), 4);
+}
+
 TEST(GuiTextMeasure, QueriesOnStringValues) {
     using testing_strings::at_head;
     using testing_strings::text_of;

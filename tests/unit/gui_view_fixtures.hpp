@@ -1,7 +1,8 @@
 // Faces shown without the language's face model: a prototype with face!'s
 // facets in face!'s order (no change handlers), views made for its copies
-// with the state block `show` would give them, the back-end's routines bound
-// to words as the library binds them, and the grid as lines of text.
+// with the state block `show` would give them, and the back-end's routines
+// bound to words as the library binds them. The grid is read through
+// grid_dump.hpp.
 #pragma once
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +13,6 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/function.hpp"
-#include "datatypes/string.hpp"
 #include "foundation/platform/console_out.hpp"
 #include "gui/cell_grid.hpp"
 #include "gui/event_loop.hpp"
@@ -20,6 +20,7 @@
 #include "gui/terminal_input.hpp"
 #include "gui/views.hpp"
 #include "gui/widget_render.hpp"
+#include "grid_dump.hpp"
 #include "interp_fixtures.hpp"
 #include "interpreter/routines.hpp"
 
@@ -112,24 +113,6 @@ inline Widget* show(const std::string& name, Widget* parent) {
     testing_interp::set_global("shown-handle", gui::handle_of(w));
     run(name + "/state: reduce [shown-handle 0 none none]");
     return w;
-}
-
-// The grid's characters, one string per row (a double-width character's
-// right half adds nothing).
-inline std::vector<std::string> dump() {
-    std::vector<std::string> out;
-    const tui::CellGrid& g = tui::grid();
-    for (int y = 0; y < g.height(); y++) {
-        Cell s;
-        string::ks_make_at(&s, 16);
-        for (int x = 0; x < g.width(); x++) {
-            const tui::GridCell& c = g.at(x, y);
-            if (c.flags & tui::CELL_CONTINUATION) continue;
-            string::append_code_point(&s, c.cp ? c.cp : ' ');
-        }
-        out.push_back(string::to_utf8(&s));
-    }
-    return out;
 }
 
 // The window's tree drawn into a fresh grid of its size.

@@ -1,7 +1,10 @@
 // The back-end views of faces and the platform routines over them: widgets
-// made from faces, changes applied through the state block's bits, rate
-// timers, tearing trees down (only a window's end ends its loop), stale
-// handles, images as half-block cells, and the routines' argument checks.
+// made from faces, what a window keeps of them (the box they cover, the
+// widgets that take typed keys), widgets following their faces into another
+// pane, changes applied through the state block's bits, rate timers, tearing
+// trees down (only a window's end ends its loop), stale handles, images as
+// half-block cells, the routines' argument checks, and a field's data kept up
+// with what is typed into it.
 #include <unistd.h>
 
 #include <functional>
@@ -16,6 +19,7 @@
 using namespace kro;
 using namespace kro::testing_gui;
 using namespace kro::tui;
+using kro::testing_grid::characters;
 
 namespace {
 
@@ -96,6 +100,125 @@ TEST_F(GuiViewsTest, TheFirstFocusableFaceOfAWindowTakesTheFocus) {
     EXPECT_EQ(focus_widget(), f);
     EXPECT_EQ(run("pf-focused? f"), "true");
     EXPECT_EQ(run("pf-focused? g"), "false");
+}
+
+TEST_F(GuiViewsTest, AWindowCoversItsWidgetsAndCountsThoseThatTakeTypedKeys) {
+    make_face("f", "type: 'field offset: 3x2 size: 6x1");
+    make_face("t", "type: 'text size: 2x1");
+    make_face("c", "type: 'base size: 1x1 options: reduce ['caret t]");
+    make_face("c2", "type: 'base size: 1x1 options: reduce ['caret t]");
+    make_face("lean", "type: 'base offset: -1x0 size: 1x1");
+    make_face("panel", "type: 'panel offset: 2x1 size: 4x3 pane: reduce [f]");
+    make_face("win", "type: 'window size: 10x5 pane: reduce [panel t c c2 lean]");
+    Widget* w = show("win", nullptr);
+    auto extent = [&] {
+        WindowExtent e;
+        EXPECT_TRUE(window_extent(w, &e));
+        return e;
+    };
+    WindowExtent e = extent();
+    EXPECT_EQ(e.left, 0);
+    EXPECT_EQ(e.right, 10);
+    EXPECT_EQ(e.bottom, 5);
+    EXPECT_EQ(e.typed_keys, 0);
+    Widget* p = show("panel", w);
+    show("f", p);  // 3x2 inside the panel at 2x1, six wide: beyond the window's right side
+    e = extent();
+    EXPECT_EQ(e.right, 11);
+    EXPECT_EQ(e.bottom, 5);
+    EXPECT_EQ(e.typed_keys, 1) << "a field takes typed keys";
+    Widget* t = show("t", w);
+    EXPECT_EQ(extent().typed_keys, 1);
+    show("c", w);
+    EXPECT_TRUE(t->flags & W_TYPES_KEYS);
+    EXPECT_EQ(extent().typed_keys, 2) << "so does the target of a caret";
+    show("c2", w);
+    EXPECT_EQ(extent().typed_keys, 2) << "a widget is counted once";
+    show("lean", w);
+    e = extent();
+    EXPECT_EQ(e.left, -1);
+    EXPECT_EQ(e.top, 0);
+    EXPECT_EQ(e.right, 11);
+    run("pf-destroy-view panel false");
+    e = extent();
+    EXPECT_EQ(e.typed_keys, 1) << "a freed widget is counted no more";
+    EXPECT_EQ(e.right, 11) << "the box only grows";
+    EXPECT_FALSE(window_extent(t, &e)) << "only windows keep one";
+}
+
+TEST_F(GuiViewsTest, AFaceMovedIntoAnotherPaneTakesItsWidgetAlong) {
+    make_face("b", "type: 'base offset: 1x0 size: 2x1 text: {bb}");
+    make_face("p1", "type: 'panel offset: 0x0 size: 4x2 pane: reduce [b]");
+    make_face("p2", "type: 'panel offset: 5x0 size: 4x2 pane: copy []");
+    make_face("win", "type: 'window size: 10x2 pane: reduce [p1 p2]");
+    Widget* w = show("win", nullptr);
+    Widget* w1 = show("p1", w);
+    Widget* w2 = show("p2", w);
+    Widget* b = show("b", w1);
+    draw(w);
+    EXPECT_EQ(characters(grid())[0], " bb       ");
+    // The face model tells the new pane's owner once the face is in it.
+    run("move p1/pane p2/pane b/parent: p2");
+    run("pf-on-change-facet p2 'pane p2/pane 'moved none 0 1");
+    EXPECT_EQ(b->parent, w2);
+    EXPECT_EQ(w1->children.size(), 0u);
+    draw(w);
+    EXPECT_EQ(characters(grid())[0], "      bb  ") << "drawn in its new panel, at its offset there";
+    // Hit testing finds it there too.
+    run("hits: copy [] hit-awake: func [e] [if e/type = 'down [append hits e/face/text] none]");
+    set_awake(global("hit-awake"));
+    mouse_button(1, 6, 0, 0);
+    mouse_button(2, 6, 0, 0);
+    EXPECT_EQ(run("hits"), "[\"bb\"]");
+}
+
+// With the language's face model: view, show and the event functions.
+TEST_F(GuiViewsTest, AShownFaceMovedToAnotherPaneIsShownThere) {
+    run("mb: make face! [type: 'base offset: 1x0 size: 2x1 text: {bb}] "
+        "m1: make face! [type: 'panel offset: 0x0 size: 4x2 pane: reduce [mb]] "
+        "m2: make face! [type: 'panel offset: 5x0 size: 4x2 pane: make block! 4] "
+        "mw: make face! [type: 'window offset: 0x0 size: 10x2 pane: reduce [m1 m2]] "
+        "view/no-wait mw");
+    run("move m1/pane m2/pane");
+    EXPECT_EQ(run("reduce [same? mb/parent m2 empty? m1/pane block? mb/state]"), "[true true true]");
+    Cell mb = global("mb"), m2 = global("m2"), mw = global("mw");
+    Widget* b = gui::face_handle(&mb);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->parent, gui::face_handle(&m2));
+    draw(gui::face_handle(&mw));
+    EXPECT_EQ(characters(grid())[0], "      bb  ");
+    // Into a panel not shown yet: the widget comes under the panel's once it is.
+    run("m3: make face! [type: 'panel offset: 0x1 size: 4x1 pane: make block! 4] "
+        "move m2/pane m3/pane append mw/pane m3");
+    // Cells read again: evaluation may have moved what they name.
+    mb = global("mb");
+    mw = global("mw");
+    Cell m3 = global("m3");
+    ASSERT_EQ(gui::face_handle(&mb), b);
+    EXPECT_EQ(b->parent, gui::face_handle(&m3));
+    draw(gui::face_handle(&mw));
+    EXPECT_EQ(characters(grid()), (testing_grid::Picture{"          ", " bb       "}));
+    run("unview/all");
+}
+
+TEST_F(GuiViewsTest, TypingInAFieldBringsItsDataUpToDate) {
+    run("changes: copy [] "
+        "ff: make face! [type: 'field offset: 0x0 size: 5x1 "
+        "  actors: make object! [on-change: func [face event] [append changes face/data]]] "
+        "fw: make face! [type: 'window offset: 0x0 size: 5x1 pane: reduce [ff]] "
+        "view/no-wait fw");
+    Cell ff = global("ff");
+    Widget* f = gui::face_handle(&ff);
+    ASSERT_NE(f, nullptr);
+    key_input(f, '4', false);
+    EXPECT_EQ(run("ff/data"), "4") << "before any Enter";
+    key_input(f, '2', false);
+    EXPECT_EQ(run("ff/data"), "42");
+    key_input(f, 'x', false);
+    EXPECT_EQ(run("ff/data"), "none") << "text that does not load";
+    key_input(f, 8, false);
+    EXPECT_EQ(run("reduce [ff/text ff/data changes]"), "[\"42\" 42 [4 42 none 42]]");
+    run("unview/all");
 }
 
 TEST_F(GuiViewsTest, BadFlagsAndRatesMakeNoView) {
@@ -361,6 +484,11 @@ TEST_F(GuiViewsTest, DrawImageSkipsEmptyImagesAndTellsTheOwner) {
     EXPECT_EQ(draws, 0);
     EXPECT_EQ(run("pf-draw-image full [pen red]"), "none");
     EXPECT_EQ(draws, 1);
+    // The image's owner hears of it, also when the value drawn on was taken
+    // before the image had an owner.
+    run("told: copy [] shown: make image! 2x2 holder: make object! [img: shown "
+        "on-deep-change*: func [owner word target action new index part] [append told reduce [action part]]]");
+    EXPECT_EQ(run("pf-draw-image shown [pen red] told"), "[poked 4]");
     draw_image_hook = saved;
 }
 
