@@ -1,5 +1,8 @@
 #include "console/config.hpp"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <vector>
 
 #include "datatypes/block.hpp"
@@ -16,7 +19,9 @@
 #include "foundation/gc.hpp"
 #include "foundation/mold.hpp"
 #include "foundation/platform/files.hpp"
+#include "foundation/platform/console_out.hpp"
 #include "foundation/platform/os.hpp"
+#include "foundation/print.hpp"
 #include "foundation/unicode.hpp"
 #include "interpreter/actions.hpp"
 #include "interpreter/stack.hpp"
@@ -188,6 +193,35 @@ bool make_dir_deep(const std::string& dir) {
     return fs::exists(dir.c_str());
 }
 
+// The bytes with every sequence that is not UTF-8 replaced by U+FFFD: a stray
+// byte in one history line must not make the whole file unreadable (and the
+// next save would then replace it with an empty history).
+std::string valid_utf8(const std::vector<uint8_t>& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    size_t i = 0, n = bytes.size();
+    while (i < n) {
+        uint8_t b = bytes[i];
+        int len = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        bool ok = len > 0 && i + size_t(len) <= n;
+        for (int j = 1; ok && j < len; j++) {
+            uint8_t c = bytes[i + size_t(j)];
+            if ((c & 0xC0) != 0x80) ok = false;
+            if (j == 1 && ((b == 0xE0 && c < 0xA0) || (b == 0xED && c > 0x9F) || (b == 0xF0 && c < 0x90) ||
+                           (b == 0xF4 && c > 0x8F)))
+                ok = false;
+        }
+        if (ok) {
+            out.append(reinterpret_cast<const char*>(&bytes[i]), size_t(len));
+            i += size_t(len);
+        } else {
+            out += "\xEF\xBF\xBD";
+            i++;
+        }
+    }
+    return out;
+}
+
 // The characters of a string from its head.
 std::u32string chars_of(const Cell* str) {
     std::u32string out;
@@ -271,8 +305,7 @@ void load() {
     int fd = fs::open_file(cfg_path().c_str(), fs::MODE_READ);
     if (fd >= 0) {
         std::vector<uint8_t> bytes;
-        if (!fs::is_directory_fd(fd) && fs::read_to_end(fd, bytes, size_t(64) << 20))
-            text.assign(bytes.begin(), bytes.end());
+        if (!fs::is_directory_fd(fd) && fs::read_to_end(fd, bytes, size_t(64) << 20)) text = valid_utf8(bytes);
         fs::close_file(fd);
     }
     load_text(text);
@@ -305,9 +338,14 @@ void save() {
     if (h && block::length(h) - int32_t(h->data1) > HISTORY_KEPT)
         block::ks_clear_from(h, int32_t(h->data1) + HISTORY_KEPT);
     std::string text = render(&config);
-    int fd = make_dir_deep(dir) ? fs::open_file(path.c_str(), fs::MODE_WRITE) : -1;
+    // Written beside the file and renamed over it: a write that fails half-way
+    // (a full disk) leaves the file as it was, not cut short.
+    std::string temp = path + ".new-" + std::to_string(::getpid());
+    int fd = make_dir_deep(dir) ? fs::open_file(temp.c_str(), fs::MODE_WRITE) : -1;
     bool ok = fd >= 0 && fs::write_data(fd, text.data(), text.size()) == int64_t(text.size());
     if (fd >= 0) fs::close_file(fd);
+    if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok && fd >= 0) fs::remove_file(temp.c_str());
     if (!ok) {
         Cell p;
         string::make_at(&p, uint32_t(path.size()) + 1, 1);
@@ -348,8 +386,25 @@ void BlockHistory::add_newest(const std::u32string& line) {
 
 namespace {
 
+// `quit` saves through this. A file that cannot be written must not keep the
+// user in the console: the error is shown and quit goes on.
 void save_cfg_routine() {
-    save();
+    Cell* top = stack::top_ptr;
+    Cell* args = stack::arguments;
+    int32_t depth = stack::frame_count();
+    uint32_t caught = frame::catch_region(code::ERROR, [&] { save(); });
+    if (caught) {
+        runtime_context.thrown_code = 0;
+        if (stack::frame_count() > depth) stack::unwind_to(depth);
+        stack::top_ptr = top;
+        stack::arguments = args;
+        gc::Rooted e(*raised_error()), text;
+        string::make_at(text.get(), 64, 1);
+        actions::form(e.get(), text.get(), nullptr, mold::NO_LIMIT);
+        std::string out = string::to_utf8(text.get()) + "\n*** The console history was not saved.\n";
+        print::bytes(out.data(), int32_t(out.size()));
+        console::flush();
+    }
     stack::set_last_reset(&unset::value);
 }
 

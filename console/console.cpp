@@ -18,6 +18,7 @@
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
 #include "foundation/gc.hpp"
@@ -108,6 +109,15 @@ void set_console_size(int columns, int rows) {
 Cell* held_line = nullptr;
 Cell* held_history = nullptr;
 
+// How the last line read ended, for the console's loop: Ctrl-C and Ctrl-D
+// inside a multi-line command must not become a "q" in that command.
+terminal::LineEnd last_end = terminal::LineEnd::enter;
+
+// Set while the console's loop reads a command. Anywhere else an ask is part
+// of running code: Ctrl-C there stops the code (ask halts) and Ctrl-D on an
+// empty line ends the input, rather than answering "q" as if it were typed.
+bool at_prompt = false;
+
 void hold_cells() {
     if (held_line) return;
     held_line = block::add_cell(&runtime::root);
@@ -159,8 +169,12 @@ void read_input() {
     if (!held_line->is(TYPE_STRING)) fire("script", "invalid-arg", held_line);
     AskHistory history(held_line, held_history);
     terminal::EditResult r = editor().read_line(prompt, hidden, &history);
+    last_end = r.end;
     // the input has ended when nothing more could be read
     bool ended = r.end == terminal::LineEnd::end_of_input && r.line.empty();
+    if (!at_prompt && (r.end == terminal::LineEnd::interrupt ||
+                       (r.end == terminal::LineEnd::end_of_input && r.line == U"q")))
+        ended = true;
     if (!ended) set_text(held_line, r.line);
     *held_line = none::value;
     *held_history = none::value;
@@ -191,6 +205,25 @@ void read_stdin() {
 
 void terminate_console() { stack::set_last_reset(&unset::value); }
 
+void set_at_prompt() {
+    at_prompt = stack::arguments[0].is(TYPE_LOGIC) && stack::arguments[0].data1 != 0;
+    stack::set_last_reset(&unset::value);
+}
+
+// The word naming how the last line read ended.
+void input_end() {
+    const char* name = "enter";
+    switch (last_end) {
+        case terminal::LineEnd::enter: name = "enter"; break;
+        case terminal::LineEnd::escape: name = "escape"; break;
+        case terminal::LineEnd::interrupt: name = "interrupt"; break;
+        case terminal::LineEnd::end_of_input: name = "end"; break;
+        case terminal::LineEnd::completion: name = "completion"; break;
+    }
+    Cell w = word::load(name);
+    stack::set_last_reset(&w);
+}
+
 void install() {
     routines::add("console-init", &console_init);
     routines::add("_set-buffer-history", &set_buffer_history);
@@ -198,6 +231,8 @@ void install() {
     routines::add("input-stdin", &input_stdin);
     routines::add("read-stdin", &read_stdin);
     routines::add("_terminate-console", &terminate_console);
+    routines::add("_input-end", &input_end);
+    routines::add("_at-prompt", &set_at_prompt);
 }
 KRO_ROUTINE_GROUP(install);
 

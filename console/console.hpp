@@ -8,7 +8,12 @@
 //                               its changes (80x50 when it cannot be read)
 //   _set-buffer-history line hist   the string ask fills and the history
 //   _read-input prompt hidden?  reads one line into that string: true, or false
-//                               once the input has ended with nothing read
+//                               once the input has ended with nothing read (or,
+//                               outside the console's own prompt, on Ctrl-C and
+//                               on Ctrl-D on an empty line)
+//   _input-end                  how the last line read ended: enter, escape,
+//                               interrupt, end or completion
+//   _at-prompt flag             set while the console's loop reads a command
 //   input-stdin                 one line of standard input as a new string
 //   read-stdin buffer buflen    appends up to buflen bytes of standard input to
 //                               the binary (grown as needed); answers the count

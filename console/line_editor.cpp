@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "console/terminal.hpp"
 #include "foundation/char_width.hpp"
@@ -160,6 +162,7 @@ namespace {
 // the completion function raises an error.
 struct RawModeScope {
     ~RawModeScope() {
+        set_paste_brackets(false);
         leave_raw_mode();
         write_output("\n", 1);
     }
@@ -172,9 +175,41 @@ void flush_runtime_output() {
 
 }  // namespace
 
+namespace {
+
+// A terminal that carries out no escape sequences (TERM=dumb: an editor's
+// shell buffer, say): the editor's redraws would show as garbage there.
+bool dumb_terminal() {
+    const char* term = std::getenv("TERM");
+    return term && std::strcmp(term, "dumb") == 0;
+}
+
+}  // namespace
+
 EditResult LineEditor::read_line(std::u32string_view prompt, bool hidden, History* history) {
+    if (interactive() && dumb_terminal()) {
+        // The prompt as plain text, the line as the terminal's line mode gives
+        // it (hidden input not echoed); entered lines still join the history.
+        flush_runtime_output();
+        // echo off before the prompt shows: keys typed at once are hidden too
+        bool echo_off = hidden && set_echo(false);
+        std::string p;
+        for (char32_t c : prompt) append_utf8(p, c);
+        write_output(p);
+        EditResult r;
+        ReadLine s = stdin_readline(r.line);
+        if (echo_off) {
+            set_echo(true);
+            write_output("\n", 1);
+        }
+        r.end = s == ReadLine::line ? LineEnd::enter : LineEnd::end_of_input;
+        if (r.end == LineEnd::enter && history) add_to_history(*history, r.line, hidden);
+        return r;
+    }
     if (interactive() && enter_raw_mode()) {
         RawModeScope scope;
+        // Pasted text comes marked, so that its tabs are not taken for completion.
+        set_paste_brackets(true);
         return edit(prompt, hidden, history);
     }
     // Redirected input: no prompt, no modes, nothing kept in the history.
@@ -356,6 +391,8 @@ EditResult LineEditor::edit(std::u32string_view prompt, bool hidden, History* hi
     size_t hist_len = history ? history->size() : 0;
     long hist_pos = -1;
 
+    // A paste goes on over the lines it holds; with nothing left to read, it is over.
+    if (!key_waiting()) in_paste_ = false;
     start_screen();
     if (!pending_.empty()) {
         line_ = pending_;
@@ -383,7 +420,15 @@ EditResult LineEditor::edit(std::u32string_view prompt, bool hidden, History* hi
             resized_ = true;
         }
         bool cursor_only = !resized_;
+        // Pasted text is text: its control characters are not editing keys.
+        if (in_paste_ && k >= 0 && k < 32 && k != 9 && k != 13) k = KEY_NONE;
         switch (k) {
+            case KEY_PASTE_START:
+                in_paste_ = true;
+                break;
+            case KEY_PASTE_END:
+                in_paste_ = false;
+                break;
             case KEY_FAILED:
                 return finish(LineEnd::end_of_input);
             case KEY_RESUMED:
@@ -485,6 +530,10 @@ EditResult LineEditor::edit(std::u32string_view prompt, bool hidden, History* hi
                 }
                 break;
             case 9: {
+                if (in_paste_) {
+                    insert(U'\t');
+                    break;
+                }
                 size_t n = complete();
                 if (n == 0) {
                     insert(U'\t');

@@ -131,6 +131,7 @@ private:
     int cur_col_ = 0;
     bool cur_pending_wrap_ = false;
     bool first_ = true;     // the next redraw is the first of the edit
+    bool in_paste_ = false; // between the terminal's paste brackets (across lines)
     bool resized_ = false;  // the width changed since the last full redraw
     std::string out_;       // bytes collected for one write
 };

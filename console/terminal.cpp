@@ -90,7 +90,9 @@ int32_t csi_key(char final, int first_param, bool has_param) {
                 case 3: return KEY_DELETE;
                 case 5: return KEY_PAGE_UP;
                 case 6: return KEY_PAGE_DOWN;
-                default: return KEY_NONE;  // function keys, paste brackets
+                case 200: return KEY_PASTE_START;
+                case 201: return KEY_PASTE_END;
+                default: return KEY_NONE;  // function keys
             }
         default: return KEY_NONE;
     }
@@ -167,6 +169,11 @@ int32_t decode_key(const uint8_t* p, size_t n, size_t& used, bool more) {
             used = 2;
             return 'O';  // Alt-O
         }
+        if (p[2] < 0x40 || p[2] > 0x7E) {
+            // No SS3 final (an Esc that starts the next key, say): Alt-O.
+            used = 2;
+            return 'O';
+        }
         used = 3;
         switch (p[2]) {
             case 'A': return KEY_UP;
@@ -198,6 +205,21 @@ volatile sig_atomic_t raw_fd = -1;
 termios saved_modes;
 termios raw_modes;
 volatile sig_atomic_t stopped_in_raw = 0;
+
+// Bracketed paste asked of the terminal (and the descriptor it was asked on);
+// wanted survives a stop, on does not.
+volatile sig_atomic_t paste_on = 0;
+volatile sig_atomic_t paste_wanted = 0;
+volatile sig_atomic_t paste_fd = -1;
+
+void write_paste_mode(int fd, bool on) {
+    const char* seq = on ? "\x1b[?2004h" : "\x1b[?2004l";
+    ssize_t r = ::write(fd, seq, 8);
+    (void)r;
+}
+
+// Echo turned off for hidden input on a terminal without raw mode.
+volatile sig_atomic_t echo_off_fd = -1;
 
 volatile sig_atomic_t winch_pending = 0;
 volatile sig_atomic_t resumed_pending = 0;
@@ -265,6 +287,10 @@ void on_cont(int) {
     if (stopped_in_raw && raw_fd >= 0) {
         stopped_in_raw = 0;
         if (::tcsetattr(raw_fd, TCSANOW, &raw_modes) == 0) raw_active = 1;
+        if (paste_wanted && paste_fd >= 0) {
+            write_paste_mode(paste_fd, true);
+            paste_on = 1;
+        }
         resumed_pending = 1;
         wake();
     }
@@ -373,8 +399,53 @@ bool take_resumed() {
 
 int wake_fd() { return wake_pipe[0]; }
 
+bool set_echo(bool on) {
+    termios t;
+    if (!is_terminal(in_fd) || ::tcgetattr(in_fd, &t) != 0) return false;
+    if (on) {
+        t.c_lflag |= tcflag_t(ECHO);
+        echo_off_fd = -1;
+        return ::tcsetattr(in_fd, TCSADRAIN, &t) == 0;
+    }
+    install_handlers();
+    t.c_lflag &= ~tcflag_t(ECHO);
+    echo_off_fd = in_fd;  // before the change, as raw mode does
+    if (::tcsetattr(in_fd, TCSADRAIN, &t) == 0) return true;
+    echo_off_fd = -1;
+    return false;
+}
+
+void set_paste_brackets(bool on) {
+    if (!on) {
+        paste_wanted = 0;
+        if (paste_on) write_paste_mode(paste_fd, false);
+        paste_on = 0;
+        return;
+    }
+    paste_fd = console::output_fd();
+    paste_wanted = 1;
+    paste_on = 1;
+    write_paste_mode(paste_fd, true);
+}
+
 void restore_terminal() {
     if (screen_hook) screen_hook();
+    if (echo_off_fd >= 0) {
+        int saved = errno;
+        termios t;
+        if (::tcgetattr(echo_off_fd, &t) == 0) {
+            t.c_lflag |= tcflag_t(ECHO);
+            ::tcsetattr(echo_off_fd, TCSANOW, &t);
+        }
+        echo_off_fd = -1;
+        errno = saved;
+    }
+    if (paste_on) {
+        int saved = errno;
+        paste_on = 0;
+        write_paste_mode(paste_fd, false);
+        errno = saved;
+    }
     if (!raw_active) return;
     int saved = errno;
     ::tcsetattr(raw_fd, TCSANOW, &saved_modes);
@@ -420,6 +491,10 @@ namespace {
 std::string typed;  // bytes read but not yet decoded
 
 constexpr int ESC_WAIT_MS = 50;
+// Once Esc "[" or Esc "O" has come, the rest of the sequence is waited for
+// longer: a slow link may split it, and its tail must not turn into typed
+// text ("[D" for a cut Left).
+constexpr int SEQUENCE_WAIT_MS = 500;
 
 enum class Wait { input, timeout, woken, ended };
 
@@ -493,12 +568,19 @@ int32_t read_key() {
         if (!typed.empty()) {
             int32_t k = take_key(true);
             if (k != KEY_INCOMPLETE) return k;
-            Wait w = wait_input(ESC_WAIT_MS);
+            bool in_sequence = typed.size() >= 2 && typed[0] == '\x1b' && (typed[1] == '[' || typed[1] == 'O');
+            Wait w = wait_input(in_sequence ? SEQUENCE_WAIT_MS : ESC_WAIT_MS);
             if (w == Wait::timeout || w == Wait::ended) return take_key(false);
             continue;
         }
         if (wait_input(-1) == Wait::ended) return KEY_FAILED;
     }
+}
+
+bool key_waiting() {
+    if (!typed.empty()) return true;
+    pollfd p{in_fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
 void discard_typed_ahead() { typed.clear(); }

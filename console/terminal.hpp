@@ -25,6 +25,9 @@ constexpr int32_t KEY_INSERT = -26;
 constexpr int32_t KEY_DELETE = -27;
 constexpr int32_t KEY_PAGE_UP = -28;
 constexpr int32_t KEY_PAGE_DOWN = -29;
+// Bracketed paste: the terminal marks where pasted text starts and ends.
+constexpr int32_t KEY_PASTE_START = -30;
+constexpr int32_t KEY_PASTE_END = -31;
 // The process was stopped and continued: the screen may hold anything now.
 constexpr int32_t KEY_RESUMED = -40;
 
@@ -37,7 +40,8 @@ constexpr int32_t KEY_INCOMPLETE = -1000;
 // out) the prefix is decided: a lone Esc is 27, Esc before another key is that
 // key (Alt), a cut escape sequence is KEY_NONE, a cut UTF-8 character U+FFFD.
 // Escape sequences: CSI and SS3 arrows, Home, End, Insert, Delete, Page Up and
-// Down (modifier parameters ignored); any other sequence is KEY_NONE. UTF-8:
+// Down (modifier parameters ignored), the paste brackets; any other sequence
+// is KEY_NONE. UTF-8:
 // a byte that cannot start or continue a character is U+FFFD; a three-byte
 // surrogate half arrives as that half, for the editor to join.
 int32_t decode_key(const uint8_t* bytes, size_t n, size_t& used, bool more_may_come);
@@ -65,6 +69,13 @@ bool interactive();
 bool enter_raw_mode();
 void leave_raw_mode();
 bool raw_mode_active();
+// Turns the terminal's echo of typed characters off or on again (its line
+// mode stays); false when input is not a terminal.
+bool set_echo(bool on);
+// Asks the terminal to mark pasted text (CSI 200~ ... CSI 201~) or to stop.
+// It is turned off again by restore_terminal on every way out (and on again
+// after a stop when it was on).
+void set_paste_brackets(bool on);
 // Puts the saved modes back when raw mode is on; async-signal-safe, for exit
 // paths, fatal errors and signal handlers. The screen restore hook runs first.
 void restore_terminal();
@@ -92,6 +103,8 @@ int wake_fd();
 // failed for good). A window size change re-reads the size (refresh_size)
 // while waiting; no key is answered for it.
 int32_t read_key();
+// Whether a key is waiting: bytes typed ahead, or input ready to be read.
+bool key_waiting();
 // Bytes already read but not yet decoded (typed ahead) are kept between calls.
 // Drops them (tests).
 void discard_typed_ahead();

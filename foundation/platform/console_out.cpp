@@ -1,6 +1,8 @@
 #include "foundation/platform/console_out.hpp"
 
 #include <errno.h>
+#include <poll.h>
+#include <signal.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -15,12 +17,32 @@ bool console_flag = false;
 
 constexpr size_t BUF_SIZE = 1024;
 
+// The reader of the output went away (a closed pipe): nothing printed from now
+// on can arrive, so the process ends quietly, as a piped program does, with
+// the status a shell shows for that (128 + SIGPIPE) and the terminal restored.
+[[noreturn]] void reader_gone() {
+    static bool ending = false;
+    if (!ending) {
+        ending = true;
+        rt_error::run_exit_hooks();
+    }
+    ::_exit(128 + SIGPIPE);
+}
+
 void write_all(const char* p, size_t n) {
     while (n) {
         ssize_t w = ::write(out_fd, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
-            return;  // a closed pipe or a full disk: output is best effort
+            if (errno == EAGAIN) {
+                // Output set non-blocking by whoever shares it: wait for room
+                // rather than drop the bytes.
+                pollfd room{out_fd, POLLOUT, 0};
+                ::poll(&room, 1, -1);
+                continue;
+            }
+            if (errno == EPIPE) reader_gone();
+            return;  // a full disk: output is best effort
         }
         p += w;
         n -= size_t(w);

@@ -111,7 +111,8 @@ Clock read_clock() {
 }
 
 void init() {
-    // A closed pipe must not kill the process: output errors are ignored.
+    // A closed pipe must not kill the process by a signal: writes fail with
+    // EPIPE instead, and each writer decides (console output ends quietly).
     ::signal(SIGPIPE, SIG_IGN);
     console::init();
 }

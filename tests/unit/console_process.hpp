@@ -160,14 +160,17 @@ inline Outcome run_piped(const std::vector<std::string>& args, const std::string
 // On a pseudo-terminal of the given size.
 class PtySession {
 public:
+    // env: variables set after TERM=xterm (which one of them may replace).
     PtySession(const std::vector<std::string>& args, const std::string& home, int rows = 24, int cols = 80,
-               const std::string& dir = "") {
+               const std::string& dir = "", const std::vector<std::string>& env = {}) {
         winsize ws{};
         ws.ws_row = (unsigned short)rows;
         ws.ws_col = (unsigned short)cols;
         pid_ = forkpty(&master_, nullptr, nullptr, &ws);
         if (pid_ == 0) {
-            child_env(home, {"TERM=xterm"});
+            std::vector<std::string> vars = {"TERM=xterm"};
+            vars.insert(vars.end(), env.begin(), env.end());
+            child_env(home, vars);
             exec_kro(args, dir);
         }
         if (pid_ > 0) {

@@ -2,6 +2,7 @@
 // results cut to the width, errors, multi-line commands, escape and halt, the
 // end of the input, exit statuses, and scripts named on the command line
 // (header search, arguments, "--catch", failures).
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -213,6 +214,13 @@ TEST(ConsoleScript, FailuresEndWithStatusOne) {
     Outcome o = run_piped({"missing.kro"}, "", home.path, dir.path);
     EXPECT_EQ(o.out.rfind("*** Access Error: cannot open: %missing.kro\n", 0), 0u) << o.out;
     EXPECT_EQ(o.status, 1);
+    // nor can its folder be entered: the one error about the script is enough
+    o = run_piped({"no-such-folder/s.kro"}, "", home.path, dir.path);
+    EXPECT_EQ(o.out.rfind("*** Access Error: cannot open: %no-such-folder/s.kro\n", 0), 0u) << o.out;
+    size_t reports = 0;
+    for (size_t at = o.out.find(" Error: "); at != std::string::npos; at = o.out.find(" Error: ", at + 1)) reports++;
+    EXPECT_EQ(reports, 1u) << o.out;
+    EXPECT_EQ(o.status, 1);
     // under --catch a failed script leaves the loop running
     dir.file("f.kro", "Kro []\n1 / 0\n");
     o = run_piped({"--catch", "f.kro"}, "5\n", home.path, dir.path);
@@ -271,4 +279,151 @@ TEST(ConsoleScript, MakeDirAndFlipExeFlag) {
     Outcome o = run_piped({"m.kro"}, "", home.path, dir.path);
     EXPECT_EQ(o.out, "one/ true\none/ a/b/c/ true\nno-create p/q/\ncannot-open false\n3\n2\n");
     EXPECT_EQ(o.status, 0);
+}
+
+// ---- the end of the input and the output's reader ------------------------------------------------
+
+TEST(ConsolePipe, InputEndingInsideACommandReportsWhatIsMissing) {
+    struct Case {
+        const char* what;
+        std::string input;
+        std::string error;  // the syntax error that must show after the earlier output
+    };
+    const std::vector<Case> cases = {
+        {"an open block", "print 1\n[1 2\nprint 3\n", "missing ] at [1 2"},
+        {"an open string, no line feed at the end", "print 1\nx: {abc", "invalid string at {abc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir home;
+        Outcome o = run_piped({}, c.input, home.path, "", LIGHT);
+        ASSERT_FALSE(o.timed_out);
+        std::string out = after_banner(o.out);
+        EXPECT_EQ(out.rfind("1\n*** Syntax Error: ", 0), 0u) << out;
+        EXPECT_NE(out.find(c.error), std::string::npos) << out;
+        EXPECT_EQ(o.status, 0);
+    }
+}
+
+namespace {
+
+// Starts kro with its standard output (and error) going into a new pipe whose
+// reading end is answered; the input is /dev/null. With nonblocking set, the
+// pipe is non-blocking for the writer, as when a parent shares such a pipe.
+pid_t start_into_pipe(const std::vector<std::string>& args, const std::string& home, const std::string& dir,
+                      bool nonblocking, int& read_end) {
+    int p[2];
+    if (pipe(p) != 0) return -1;
+    if (nonblocking) fcntl(p[1], F_SETFL, fcntl(p[1], F_GETFL) | O_NONBLOCK);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(p[1], 1);
+        dup2(p[1], 2);
+        close(p[0]);
+        close(p[1]);
+        child_env(home, LIGHT);
+        exec_kro(args, dir);
+    }
+    close(p[1]);
+    read_end = p[0];
+    return pid;
+}
+
+// Waits for the process to end; 1000 (and the process killed) past the deadline.
+int wait_status(pid_t pid, long long deadline) {
+    for (;;) {
+        int ws = 0;
+        if (waitpid(pid, &ws, WNOHANG) == pid) return decode_status(ws);
+        if (now_ms() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &ws, 0);
+            return 1000;
+        }
+        poll(nullptr, 0, 5);
+    }
+}
+
+// Whether a thread of the process sleeps in poll (the runtime runs on a
+// thread of its own).
+bool waits_in_poll(pid_t pid) {
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* d = opendir(tasks.c_str());
+    if (!d) return false;
+    bool polling = false;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        FILE* f = fopen((tasks + "/" + e->d_name + "/wchan").c_str(), "r");
+        if (!f) continue;
+        char buf[128] = {0};
+        size_t n = fread(buf, 1, sizeof buf - 1, f);
+        fclose(f);
+        if (std::string(buf, n).find("poll") != std::string::npos) polling = true;
+    }
+    closedir(d);
+    return polling;
+}
+
+}  // namespace
+
+TEST(ConsolePipe, AReaderThatGoesAwayEndsTheProgram) {
+    // `kro s.kro | head -n 3`: once the reader has gone, printing cannot go
+    // on, so the process must end instead of printing for ever into nothing.
+    ScratchDir dir, home;
+    dir.file("s.kro", "Kro []\nforever [print \"line of text\"]\n");
+    int fd = -1;
+    pid_t pid = start_into_pipe({"s.kro"}, home.path, dir.path, false, fd);
+    ASSERT_GT(pid, 0);
+    std::string got;
+    long long deadline = now_ms() + DEADLINE_MS;
+    while (got.size() < 1000 && now_ms() < deadline) {
+        char buf[512];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, size_t(n));
+    }
+    close(fd);
+    EXPECT_EQ(wait_status(pid, now_ms() + 60000), 128 + SIGPIPE);
+    // what did arrive is whole lines in order
+    ASSERT_GE(got.size(), 1000u);
+    const std::string line = "line of text\n";
+    for (size_t i = 0; i < got.size(); i++) ASSERT_EQ(got[i], line[i % line.size()]) << "at byte " << i;
+}
+
+TEST(ConsolePipe, ASlowReaderOfANonBlockingPipeLosesNothing) {
+    // The pipe is full before the reader starts: every byte printed after that
+    // must still come, once there is room.
+    ScratchDir dir, home;
+    dir.file("s.kro", "Kro []\nprint append/dup copy \"\" \"abcdefghij\" 100000\nprint \"end\"\n");
+    int fd = -1;
+    pid_t pid = start_into_pipe({"s.kro"}, home.path, dir.path, true, fd);
+    ASSERT_GT(pid, 0);
+    int capacity = fcntl(fd, F_GETPIPE_SZ);
+    long long deadline = now_ms() + DEADLINE_MS;
+    for (;;) {
+        int queued = 0;
+        ioctl(fd, FIONREAD, &queued);
+        if (now_ms() > deadline) break;
+        // full up to a last chunk that does not fit, the writer asleep waiting for room
+        if (queued > capacity - 4096 && waits_in_poll(pid)) break;
+        siginfo_t info{};
+        if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+            break;  // ended (having dropped bytes)
+        poll(nullptr, 0, 2);
+    }
+    std::string got;
+    for (;;) {
+        char buf[65536];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, size_t(n));
+    }
+    close(fd);
+    EXPECT_EQ(wait_status(pid, now_ms() + 60000), 0);
+    std::string expected;
+    for (int i = 0; i < 100000; i++) expected += "abcdefghij";
+    expected += "\nend\n";
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected);
 }
