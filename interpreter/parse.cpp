@@ -19,6 +19,7 @@
 #include "foundation/gc.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/registry.hpp"
+#include "foundation/support.hpp"
 #include "interpreter/actions.hpp"
 #include "interpreter/eval.hpp"
 #include "interpreter/parse_match.hpp"
@@ -185,13 +186,15 @@ Kw keyword_of_code(int32_t c) {
 struct Entry {
     int32_t at;       // absolute index of its first cell
     bool command;     // a command entry (else a rules-block entry)
-    Cell first;       // none!, triple! {min, max, count} or the target word
     int32_t rule;     // saved rule index
     int32_t index;    // saved input index
     int32_t len;      // saved input length (or the code of a command completed above)
-    Cell rules;       // rules-block entry: the enclosing rules block
     int32_t code;     // command entry: command code and argument
     int32_t arg;
+    // a command entry: its first cell, the triple! {min, max, count} or the
+    // target word (a rules-block entry's first cell is none!); a rules-block
+    // entry: the enclosing rules block
+    Cell cell;
 };
 
 [[noreturn]] void damaged() {
@@ -203,7 +206,6 @@ Entry read_entry(int32_t at) {
     Cell* c = cells_of(rule_stack_cell.data2) + at;
     Entry e;
     e.at = at;
-    e.first = c[0];
     if (!c[1].is(TYPE_TRIPLE)) damaged();
     e.rule = int32_t(c[1].data1);
     e.index = int32_t(c[1].data2);
@@ -212,7 +214,7 @@ Entry read_entry(int32_t at) {
     if (c[2].is(TYPE_BLOCK)) {
         if (!c[0].is(TYPE_NONE)) damaged();
         e.command = false;
-        e.rules = c[2];
+        e.cell = c[2];
         e.code = e.arg = 0;
         return e;
     }
@@ -226,6 +228,7 @@ Entry read_entry(int32_t at) {
     } else if (!c[0].is(TYPE_TRIPLE)) {
         damaged();
     }
+    e.cell = c[0];
     return e;
 }
 
@@ -355,6 +358,7 @@ private:
     Cell* base_ = nullptr;    // data stack: the result, then two cells per open collect
     std::vector<uint8_t> collects_;
     int32_t in_depth_ = 1;    // inputs on the input stack: 1 outside any `into`
+    int32_t phantom_ = 0;     // cells of the entries matched in place, not pushed
 
     // ---- rules ----
     int32_t rules_head() const { return int32_t(rules_.cell.data1); }
@@ -412,6 +416,16 @@ private:
     void copy_slice(int32_t lo, int32_t hi, Cell* out) const {
         Cell src = cursor_.cell;
         src.data1 = uint32_t(lo);
+        if (actions::get<A_COPY>(&src) == &series::copy) {
+            // text and binaries: the copy the series action makes, without
+            // going through its argument forms
+            int32_t full = in_tail();
+            int32_t a = std::clamp(lo, 0, full);
+            int32_t n = std::clamp(hi - lo, 0, full - a);
+            uint32_t node = series::copy_range(&src, uint32_t(a), uint32_t(n));
+            *out = Cell{uint32_t(src.type()) | (src.header & FLAG_NEW_LINE), 0, node, 0};
+            return;
+        }
         Cell part = integer_cell(std::max(hi - lo, 0));
         actions::copy(&src, out, &part, false, nullptr);
     }
@@ -419,7 +433,7 @@ private:
     // ---- rule stack ----
     int32_t rs_len() const { return length(rule_stack_cell); }
     void check_limits() const {
-        if (rs_len() >= STACK_LIMIT || length(input_stack_cell) >= STACK_LIMIT) fire("script", "parse-stack");
+        if (rs_len() + phantom_ >= STACK_LIMIT || length(input_stack_cell) >= STACK_LIMIT) fire("script", "parse-stack");
     }
     void rs_push(const Cell& a, const Cell& b, const Cell& c) {
         memory::Buffer* bf = buf(rule_stack_cell.data2);
@@ -435,39 +449,88 @@ private:
         push_cell(rule_stack_cell, b);
         push_cell(rule_stack_cell, c);
     }
+    // Pushes an entry made by the machine itself, and keeps it decoded.
+    // A block entry: cell is the enclosing rules block; a command entry: its
+    // first cell.
+    void push_entry(bool command, const Cell& cell, int32_t code, int32_t arg) {
+        int32_t t = total(rule_stack_cell), i = idx(), len = remaining();
+        if (command) rs_push(cell, triple::make(rp_, i, len), pair::make(code, arg));
+        else rs_push(none::value, triple::make(rp_, i, len), cell);
+        top_.at = t;
+        top_.command = command;
+        top_.rule = rp_;
+        top_.index = i;
+        top_.len = len;
+        top_.code = code;
+        top_.arg = arg;
+        top_.cell = cell;
+        top_ok_ = true;
+    }
+    // Drops the entry on top.
+    void drop_entry() {
+        drop_cells(rule_stack_cell, 3);
+        top_ok_ = false;
+    }
+
+    // ---- the entry on top ----
+    // Decoded once and kept while it is on top and no code has run: a
+    // callback or a paren may change the stack (and the collector move what
+    // its cells refer to), so anything that may evaluate drops it, and it is
+    // read and checked again from its cells.
+    mutable Entry top_{};
+    mutable bool top_ok_ = false;
+    void ran_code() { top_ok_ = false; }
+
     // The type of the top cell: a command (pair!) or a rules block entry.
     bool top_is_command() const {
+        if (top_ok_) return top_.command;
         if (rs_len() < 3) damaged();
         const Cell& c = cells_of(rule_stack_cell.data2)[total(rule_stack_cell) - 1];
         if (c.is(TYPE_PAIR)) return true;
         if (c.is(TYPE_BLOCK)) return false;
         damaged();
     }
-    Entry top() const {
+    const Entry& top() const {
+        if (top_ok_) return top_;
         if (rs_len() < 3) damaged();
-        return read_entry(total(rule_stack_cell) - 3);
+        top_ = read_entry(total(rule_stack_cell) - 3);
+        top_ok_ = true;
+        return top_;
     }
-    Entry top_command() const {
-        Entry e = top();
+    const Entry& top_command() const {
+        const Entry& e = top();
         if (!e.command) damaged();
         return e;
     }
-    Entry top_block() const {
-        Entry e = top();
+    const Entry& top_block() const {
+        const Entry& e = top();
         if (e.command) damaged();
         return e;
     }
+    // Rewrites the position triple of the entry on top.
     void write_position(const Entry& e, int32_t index, int32_t len) {
         cells_of(rule_stack_cell.data2)[e.at + 1] = triple::make(e.rule, index, len);
+        if (top_ok_ && top_.at == e.at) {
+            top_.index = index;
+            top_.len = len;
+        }
     }
     // Drops the command entry on top; the entry below learns which command completed.
-    void pop_command_entry() {
-        Entry e = top_command();
-        drop_cells(rule_stack_cell, 3);
-        if (break_at_ >= total(rule_stack_cell)) break_at_ = -1;
-        if (rs_len() >= 3) {
-            Cell& pos = cells_of(rule_stack_cell.data2)[total(rule_stack_cell) - 2];
-            if (pos.is(TYPE_TRIPLE)) pos.data3 = uint32_t(e.code);
+    void pop_command_entry() { popped_command(top_command().code); }
+    void popped_command(int32_t code) {
+        drop_entry();
+        completed_above(code);
+    }
+    // What the stack keeps of a command completed above its top entry.
+    void completed_above(int32_t code) {
+        int32_t t = total(rule_stack_cell);
+        if (break_at_ >= t) break_at_ = -1;
+        if (t - head(rule_stack_cell) >= 3) {
+            Cell& pos = cells_of(rule_stack_cell.data2)[t - 2];
+            if (pos.is(TYPE_TRIPLE)) {
+                pos.data3 = uint32_t(code);
+                if (top_ok_) top_.len = code;
+            }
         }
     }
     // The innermost repetition entry, which a break or reject stops.
@@ -509,6 +572,7 @@ private:
         args[4] = rule_stack_cell;
         Cell name = word_cell(parse_symbol);
         Flow f = interp::call_value(callback_.get(), args, 5, &name, trace::PARSE);
+        ran_code();
         if (f != Flow::NORMAL) return f;
         if (!logic::is_true(stack::top())) stop_ = true;
         stack::pop(1);
@@ -519,7 +583,9 @@ private:
     // Evaluates a paren; its result goes to out.
     Flow eval_paren(const Cell& paren, Cell* out) {
         gc::Rooted p(paren);
-        KRO_PARSE_DO(interp::eval_block(p.get(), false));
+        Flow f = interp::eval_block(p.get(), false);
+        ran_code();
+        if (f != Flow::NORMAL) return f;
         *out = *stack::top();
         stack::pop(1);
         clamp_cursor();
@@ -561,6 +627,7 @@ private:
         s->data1 = uint32_t(lo);
         Cell part = integer_cell(n);
         actions::get<A_REMOVE>(s.get())(s.get(), &part, nullptr);
+        ran_code();  // an owned series runs its owner's handler
         shift_limit(lo, n, 0);
         set_idx(lo);
     }
@@ -570,6 +637,7 @@ private:
         gc::Rooted s(cursor_.cell);
         s->data1 = uint32_t(pos);
         Cell* r = actions::get<A_INSERT>(s.get())(s.get(), value, -1, only, 1, false);
+        ran_code();
         int32_t n = std::max(int32_t(r->data1) - pos, 0);
         shift_limit(pos, 0, n);
         clamp_cursor();
@@ -581,6 +649,7 @@ private:
         gc::Rooted s(cursor_.cell);
         s->data1 = uint32_t(lo);
         Cell* r = actions::get<A_CHANGE>(s.get())(s.get(), value, n, only, 1);
+        ran_code();
         int32_t after = int32_t(r->data1);
         shift_limit(lo, n, std::max(after - lo, 0));
         clamp_cursor();
@@ -596,8 +665,17 @@ private:
     void keep_value(Cell* value, bool only) {
         size_t k = collects_.size() - 1;
         Cell* t = target(k);
+        if (only && (collects_[k] == COLLECT_PLAIN || collects_[k] == COLLECT_SET)) {
+            // the collection's own new block, out of every other code's reach
+            // until it is closed: the value goes straight to its tail
+            Cell v = *value;
+            *block::add_cell(t) = v;
+            t->data1 = 0;
+            return;
+        }
         bool into = collects_[k] == COLLECT_INTO;
         actions::get<A_INSERT>(t)(t, value, -1, only, 1, !into);
+        ran_code();
     }
 
     void keep_matched(const Entry& e) {
@@ -689,12 +767,17 @@ private:
             }
         } else if (kind == COLLECT_SET) {
             word::set(w.get(), t.get());
+            ran_code();
         }
         // into/after: the word's value was never moved
     }
 
     // ---- the states ----
-    Flow loop() {
+    Flow loop() { return traced_ ? states<true>() : states<false>(); }
+
+    // Without a callback nothing can ask the run to stop.
+    template <bool TRACED>
+    Flow states() {
         for (;;) {
             Flow f;
             switch (state_) {
@@ -714,7 +797,7 @@ private:
                 default: rt_error::no_switch_match();
             }
             if (f != Flow::NORMAL) return f;
-            if (stop_) {
+            if (TRACED && stop_) {
                 *base_ = logic::make(match_);
                 return Flow::NORMAL;
             }
@@ -724,11 +807,12 @@ private:
     // 0: enter the block in value_.
     Flow push_block() {
         check_limits();
-        rs_push(none::value, triple::make(rp_, idx(), remaining()), rules_.cell);
+        push_entry(false, rules_.cell, 0, 0);
         rules_.cell = value_.cell;
         rp_ = -1;
         match_ = true;
         state_ = NEXT_RULE;
+        if (!traced_) return next_rule();  // states that fire nothing follow at once
         KRO_PARSE_FIRE(EV_PUSH);
         return Flow::NORMAL;
     }
@@ -743,11 +827,11 @@ private:
         }
         block_completed_ = at_tail();
         KRO_PARSE_FIRE(EV_POP);
-        Entry e = top_block();
+        const Entry& e = top_block();
         if (!match_) set_idx(e.index);  // a failed block gives its input back (reject leaves at once)
-        rules_.cell = e.rules;
+        rules_.cell = e.cell;
         rp_ = e.rule;
-        drop_cells(rule_stack_cell, 3);
+        drop_entry();
         leave_ = false;
         state_ = top_is_command() ? POP_COMMAND : !match_ ? FIND_ALT : NEXT_RULE;
         return Flow::NORMAL;
@@ -756,11 +840,11 @@ private:
     // 2: push the pending command; the rule pointer goes to its rule.
     Flow push_command() {
         check_limits();
-        Cell first = (cmd_.code == C_COPY || cmd_.code == C_SET) ? target_word_.cell
-                                                                  : triple::make(cmd_.min, cmd_.max, 1);
-        rs_push(first, triple::make(rp_, idx(), remaining()), pair::make(cmd_.code, cmd_.arg));
+        Cell first = (cmd_.code == C_COPY || cmd_.code == C_SET) ? target_word_.cell : triple::make(cmd_.min, cmd_.max, 1);
+        push_entry(true, first, cmd_.code, cmd_.arg);
         if (!at_tail()) rp_++;
         state_ = COMMAND_ARG;
+        if (!traced_) return command_arg();
         KRO_PARSE_FIRE(EV_PUSH);
         return Flow::NORMAL;
     }
@@ -784,7 +868,7 @@ private:
         value_.cell = v;
         if (v.is(TYPE_WORD)) {
             state_ = WORD;
-            return Flow::NORMAL;
+            return word_rule();
         }
         return command_rule(code);
     }
@@ -813,8 +897,8 @@ private:
             return fast_done();
         }
         if (code == C_REPEAT) {
-            Entry e = top_command();
-            int32_t min = int32_t(e.first.data1), max = int32_t(e.first.data2), after = idx();
+            const Entry& e = top_command();
+            int32_t min = int32_t(e.cell.data1), max = int32_t(e.cell.data2), after = idx();
             int32_t n = loop_value(span(), value_.get(), mode_, min, max, &after);
             match_ = n >= 0 && n >= min && (max < 0 || n <= max);
             if (match_) set_idx(after);
@@ -842,7 +926,7 @@ private:
         switch (v.type()) {
             case TYPE_WORD:
                 state_ = WORD;
-                return Flow::NORMAL;
+                return word_rule();
             case TYPE_BLOCK:
                 state_ = PUSH_BLOCK;
                 return Flow::NORMAL;
@@ -858,6 +942,7 @@ private:
             case TYPE_SET_WORD: {
                 gc::Rooted w(v), s(cursor_.cell);
                 word::set(w.get(), s.get());
+                ran_code();
                 clamp_cursor();
                 go_on();
                 return Flow::NORMAL;
@@ -931,26 +1016,30 @@ private:
 
     // 4
     Flow check() {
-        state_ = top_is_command() ? POP_COMMAND : !match_ ? FIND_ALT : NEXT_RULE;
+        settle();
         return Flow::NORMAL;
     }
+    void settle() { state_ = top_is_command() ? POP_COMMAND : !match_ ? FIND_ALT : NEXT_RULE; }
 
     // 7
     Flow next_rule() {
-        if (!at_tail()) rp_++;
-        if (at_tail()) {
+        const memory::Buffer* b = buf(rules_.cell.data2);
+        int64_t n = int64_t(b->used_bytes() / sizeof(Cell)) - rules_head();  // rules left from the head
+        if (rp_ < n) rp_++;
+        if (rp_ >= n) {
             state_ = top_is_command() ? POP_COMMAND : POP_BLOCK;
             return Flow::NORMAL;
         }
-        rule_at(rp_, &value_.cell);
+        value_.cell = reinterpret_cast<const Cell*>(b->data() + b->offset)[rules_head() + rp_];
         state_ = EVAL_RULE;
+        if (!traced_) return eval_rule();  // no fetch to tell of
         KRO_PARSE_FIRE(EV_FETCH);
         return Flow::NORMAL;
     }
 
     // 10: back to where the block began, on to the next alternative.
     Flow find_alternative() {
-        Entry e = top_block();
+        const Entry& e = top_block();
         set_idx(e.index);
         int32_t from = std::max(rp_ + 1, 0);
         int32_t t = cells_in(rules_.cell.data2) - rules_head();
@@ -988,7 +1077,9 @@ private:
             return Flow::NORMAL;
         }
         leave_ = false;
-        Entry e = top_command();
+        // the entry stays where it is while its command completes: nothing
+        // here pushes
+        const Entry& e = top_command();
         bool resumed = false;
         switch (e.code) {
             case C_REPEAT:
@@ -1001,18 +1092,20 @@ private:
                 break;
             case C_COPY:
                 if (match_) {
-                    gc::Rooted w(e.first), v;
+                    gc::Rooted w(e.cell), v;
                     int32_t a = std::min(e.index, idx()), b = std::max(e.index, idx());
                     copy_slice(std::min(a, in_tail()), std::min(b, in_tail()), v.get());
                     word::set(w.get(), v.get());
+                    ran_code();
                     clamp_cursor();
                 }
                 break;
             case C_SET:
                 if (match_) {
-                    gc::Rooted w(e.first), v(none::value);
+                    gc::Rooted w(e.cell), v(none::value);
                     if (idx() > e.index && e.index < in_tail()) v.cell = item_at(e.index);
                     word::set(w.get(), v.get());
+                    ran_code();
                     clamp_cursor();
                 }
                 break;
@@ -1046,7 +1139,7 @@ private:
                 KRO_PARSE_DO(change_done(e));
                 break;
             case C_CASE:
-                mode_ = int32_t(e.first.data2);
+                mode_ = int32_t(e.cell.data2);
                 break;
             default:
                 damaged();
@@ -1060,7 +1153,7 @@ private:
 
     // The repetition step after each try of the repeated rule.
     Flow repeat_step(const Entry& e, bool* resumed) {
-        int32_t min = int32_t(e.first.data1), max = int32_t(e.first.data2), count = int32_t(e.first.data3);
+        int32_t min = int32_t(e.cell.data1), max = int32_t(e.cell.data2), count = int32_t(e.cell.data3);
         bool more = match_ && (max == -1 || count < max);
         // a try that matched without consuming or shrinking the input ends
         // the loop (while has no such guard); it would match as often as
@@ -1074,7 +1167,9 @@ private:
         }
         if (more) {
             write_position(e, idx(), remaining());
-            cells_of(rule_stack_cell.data2)[e.at] = triple::make(min, max, count + 1);
+            Cell next = triple::make(min, max, count + 1);
+            cells_of(rule_stack_cell.data2)[e.at] = next;
+            if (top_ok_ && top_.at == e.at) top_.cell = next;
             rp_ = e.rule;
             state_ = NEXT_RULE;
             *resumed = true;
@@ -1157,6 +1252,8 @@ private:
             case KW_OPT:
                 if (!rule_at(rp_ + 1, &c)) parse_end(kw);
                 cmd_ = Pending{C_REPEAT, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1, 0};
+                if (!traced_ && (quick_literal(rp_ + 1, &c) ? (quick_command(c), true) : quick_repeat()))
+                    return Flow::NORMAL;
                 state_ = PUSH_COMMAND;
                 return Flow::NORMAL;
             case KW_WHILE:
@@ -1185,6 +1282,10 @@ private:
                     return Flow::NORMAL;
                 }
                 cmd_ = Pending{kw == KW_TO ? C_TO : C_THRU, -1, -1, 0};
+                if (!traced_ && quick_literal(rp_ + 1, &c)) {
+                    quick_command(c);
+                    return Flow::NORMAL;
+                }
                 state_ = PUSH_COMMAND;
                 return Flow::NORMAL;
             case KW_BREAK:
@@ -1254,6 +1355,7 @@ private:
                 rp_ = at - 1;
                 bool paren = rule_at(at, &c) && c.is(TYPE_PAREN);
                 cmd_ = Pending{paren ? C_KEEP_PAREN : C_KEEP, -1, -1, pick ? 1 : 0};
+                if (!traced_ && !paren && quick_keep(at, pick)) return Flow::NORMAL;
                 state_ = PUSH_COMMAND;
                 return Flow::NORMAL;
             }
@@ -1290,6 +1392,293 @@ private:
             return Flow::NORMAL;
         }
         return command_rule(code);
+    }
+
+    // ---- commands matched at once ----
+    // Without a trace callback nothing watches the rule stack while a command
+    // over a literal is matched by a fast path: no code runs between the push
+    // of its entry and its pop. Such a command is matched in place, and so is
+    // a repetition of a block made only of such rules; of their entries only
+    // what outlasts them is kept: the stack limit checks of their pushes (the
+    // entries that are not pushed count in phantom_) and the code that the
+    // entry below learns when the outermost one completes.
+
+    // The literal a command's rule cell stands for: the cell itself, or the
+    // value of an ordinary word that holds one. False when the rule needs the
+    // machine (a block, a keyword, a count, a paren, a datatype, a word
+    // holding a word, an unset word: the machine raises their errors).
+    static bool literal_of(const Cell& rule, Cell* out) {
+        Cell c = rule;
+        if (c.is(TYPE_WORD)) {
+            Kw kw = keyword_of(c);
+            if (kw != KW_NOT_A_KEYWORD && kw < KW_ONLY) return false;
+            c = value_of(c);
+            if (c.is(TYPE_WORD) || c.is(TYPE_UNSET)) return false;
+        }
+        switch (c.type()) {
+            case TYPE_BLOCK: case TYPE_INTEGER: case TYPE_PAREN: case TYPE_TYPESET: case TYPE_DATATYPE:
+            case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+                return false;
+            default:
+                *out = c;
+                return true;
+        }
+    }
+    bool quick_literal(int32_t rel, Cell* out) const {
+        Cell c;
+        return rule_at(rel, &c) && literal_of(c, out);
+    }
+
+    // A repetition, to or thru over a literal: its push's limit check and its
+    // rule's fast path.
+    void quick_match(const Pending& cmd, const Cell& literal, const ByteRun* bytes = nullptr) {
+        check_limits();
+        value_.cell = literal;
+        if (bytes && bytes->kind != ByteRun::NONE) {
+            // loop_value's run of single bytes, prepared
+            int32_t i = idx(), end = eff_end();
+            if (end - i <= 0 || end - i < cmd.min) {
+                match_ = cmd.min == 0;
+                return;
+            }
+            int32_t stop = cmd.max >= 0 && int64_t(i) + cmd.max < end ? i + cmd.max : end;
+            int32_t after = bytes->scan(buf(cursor_.cell.data2)->head_ptr(), i, stop);
+            match_ = after - i >= cmd.min;
+            if (match_) set_idx(after);
+            return;
+        }
+        if (cmd.code == C_REPEAT) {
+            int32_t after = idx();
+            int32_t n = loop_value(span(), value_.get(), mode_, cmd.min, cmd.max, &after);
+            match_ = n >= 0 && n >= cmd.min && (cmd.max < 0 || n <= cmd.max);
+            if (match_) set_idx(after);
+        } else {
+            int32_t at = find_value(span(), value_.get(), mode_, cmd.code == C_THRU);
+            match_ = at >= 0;
+            if (match_) set_idx(at);
+            else if (limit_ >= 0 && outermost() && idx() > limit_) match_ = true;
+        }
+    }
+
+    // The pending command (cmd_) over the literal after it, completed in place.
+    void quick_command(const Cell& literal) {
+        rp_++;
+        quick_match(cmd_, literal);
+        completed_above(cmd_.code);
+        settle();
+    }
+
+    // The rule of a keep matched at once: skip (code 0), or a repetition, to
+    // or thru over a literal.
+    struct QuickRule {
+        Pending cmd;
+        Cell literal;
+        ByteRun bytes;  // a repetition's byte scan, prepared for a block repeated in place
+    };
+    // Reads it at rule `at` of block `rules` (a series value at its head):
+    // answers the cells it takes, or 0.
+    static int32_t quick_rule(const Cell& rules, int32_t at, QuickRule* out) {
+        const Cell* c = cells_of(rules.data2) + head(rules);
+        int32_t n = cells_in(rules.data2) - head(rules);
+        if (at >= n || !c[at].is(TYPE_WORD)) return 0;
+        Kw kw = keyword_of(c[at]);
+        switch (kw) {
+            case KW_SKIP:
+                out->cmd = Pending{0, -1, -1, 0};
+                return 1;
+            case KW_ANY:
+            case KW_SOME:
+            case KW_OPT:
+                out->cmd = Pending{C_REPEAT, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1, 0};
+                break;
+            case KW_TO:
+            case KW_THRU:
+                if (at + 1 < n && c[at + 1].is(TYPE_WORD) && keyword_of(c[at + 1]) == KW_END) return 0;
+                out->cmd = Pending{kw == KW_TO ? C_TO : C_THRU, -1, -1, 0};
+                break;
+            default:
+                return 0;
+        }
+        if (at + 1 >= n || !literal_of(c[at + 1], &out->literal)) return 0;
+        return 2;
+    }
+
+    // keep [pick] with such a rule: the keep's push, its rule, its completion.
+    void quick_keep_run(bool pick, const QuickRule& r) {
+        check_limits();
+        Entry e{};
+        e.command = true;
+        e.index = idx();
+        e.len = remaining();
+        e.code = C_KEEP;
+        e.arg = pick ? 1 : 0;
+        if (r.cmd.code == 0) {
+            match_ = !at_end();
+            if (match_) set_idx(idx() + 1);
+        } else {
+            cmd_ = r.cmd;
+            phantom_ += 3;
+            quick_match(r.cmd, r.literal, &r.bytes);
+            phantom_ -= 3;
+            e.len = r.cmd.code;
+        }
+        leave_ = false;
+        if (match_) keep_matched(e);
+    }
+
+    // Whether kept values go to a collection's own block (no code runs then).
+    bool keeps_quietly() const {
+        return !collects_.empty() && (collects_.back() == COLLECT_PLAIN || collects_.back() == COLLECT_SET);
+    }
+
+    // keep at rule `at` (after pick): kept at once when its rule allows.
+    bool quick_keep(int32_t at, bool pick) {
+        if (!keeps_quietly()) return false;
+        QuickRule r;
+        int32_t n = quick_rule(rules_.cell, at, &r);
+        if (n == 0) return false;
+        rp_ = at + n - 1;
+        quick_keep_run(pick, r);
+        completed_above(C_KEEP);
+        settle();
+        return true;
+    }
+
+    // One rule of a block repeated in place.
+    struct QuickOp {
+        enum Kind : uint8_t { BAR, LITERAL, RULE, KEEP } kind;
+        bool pick;
+        QuickRule rule;  // LITERAL: its literal; RULE and KEEP: the rule
+    };
+    static constexpr int QUICK_OPS = 16;
+
+    // The rules of a block when every one can run in place: `|`, literals,
+    // skip, repetitions, to and thru over literals, and keep with those into
+    // a collection's own block. Answers their count, or -1. Words are read
+    // once: while the block repeats nothing evaluates or collects, so their
+    // values and the literals' cells stay as read.
+    int32_t quick_block(const Cell& rules, QuickOp* ops) const {
+        const Cell* c = cells_of(rules.data2) + head(rules);
+        int32_t n = cells_in(rules.data2) - head(rules), k = 0;
+        for (int32_t at = 0; at < n;) {
+            if (k == QUICK_OPS) return -1;
+            QuickOp& op = ops[k++];
+            op.pick = false;
+            if (!c[at].is(TYPE_WORD)) {
+                if (!literal_of(c[at], &op.rule.literal)) return -1;
+                op.kind = QuickOp::LITERAL;
+                at++;
+                continue;
+            }
+            Kw kw = keyword_of(c[at]);
+            if (kw == KW_BAR) {
+                op.kind = QuickOp::BAR;
+                at++;
+            } else if (kw == KW_KEEP) {
+                if (!keeps_quietly()) return -1;
+                int32_t r = at + 1;
+                if (r < n && c[r].is(TYPE_WORD) && keyword_of(c[r]) == KW_PICK) {
+                    op.pick = true;
+                    r++;
+                }
+                int32_t used = quick_rule(rules, r, &op.rule);
+                if (used == 0) return -1;
+                op.kind = QuickOp::KEEP;
+                at = r + used;
+            } else if (int32_t used = quick_rule(rules, at, &op.rule)) {
+                op.kind = QuickOp::RULE;
+                at += used;
+            } else {
+                if (!literal_of(c[at], &op.rule.literal)) return -1;
+                op.kind = QuickOp::LITERAL;
+                at++;
+            }
+        }
+        return k;
+    }
+
+    // The pending repetition (cmd_) over the block after it, run in place:
+    // the block entered and left at each try, its alternatives, the
+    // repetition's progress guard and its result, as the machine has them.
+    bool quick_repeat() {
+        Cell block;
+        if (!rule_at(rp_ + 1, &block) || !block.is(TYPE_BLOCK)) return false;
+        QuickOp ops[QUICK_OPS];
+        int32_t n = quick_block(block, ops);
+        if (n < 0) return false;
+        Span input = span();
+        for (int32_t k = 0; k < n; k++) {
+            QuickRule& r = ops[k].rule;
+            if ((ops[k].kind == QuickOp::RULE || ops[k].kind == QuickOp::KEEP) && r.cmd.code == C_REPEAT)
+                r.bytes.prepare(input, &r.literal, mode_);
+        }
+        const Pending rep = cmd_;
+        check_limits();  // the repetition's push
+        phantom_ = 3;
+        check_limits();  // its block's (the same at every try)
+        phantom_ = 6;
+        int32_t count = 1;
+        for (;;) {
+            int32_t start = idx();
+            bool failed = false;
+            match_ = true;
+            for (int32_t k = 0; k < n;) {
+                const QuickOp& op = ops[k];
+                if (op.kind == QuickOp::BAR) break;  // this alternative matched
+                switch (op.kind) {
+                    case QuickOp::LITERAL: {
+                        value_.cell = op.rule.literal;
+                        int32_t m = match_literal(span(), value_.get(), mode_);
+                        match_ = m >= 0;
+                        if (match_) set_idx(idx() + m);
+                        break;
+                    }
+                    case QuickOp::RULE:
+                        if (op.rule.cmd.code == 0) {
+                            match_ = !at_end();
+                            if (match_) set_idx(idx() + 1);
+                        } else {
+                            cmd_ = op.rule.cmd;
+                            quick_match(op.rule.cmd, op.rule.literal, &op.rule.bytes);
+                        }
+                        break;
+                    case QuickOp::KEEP:
+                        quick_keep_run(op.pick, op.rule);
+                        break;
+                    default:
+                        break;
+                }
+                if (match_) {
+                    k++;
+                    continue;
+                }
+                // back to the try's start, on to the next alternative
+                set_idx(start);
+                int32_t bar = k + 1;
+                while (bar < n && ops[bar].kind != QuickOp::BAR) bar++;
+                if (bar == n) {
+                    failed = true;
+                    break;
+                }
+                k = bar + 1;
+                match_ = true;
+            }
+            block_completed_ = !failed;
+            if (!match_) set_idx(start);
+            leave_ = false;
+            bool more = match_ && (rep.max == -1 || count < rep.max);
+            if (more && idx() == start) more = false;  // no progress
+            if (!more) {
+                if (!match_) match_ = count - 1 >= rep.min || rep.min == 0;
+                break;
+            }
+            count++;
+        }
+        phantom_ = 0;
+        rp_++;
+        completed_above(C_REPEAT);
+        settle();
+        return true;
     }
 
     Flow into(const Cell& kw_word) {

@@ -32,6 +32,48 @@ const Fold1& fold1() {
 
 inline uint32_t fold(uint32_t c) { return c < 256 ? fold1().map[c] : casing::to_upper_fast(c); }
 
+// For each byte, the bytes that fold as it does (itself included), so that a
+// folded character is searched for without a pass over the 256 bytes.
+struct Spellings {
+    static constexpr int MOST = 8;
+    uint8_t count[256];
+    uint8_t of[256][MOST];
+    Spellings() {
+        const Fold1& f = fold1();
+        for (uint32_t b = 0; b < 256; b++) {
+            int n = 0;
+            for (uint32_t c = 0; c < 256; c++)
+                if (f.map[c] == f.map[b]) {
+                    if (n < MOST) of[b][n] = uint8_t(c);
+                    n++;
+                }
+            count[b] = uint8_t(n > MOST ? 0 : n);  // 0: look them up in full
+        }
+    }
+};
+const Spellings& spellings() {
+    static const Spellings table;
+    return table;
+}
+
+// A bitset's stored bits, read for membership.
+struct Bits {
+    const uint8_t* bits;
+    uint32_t count;
+    bool complement;
+    explicit Bits(const Cell* value) {
+        const memory::Buffer* b = memory::buffer_of(value->data2);
+        bits = b->data() + b->offset;
+        count = b->used_bytes();
+        complement = (b->flags & memory::FLAG_COMPLEMENT) != 0;
+    }
+    bool has(uint32_t c) const {
+        uint32_t byte = c >> 3;
+        if (byte >= count) return complement;
+        return (bits[byte] & (0x80u >> (c & 7))) != 0;
+    }
+};
+
 inline const uint8_t* data_of(uint32_t node) { return memory::buffer_of(node)->head_ptr(); }
 inline int unit_of(uint32_t node) { return memory::buffer_of(node)->unit(); }
 
@@ -301,8 +343,24 @@ private:
     // One character in a 1-byte text: memchr for one or two spellings.
     int32_t find_char_1(int32_t from, int32_t end) const {
         uint8_t v[256];
-        int n = fold_ ? variants(cp_, v) : (cp_ < 256 ? (v[0] = uint8_t(cp_), 1) : 0);
+        int n = spellings_of(cp_, v);
         return scan_bytes(v, n, from, end);
+    }
+
+    // The bytes that match a character (folded when fold_ is set).
+    int spellings_of(uint32_t c, uint8_t out[256]) const {
+        if (!fold_) {
+            if (c >= 256) return 0;
+            out[0] = uint8_t(c);
+            return 1;
+        }
+        // c is folded: a byte that folds to c is c itself when c folds to itself
+        if (c < 256 && fold1().map[c] == c && spellings().count[c] > 0) {
+            int n = spellings().count[c];
+            std::memcpy(out, spellings().of[c], size_t(n));
+            return n;
+        }
+        return variants(c, out);
     }
 
     int32_t scan_bytes(const uint8_t* v, int n, int32_t from, int32_t end) const {
@@ -345,7 +403,7 @@ private:
         }
         uint32_t first = text_.at(0);
         uint8_t v[256];
-        int nv = fold_ ? variants(fold(first), v) : (first < 256 ? (v[0] = uint8_t(first), 1) : 0);
+        int nv = spellings_of(fold_ ? fold(first) : first, v);
         int32_t last = end - n;
         for (int32_t i = from; i <= last;) {
             int32_t c = scan_bytes(v, nv, i, last + 1);
@@ -391,6 +449,19 @@ int32_t match_literal(const Span& s, const Cell* value, int32_t mode) {
             return -1;
         return text_view(value).count == 0 ? 0 : -1;
     }
+    uint32_t vt = value->type();
+    if (vt == TYPE_CHAR || vt == TYPE_BITSET) {
+        // one character of text (a bitset: or one byte of a binary)
+        InputKind in = kind_of(s.type);
+        if (in == InputKind::TEXT || (in == InputKind::BINARY && vt == TYPE_BITSET)) {
+            int unit = in == InputKind::BINARY ? 1 : unit_of(s.node);
+            const uint8_t* p = data_of(s.node);
+            uint32_t c = unit == 1 ? p[s.index] : string::get_char(p + int64_t(s.index) * unit, unit);
+            if (vt == TYPE_BITSET) return Bits(value).has(c) ? 1 : -1;
+            if (mode == MODE_STRICT) return c == value->data2 ? 1 : -1;
+            return fold(c) == fold(value->data2) ? 1 : -1;
+        }
+    }
     return Matcher(s, value, mode).at(s.index);
 }
 
@@ -400,6 +471,15 @@ int32_t find_value(const Span& s, const Cell* value, int32_t mode, bool thru) {
     if (in != InputKind::BLOCK) {
         bool searchable = plain_text(vt) || vt == TYPE_TAG || vt == TYPE_BINARY || vt == TYPE_CHAR || vt == TYPE_BITSET;
         if (!searchable) bad_rule(value);
+        if (vt == TYPE_BITSET && (in == InputKind::BINARY || unit_of(s.node) == 1)) {
+            // the first byte in the set
+            if (s.index > s.end) return -1;
+            Bits b(value);
+            const uint8_t* p = data_of(s.node);
+            for (int32_t i = s.index; i < s.end; i++)
+                if (b.has(p[i])) return thru ? i + 1 : i;
+            return -1;
+        }
     }
     Matcher m(s, value, mode);
     int32_t len = 0;
@@ -411,6 +491,35 @@ int32_t find_value(const Span& s, const Cell* value, int32_t mode, bool thru) {
 int32_t loop_value(const Span& s, const Cell* value, int32_t mode, int32_t min, int32_t max, int32_t* after) {
     *after = s.index;
     if (s.end - s.index <= 0 || s.end - s.index < min) return min == 0 ? 0 : -1;
+    uint32_t vt = value->type();
+    if (vt == TYPE_BITSET || vt == TYPE_CHAR) {
+        // a run of single bytes of 1-byte text (a bitset: of a binary too)
+        InputKind in = kind_of(s.type);
+        bool bytes = in == InputKind::BINARY || (in == InputKind::TEXT && unit_of(s.node) == 1);
+        if (bytes && (vt == TYPE_BITSET || in == InputKind::TEXT)) {
+            const uint8_t* p = data_of(s.node);
+            int32_t end = s.end;
+            if (max >= 0 && int64_t(s.index) + max < end) end = s.index + max;
+            int32_t k = s.index;
+            if (vt == TYPE_BITSET) {
+                Bits b(value);
+                if (b.count >= 32) {
+                    while (k < end && (b.bits[p[k] >> 3] & (0x80u >> (p[k] & 7)))) k++;
+                } else {
+                    while (k < end && b.has(p[k])) k++;
+                }
+            } else if (mode != MODE_STRICT) {
+                const uint32_t* map = fold1().map;
+                uint32_t cp = fold(value->data2);
+                while (k < end && map[p[k]] == cp) k++;
+            } else {
+                uint32_t cp = value->data2;
+                while (k < end && p[k] == cp) k++;
+            }
+            *after = k;
+            return k - s.index;
+        }
+    }
     Matcher m(s, value, mode);
     int32_t run = m.run_of_units(s.index, max);
     if (run >= 0) {
@@ -430,6 +539,30 @@ int32_t loop_value(const Span& s, const Cell* value, int32_t mode, int32_t min, 
     }
     *after = i;
     return n;
+}
+
+bool ByteRun::prepare(const Span& s, const Cell* value, int32_t mode) {
+    kind = NONE;
+    uint32_t vt = value->type();
+    if (vt != TYPE_BITSET && vt != TYPE_CHAR) return false;
+    InputKind in = kind_of(s.type);
+    bool bytes = in == InputKind::BINARY || (in == InputKind::TEXT && unit_of(s.node) == 1);
+    if (!bytes || (vt == TYPE_CHAR && in != InputKind::TEXT)) return false;
+    if (vt == TYPE_BITSET) {
+        // past the stored bytes every value is in a complemented set
+        Bits b(value);
+        std::memset(bits, b.complement ? 0xFF : 0, sizeof bits);
+        std::memcpy(bits, b.bits, std::min<size_t>(b.count, sizeof bits));
+        kind = BITS;
+    } else if (mode != MODE_STRICT) {
+        folding = fold1().map;
+        cp = fold(value->data2);
+        kind = FOLDED;
+    } else {
+        cp = value->data2;
+        kind = EXACT;
+    }
+    return true;
 }
 
 int32_t match_type(const Span& s, const Cell* rule) {

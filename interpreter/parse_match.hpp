@@ -42,6 +42,36 @@ int32_t find_value(const Span& s, const Cell* value, int32_t mode, bool thru);
 // as matching as often as asked), the index after them in *after.
 int32_t loop_value(const Span& s, const Cell* value, int32_t mode, int32_t min, int32_t max, int32_t* after);
 
+// A repetition of a char! over 1-byte text, or of a bitset! over 1-byte text
+// or a binary, prepared once for many runs over one input: the value's bits
+// are copied, so nothing refers to its buffer.
+struct ByteRun {
+    enum Kind : uint8_t { NONE, BITS, EXACT, FOLDED } kind = NONE;
+    uint8_t bits[32];  // BITS: membership of each byte value
+    uint32_t cp;       // EXACT, FOLDED: the (folded) character
+    const uint32_t* folding;
+
+    // Prepares for the value over the input s; answers whether it applies.
+    bool prepare(const Span& s, const Cell* value, int32_t mode);
+    // The index after the run of matching bytes of p from i, before end.
+    int32_t scan(const uint8_t* p, int32_t i, int32_t end) const {
+        switch (kind) {
+            case BITS:
+                while (i < end && (bits[p[i] >> 3] & (0x80u >> (p[i] & 7)))) i++;
+                break;
+            case EXACT:
+                while (i < end && p[i] == cp) i++;
+                break;
+            case FOLDED:
+                while (i < end && folding[p[i]] == cp) i++;
+                break;
+            case NONE:
+                break;
+        }
+        return i;
+    }
+};
+
 // A datatype! or typeset! rule at s.index: the units the matched value takes,
 // or -1. Text input raises script/parse-unsupported.
 int32_t match_type(const Span& s, const Cell* rule);

@@ -98,6 +98,25 @@ TEST(Parse, StackLimit) {
     EXPECT_EQ(checked_run("r: [into r] parse [[[[[]]]]] r"), "false");
     EXPECT_EQ(checked_run("b: copy [] c: b loop 2000 [d: copy [] append/only c d c: d] r: [into r | end] parse b r"),
               "error script/parse-stack");
+    // rules matched in place without a callback count the entries they would
+    // push: the limit falls at the same depth as through the machine
+    struct Deep {
+        const char* rule;
+        int depth;  // the deepest nesting that passes
+        const char* result;
+    };
+    const Deep deep[] = {
+        {"parse \"aa\" [collect %s any [keep some \"a\"] %s]", 3328, "[\"aa\"]"},
+        {"parse \"ab\" [collect %s keep to \"b\" skip %s]", 3330, "[#\"a\"]"},
+    };
+    for (const Deep& d : deep) {
+        for (int depth = d.depth; depth <= d.depth + 1; depth++) {
+            std::string code = d.rule;
+            code.replace(code.find("%s"), 2, std::string(size_t(depth), '['));
+            code.replace(code.find("%s"), 2, std::string(size_t(depth), ']'));
+            EXPECT_EQ(checked_run(code), depth == d.depth ? d.result : "error script/parse-stack") << code.substr(0, 60);
+        }
+    }
 }
 
 TEST(Parse, StacksAreBackAfterEveryWayOut) {
