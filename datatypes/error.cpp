@@ -9,6 +9,7 @@
 #include "datatypes/context.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
@@ -338,6 +339,19 @@ struct Out {
     }
 };
 
+// A block that holds no value with values inside it (the call names the stack
+// field gets when the error is raised are such a block): forming it cannot nest.
+bool flat_block(const Cell* blk) {
+    int32_t n = block::length(blk);
+    for (int32_t i = 0; i < n; i++) {
+        uint32_t t = block::at(blk, i)->type();
+        if (series::is_block_kind(t) || t == TYPE_OBJECT || t == TYPE_MAP || t == TYPE_ERROR || t == TYPE_PORT ||
+            t == TYPE_EVENT)
+            return false;
+    }
+    return true;
+}
+
 bool same_name(const Cell& w, const char* name) {
     return word::any_word_type(w.type()) && symbol::same_word(int32_t(w.data2), symbol::make(name));
 }
@@ -541,7 +555,12 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
                 out.limit = form_call_names(int32_t(trace->data2), int32_t(st.data2), buffer, out.limit);
         } else if (st.is(TYPE_BLOCK)) {
             out.text("\n*** Stack: ");
-            out.limit = actions::form(&st, buffer, nullptr, out.limit);
+            if (flat_block(&st)) {
+                out.limit = actions::form(&st, buffer, nullptr, out.limit);
+            } else {
+                // a stack field set by hand may nest values however deep: shown molded, cut short
+                out.value(st, false, true, true, NEAR_LIMIT);
+            }
         }
     }
     Cell files = *field(e, FILES);

@@ -126,6 +126,9 @@ int32_t mold_body(const Cell* map, Cell* buffer, bool lines, bool all, bool flat
     }
     int32_t written = 0;
     for (int32_t i = 0; i + 1 < full_of(node) && written < live; i += 2) {
+        // a limited mold stops before the next entry (and before a value) once the
+        // limit is spent, so a deep or large map is not molded in full first
+        if (part && limit <= 0) break;
         Cell k = *cell_at(node, i), v = *cell_at(node, i + 1);
         if (v.header == 0) continue;
         if (lines) {
@@ -140,6 +143,7 @@ int32_t mold_body(const Cell* map, Cell* buffer, bool lines, bool all, bool flat
         limit = actions::mold(&k, buffer, false, all, flat, part, limit, level);
         string::concatenate_ascii(buffer, " ", 1);
         limit--;
+        if (part && limit <= 0) break;
         limit = actions::mold(&v, buffer, false, all, flat, part, limit, level);
         if (lines) {
             string::concatenate_ascii(buffer, "\n", 1);

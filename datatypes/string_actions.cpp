@@ -1,6 +1,7 @@
 // The actions of string!, which file!, url! and the other text types inherit:
 // making and converting text, path access, the modifying actions and searching.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -233,6 +234,9 @@ Cell* change(Cell* str, Cell* value, int32_t part, bool, int32_t dup) {
 
 namespace {
 
+// What a vector element that is no code point reads as in a text search.
+constexpr uint32_t NO_CODE = 0xFFFFFFFFu;
+
 // The series being searched: text and binary! by unit, vector! by element.
 struct Searched {
     Cell cell;
@@ -241,6 +245,12 @@ struct Searched {
     bool text, vector;
 
     uint32_t unit_at(uint32_t i) const {
+        if (vector) {
+            // a vector's element stands for the code point of its value: elements
+            // are signed, may be 8 bytes wide or fractional, and then match no text
+            double d = number_at(i);
+            return d >= 0.0 && d <= 0x10FFFF && d == std::floor(d) ? uint32_t(d) : NO_CODE;
+        }
         return get_char(memory::buffer_of(cell.data2)->head_ptr() + uint64_t(i) * uint32_t(unit), unit);
     }
     double number_at(uint32_t i) const {
@@ -345,8 +355,10 @@ bool matches_at(const Searched& s, const Pattern& p, uint32_t pos, bool fold) {
             uint32_t c = s.unit_at(pos);
             return (fold ? casing::convert(c, true) : c) == p.cp;
         }
-        case Pattern::BITSET:
-            return in_bitset(&p.held.cell, s.unit_at(pos));
+        case Pattern::BITSET: {
+            uint32_t c = s.unit_at(pos);
+            return c != NO_CODE && in_bitset(&p.held.cell, c);
+        }
         case Pattern::TEXT:
             for (uint32_t i = 0; i < p.text.count; i++) {
                 uint32_t a = s.unit_at(pos + i), b = p.text.get(i);

@@ -617,8 +617,12 @@ void sweep_big_frames() {
             continue;
         }
         if (live) {
-            // stress mode moves big buffers too
-            Buffer* nb = memory::new_big_frame(f->size);
+            // stress mode moves big buffers too, where the arena has room for the copy
+            Buffer* nb = memory::try_new_big_frame(f->size);
+            if (!nb) {
+                b->flags &= ~memory::FLAG_MARK;
+                continue;
+            }
             f = arena::ptr<BigFrame>(off);
             std::memcpy(nb, f->buffer(), f->size);
             nb->flags &= ~memory::FLAG_MARK;

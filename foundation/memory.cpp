@@ -92,6 +92,16 @@ uint32_t os_alloc(uint32_t size) {
     return block + 4;
 }
 
+uint32_t os_try_alloc(uint32_t size) {
+    uint64_t rounded = (uint64_t(size) + 4 + arena::PAGE - 1) & ~uint64_t(arena::PAGE - 1);
+    if (rounded > 0xFFFFF000u) return 0;
+    uint32_t block = arena::commit(uint32_t(rounded));
+    if (!block) return 0;
+    *arena::ptr<uint32_t>(block) = uint32_t(rounded);
+    root.total += rounded;
+    return block + 4;
+}
+
 void os_free(uint32_t block) {
     uint32_t start = block - 4;
     uint32_t rounded = *arena::ptr<uint32_t>(start);
@@ -249,8 +259,9 @@ SeriesFrame* find_series_frame(uint32_t total) {
 
 // ---- big frames --------------------------------------------------------------
 
-Buffer* new_big_frame(uint32_t total) {
-    uint32_t off = os_alloc(total + sizeof(BigFrame));
+namespace {
+
+Buffer* link_big_frame(uint32_t off, uint32_t total) {
     auto* f = arena::ptr<BigFrame>(off);
     f->prev = 0;
     f->next = 0;
@@ -264,6 +275,15 @@ Buffer* new_big_frame(uint32_t total) {
         f->prev = last;
     }
     return f->buffer();
+}
+
+}  // namespace
+
+Buffer* new_big_frame(uint32_t total) { return link_big_frame(os_alloc(total + sizeof(BigFrame)), total); }
+
+Buffer* try_new_big_frame(uint32_t total) {
+    uint32_t off = os_try_alloc(total + sizeof(BigFrame));
+    return off ? link_big_frame(off, total) : nullptr;
 }
 
 void free_big_frame(Buffer* b) {

@@ -96,6 +96,8 @@ void init();
 
 // System blocks: round-up(n + 4, 4096) bytes, the first word keeping that size.
 uint32_t os_alloc(uint32_t size);
+// The same, answering 0 when the arena has no room instead of raising.
+uint32_t os_try_alloc(uint32_t size);
 void os_free(uint32_t block);
 
 uint32_t alloc_node();
@@ -130,6 +132,9 @@ void fill_range(uint8_t* start, uint8_t* end, uint8_t byte);
 uint32_t new_node_frame(uint32_t count);
 SeriesFrame* new_series_frame();
 Buffer* new_big_frame(uint32_t total);
+// The same, answering nullptr when the arena has no room (the collector copies
+// a big buffer only where there is room for the copy).
+Buffer* try_new_big_frame(uint32_t total);
 void free_big_frame(Buffer* b);
 void free_series_frame(SeriesFrame* f);
 void free_node_frame(NodeFrame* f);

@@ -110,6 +110,8 @@ TEST(ShellOutput, DirectoryListingsInColumns) {
     EXPECT_EQ(printed("list-dir/col " + f + " 8"),
               cell("...", 4) + cell("b", 4) + cell("...", 4) + cell("...", 4) + cell("...", 4) + "\n");
     EXPECT_EQ(printed("list-dir/col " + f + " 0"), printed("list-dir/col " + f + " 1"));
+    // More columns than names: one row, ended as soon as the names are (not after n cells).
+    EXPECT_EQ(printed("list-dir/col " + f + " 2147483647"), printed("list-dir/col " + f + " 8"));
     // The current directory without an argument; an empty folder lists nothing.
     std::string old = run("system/options/path");
     run("cd " + f + "sub/ 'ok");
