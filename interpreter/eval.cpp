@@ -185,6 +185,8 @@ Flow eval_path(const Cell& path, Walk& w, const Cell* new_value, bool get, bool 
 [[gnu::always_inline]] inline Flow invoke(Walk& w, Cell* fn, const Cell* name, const PathRest* rest, uint32_t obj_ctx,
                                           bool infix, int mode);
 [[gnu::always_inline]] inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out);
+[[gnu::always_inline]] inline bool integer_infix(Walk& w, Cell* base, const Cell* op);
+Flow infix_calls(Walk& w, Cell* base, const Cell* op);
 
 void check_entries(const Cell* fn, const int32_t* refs);
 
@@ -266,7 +268,22 @@ Cell build_list(const Cell* fn) {
         Cell count = integer(ordinal);
         fire("internal", "limit-hit", &count);
     }
-    *block::add_cell(list.get()) = integer(native ? ordinal : locals);
+    // data3 of the last cell: how many entries from the start are arguments
+    // of the normal kind (a call's fast path fetches those without looking
+    // at them), and in data1 1 when the entries after those take nothing
+    // from the code (return: declarations up to the first refinement)
+    int32_t lead = 0, count = block::length(list.get());
+    while (lead < count) {
+        const Cell* e = block::at(list.get(), lead);
+        if (!e->is(TYPE_TYPESET) || entry_kind(*e) != 0) break;
+        lead++;
+    }
+    int32_t k = lead;
+    while (k < count && block::at(list.get(), k)->is(TYPE_TYPESET) && entry_kind(*block::at(list.get(), k)) == 3) k++;
+    Cell last = integer(native ? ordinal : locals);
+    last.data1 = k == count || block::at(list.get(), k)->is(TYPE_REFINEMENT) ? 1 : 0;
+    last.data3 = uint32_t(lead);
+    *block::add_cell(list.get()) = last;
     record_of(f.get())[1] = list.cell;
     return list.cell;
 }
@@ -310,11 +327,9 @@ inline void finish(Cell* base, bool push) {
     }
 }
 
-// The value of the walk's next item when it is a literal or a word's plain
-// value (nothing to evaluate to get it), else null. The walk is synced and
-// has an item left; not for tracing.
-inline const Cell* plain_item(const Walk& w, int32_t at) {
-    const Cell* c = w.cells + at;
+// The value of a code cell when it is a literal or a word's plain value
+// (nothing to evaluate to get it), else null.
+inline const Cell* plain_value(const Cell* c) {
     Type t = c->type();
     if (t == TYPE_WORD) {
         const Cell* v = lookup(c);
@@ -325,6 +340,10 @@ inline const Cell* plain_item(const Walk& w, int32_t at) {
     }
     return passive(t) ? c : nullptr;
 }
+
+// The same for the walk's item at `at`. The walk is synced and has an item
+// left; not for tracing.
+inline const Cell* plain_item(const Walk& w, int32_t at) { return plain_value(w.cells + at); }
 
 // One expression from a synced walk with a value left at its index (push: the
 // result is pushed, else it goes into slot 0 and only that cell is kept). The
@@ -559,20 +578,34 @@ Flow fetch_args(Walk& w, Call& c, const PathRest* rest) {
     return Flow::NORMAL;
 }
 
-// The arguments of a call met in code with no refinements named (no path
-// after the function) while nothing is traced: the arguments before the
-// first refinement are fetched, the rest is laid out unused.
-inline Flow fetch_plain(Walk& w, Call& c) {
-    Cell* rec = record_of(c.fn);
-    if (!rec[1].is(TYPE_BLOCK)) [[unlikely]] {
-        build_list(c.fn);
-        rec = record_of(c.fn);
+// A function's cells for the list entries from i on when no refinement is
+// used: none for arguments, false for refinements, then the locals.
+void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
+    for (; i < n; i++) {
+        const Cell& e = list[i];
+        switch (e.type()) {
+            case TYPE_TYPESET:
+                if (entry_kind(e) != 3) stack::push(&none::value);
+                break;
+            case TYPE_REFINEMENT:
+                stack::push(&logic::false_value);
+                break;
+            case TYPE_INTEGER:
+                if (e.data2) function::push_refinement_defaults(int32_t(e.data2));
+                break;
+            default:
+                break;
+        }
     }
-    memory::Buffer* lb = buf(rec[1].data2);
+}
+
+// The arguments of fetch_plain from list entry i on, the general way (left:
+// entry i's argument is an infix call's left operand, already in place).
+// The walk is read again before use.
+[[gnu::noinline]] Flow fetch_rest(Walk& w, Call& c, int32_t i, bool left) {
+    memory::Buffer* lb = buf(record_of(c.fn)[1].data2);
     const Cell* list = lb->cells();
     int32_t n = int32_t(lb->used_bytes() / sizeof(Cell));
-    int32_t i = 0;
-    bool left = c.infix;
     bool stale = true;  // whether the walk must sync before it is read
     for (; i < n; i++) {
         const Cell& e = list[i];
@@ -627,21 +660,93 @@ inline Flow fetch_plain(Walk& w, Call& c) {
         for (int32_t k = 0; k < nrefs; k++) c.refs[k] = -1;
         return Flow::NORMAL;
     }
-    for (; i < n; i++) {
-        const Cell& e = list[i];
-        switch (e.type()) {
-            case TYPE_TYPESET:
-                if (entry_kind(e) != 3) stack::push(&none::value);
-                break;
-            case TYPE_REFINEMENT:
-                stack::push(&logic::false_value);
-                break;
-            case TYPE_INTEGER:
-                if (e.data2) function::push_refinement_defaults(int32_t(e.data2));
-                break;
-            default:
-                break;
+    lay_out_unused(list, i, n);
+    return Flow::NORMAL;
+}
+
+// The arguments of a call met in code with no refinements named (no path
+// after the function) while nothing is traced: the arguments before the
+// first refinement are fetched, the rest is laid out unused. The leading
+// arguments of the normal kind (the count the list's last cell keeps) take
+// the short way; whatever the list holds after them goes to fetch_rest.
+inline Flow fetch_plain(Walk& w, Call& c) {
+    Cell* rec = record_of(c.fn);
+    if (!rec[1].is(TYPE_BLOCK)) [[unlikely]] {
+        build_list(c.fn);
+        rec = record_of(c.fn);
+    }
+    memory::Buffer* lb = buf(rec[1].data2);
+    const Cell* list = lb->cells();
+    int32_t n = int32_t(lb->used_bytes() / sizeof(Cell));
+    int32_t lead = int32_t(list[n - 1].data3);
+    int32_t i = 0;
+    if (c.infix) {
+        if (lead == 0) [[unlikely]]
+            return fetch_rest(w, c, 0, true);
+        // an operator's left operand, already in place
+        Type t = stack::arguments->type();
+        if (!admits(list[0], t)) [[unlikely]]
+            call_expects(c, t, list[0].data3);
+        i = 1;
+    }
+    bool stale = true;  // whether the walk must sync before it is read
+    for (; i < lead; i++) {
+        if (stale) {
+            w.sync();
+            stale = false;
         }
+        if (w.index < w.limit && !trace::tracing) [[likely]] {
+            // a literal or a plain value: nothing is evaluated, the list stays
+            if (const Cell* v = plain_item(w, w.index)) {
+                const Cell* op = !c.infix && w.index + 1 < w.limit ? names_op(w.cells + w.index + 1) : nullptr;
+                if (!op) [[likely]] {
+                    Type t = v->type();
+                    if (!admits(list[i], t)) [[unlikely]]
+                        call_expects(c, t, list[i].data3);
+                    copy_cell(v, stack::push_cell());
+                    w.index++;
+                    continue;
+                }
+                // built-in operators on integers with plain right operands
+                // are done in place (nothing evaluated: the list stays)
+                Cell* base = stack::push(v);
+                w.index++;
+                while (op && integer_infix(w, base, op)) op = w.index < w.limit ? names_op(w.cells + w.index) : nullptr;
+                if (op) {
+                    Cell entry = list[i];
+                    Flow f = infix_calls(w, base, op);
+                    if (f != Flow::NORMAL) [[unlikely]]
+                        return f;
+                    check_top(entry, c);
+                    lb = buf(record_of(c.fn)[1].data2);
+                    list = lb->cells();
+                    stale = true;
+                } else {
+                    check_top(list[i], c);
+                }
+                continue;
+            }
+        }
+        Cell entry = list[i];
+        Flow f = fetch_one(w, entry, c, c.infix);
+        if (f != Flow::NORMAL) [[unlikely]]
+            return f;
+        // read again: the evaluation may have moved the list and the block
+        lb = buf(record_of(c.fn)[1].data2);
+        list = lb->cells();
+        stale = true;
+    }
+    const Cell& last = list[n - 1];
+    if (i < n - 1 && !last.data1) [[unlikely]]
+        return fetch_rest(w, c, i, false);
+    // nothing more comes from the code
+    int32_t count = int32_t(last.data2);  // refinements (natives) or locals (functions)
+    if (c.native) {
+        for (int32_t k = 0; k < count; k++) c.refs[k] = -1;
+    } else if (i < n - 1) {
+        lay_out_unused(list, i, n);
+    } else if (count) {
+        function::push_refinement_defaults(count);
     }
     return Flow::NORMAL;
 }
@@ -834,15 +939,15 @@ inline NativeFn entry_of(const Cell* fn) {
     int32_t refs[MAX_REFINEMENTS];
     Call c{fn, stack::frame_count(), t == TYPE_NATIVE || t == TYPE_ACTION, infix, refs};
     // the name is read here, before anything is evaluated: the frame keeps it from now on
+    Cell* base = infix ? stack::top_ptr - 1 : stack::top_ptr;
+    const Cell* fn_cell = infix ? nullptr : fn;  // an infix call's function is not on the data stack
     if (t == TYPE_FUNCTION) {
-        stack::mark_interp_func(name, fn->data1);
+        stack::mark_interp_call(stack::INTERP_FUNC, name, fn->data1, fn_cell, base);
     } else if (c.native || t == TYPE_ROUTINE) {
-        stack::mark_interp_native(name);
+        stack::mark_interp_call(stack::INTERP_NATIVE, name, 0, fn_cell, base);
     } else {
         rt_error::no_switch_match();
     }
-    if (infix) stack::set_arguments(stack::top_ptr - 1);
-    else stack::set_function_cell(fn);
     Flow f = mode                        ? fetch_apply(w, c, mode)
              : rest || trace::tracing ? fetch_args(w, c, rest)
                                       : fetch_plain(w, c);
@@ -853,10 +958,6 @@ inline NativeFn entry_of(const Cell* fn) {
         KRO_TRACE(CALL, &w.blk.cell, w.index, &n, &v);
     }
     if (t == TYPE_FUNCTION) {
-        if (!obj_ctx) {
-            Cell m = record_of(fn)[function::METHOD_OF];
-            if (m.is(TYPE_OBJECT)) obj_ctx = m.data1;
-        }
         f = call_function(fn, obj_ctx, 0);
     } else if (t == TYPE_ROUTINE) {
         f = call_routine(fn);
@@ -1306,10 +1407,14 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     if (machine_stack::low()) [[unlikely]]
         machine_stack::check();
     Cell* base = stack::top_ptr;
-    Cell word = w.cells[w.index];
+    const Cell* word = w.cells + w.index;  // current until something evaluates: the frame copies it first
     w.index++;
-    Flow f = eval_call(*fn, w, word, nullptr, 0);
+    // as eval_call, in this frame: the function cell is pushed, the result replaces it
+    stack::push(fn);
+    Flow f = invoke(w, base, word, nullptr, 0, false, 0);
     if (f != Flow::NORMAL) return f;
+    copy_cell(base + 1, base);
+    stack::top_ptr = base + 1;
     f = operators_after(w, base, no_infix);
     if (f != Flow::NORMAL) return f;
     finish(base, push);
@@ -1362,21 +1467,12 @@ inline bool quick_paren(const Cell* paren, Cell* out) {
     const Cell* cells = b->cells();
     int32_t n = int32_t(b->used_bytes() / sizeof(Cell)), i = int32_t(paren->data1);
     if (i >= n || ((n - i) & 1) == 0) return false;
-    auto plain = [](const Cell* c) -> const Cell* {
-        if (c->is(TYPE_WORD)) {
-            const Cell* v = lookup(c);
-            if (!v) return nullptr;
-            Type vt = v->type();
-            return is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP ? nullptr : v;
-        }
-        return passive(c->type()) ? c : nullptr;
-    };
-    const Cell* v = plain(cells + i);
+    const Cell* v = plain_value(cells + i);
     if (!v) return false;
     Cell acc = *v;
     for (i++; i < n; i += 2) {
         const Cell* op = names_op(cells + i);
-        const Cell* right = plain(cells + i + 1);
+        const Cell* right = plain_value(cells + i + 1);
         if (!op || !right || !acc.is(TYPE_INTEGER) || !right->is(TYPE_INTEGER)) return false;
         if (!integer_call(native::wrapped_type(op), op->data1, int32_t(acc.data2), int32_t(right->data2), &acc))
             return false;
@@ -1638,18 +1734,23 @@ Cell arg_list(const Cell* fn) {
 
 // ---- evaluation ------------------------------------------------------------------------------------------
 
-// A block is evaluated without a call frame of its own (nothing is ever
-// thrown to one, and it carries no name): its values go to a slot 0 of its
-// own above the caller's cells, and `arguments` points there meanwhile. An
-// exit or an error that leaves it sets the pointers from its target frame.
-Flow eval_block(const Cell* block, bool last) {
+namespace {
+
+// eval_block's walk; cells and tail: the block's cells and tail as read just
+// before (nothing has run since).
+[[gnu::noinline]] Flow walk_block(const Cell* block, bool last, Cell* cells, int32_t tail) {
     Walk w(*block, int32_t(block->data1));
     Cell* caller = stack::arguments;
     Cell* slot = stack::push(&unset::value);
     stack::arguments = slot;
     NearScope near(&w);
-    KRO_TRACE(ENTER, &w.blk.cell, -1, nullptr, nullptr);
-    w.sync();
+    if (trace::tracing) [[unlikely]] {
+        KRO_TRACE(ENTER, &w.blk.cell, -1, nullptr, nullptr);
+        w.sync();
+    } else {
+        w.cells = cells;
+        w.limit = tail;
+    }
     while (w.index < w.limit) {
         if ((gc::wanted || gc::stress) && gc::active) [[unlikely]] {
             gc::safe_point();
@@ -1675,6 +1776,31 @@ Flow eval_block(const Cell* block, bool last) {
     if (last) copy_cell(slot, caller);
     stack::top_ptr = slot + 1;
     return Flow::NORMAL;
+}
+
+}  // namespace
+
+// A block is evaluated without a call frame of its own (nothing is ever
+// thrown to one, and it carries no name): its values go to a slot 0 of its
+// own above the caller's cells, and `arguments` points there meanwhile. An
+// exit or an error that leaves it sets the pointers from its target frame.
+Flow eval_block(const Cell* block, bool last) {
+    memory::Buffer* b = buf(block->data2);
+    int32_t from = int32_t(block->data1);
+    int32_t tail = int32_t(b->used_bytes() / sizeof(Cell));
+    // A block of one literal or one word with a plain value (a branch like
+    // [n] or [none], a body like [x]), while nothing is traced and no
+    // collection is due: nothing evaluates and nothing can fail, so the value
+    // is the result without a walk.
+    if (tail == from + 1 && !trace::tracing && !((gc::wanted || gc::stress) && gc::active)) {
+        if (const Cell* v = plain_value(b->cells() + from)) {
+            Cell* slot = stack::push_cell();
+            copy_cell(v, slot);
+            if (last) copy_cell(slot, stack::arguments);
+            return Flow::NORMAL;
+        }
+    }
+    return walk_block(block, last, b->cells(), tail);
 }
 
 Flow eval_one(const Cell* block, int32_t* index, bool push) {

@@ -113,7 +113,10 @@ Flow call_routine(const Cell* routine);
 // one refinement! per refinement but /local (data3: its ordinal from 1 for
 // natives and actions, its context slot for functions and routines), and an
 // integer! at the end: the refinement count (natives, actions) or the cells
-// of the /local part (functions, routines). Answers the list block.
+// of the /local part (functions, routines), in its data3 the number of
+// entries from the start that are arguments of the normal kind, in its data1
+// 1 when no entry after those takes an argument from the code before the
+// first refinement. Answers the list block.
 Cell arg_list(const Cell* fn);
 constexpr uint32_t KIND_SHIFT = 20;
 

@@ -429,7 +429,10 @@ int32_t foreach_next_multi(const Cell* words, int32_t n, Cell* series) {
 
 void remove_each_step(Cell* series, int32_t visited, const Cell* verdict) {
     if (!logic::is_true(verdict)) return;
-    series->data1 = uint32_t(series::head_of(series) - visited);
+    // the round's items sit just before the head, unless the body removed
+    // them itself (a series cleared in the body has nothing before its head)
+    int32_t at = series::head_of(series) - visited;
+    series->data1 = uint32_t(at < 0 ? 0 : at);
     Cell part = integer(visited);
     Cell* r = actions::get<A_REMOVE>(series)(series, visited > 1 ? &part : nullptr, nullptr);
     if (r != series) *series = *r;

@@ -117,16 +117,32 @@ inline void mark_catch(const Cell* name) { detail::open(CATCH, name); }
 inline void mark_loop(const Cell* name) { detail::open(LOOP, name); }
 inline void mark_interp_native(const Cell* name) { detail::open(INTERP_NATIVE, name); }
 inline void mark_interp_block(const Cell* name) { detail::open(INTERP_BLOCK, name); }
-// Type 1 (and 0x81): saves the context's values pointer, put back when the
+// Type 1: saves the context's values pointer, put back when the
 // frame closes. ctx 0: no context.
 inline void mark_func_ctx(const Cell* name, uint32_t ctx) {
     Frame& f = detail::open(FUNCTION, name);
     f.fn_ctx = ctx;
     if (ctx) f.saved_values = memory::buffer_of(ctx)->cells()->data2;  // the context cell's values
 }
-inline void mark_interp_func(const Cell* name, uint32_t ctx) {
-    mark_func_ctx(name, ctx);
-    detail::frames[detail::frame_top - 1].type = INTERP_FUNC;
+// The evaluator's call frame, filled in one pass: INTERP_FUNC switching the
+// function context ctx, or INTERP_NATIVE (ctx 0); the callee's arguments start
+// at `base` (the top, or the cell below it for an infix call's left operand);
+// fn is the data-stack cell holding the called value, or null.
+inline void mark_interp_call(uint8_t type, const Cell* name, uint32_t ctx, const Cell* fn, Cell* base) {
+    if (detail::frame_top >= detail::frame_limit) [[unlikely]]
+        detail::overflow_frames();
+    Frame& f = detail::frames[detail::frame_top++];
+    f.type = type;
+    f.flags = 0;
+    f.symbol = int32_t(name->data2);
+    f.name_ctx = name->data1;
+    f.name_slot = int32_t(name->data3);
+    f.caller_args = uint32_t(arguments - bottom);
+    f.inner = uint32_t(base - bottom);
+    f.fn_ctx = ctx;
+    f.saved_values = ctx ? memory::buffer_of(ctx)->cells()->data2 : 0;
+    f.fn_cell = fn ? uint32_t(fn - bottom) : NO_CELL;
+    arguments = base;
 }
 // A try frame for a C++ region that catches errors: `arguments` is left as it
 // is, so the code inside still addresses its own call's cells.
