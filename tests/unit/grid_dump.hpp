@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/unicode.hpp"
 #include "gui/cell_grid.hpp"
 
 namespace kro::testing_grid {
@@ -55,22 +56,9 @@ inline Picture characters(const CellGrid& g) {
         for (int x = 0; x < g.width(); x++) {
             const GridCell& c = g.at(x, y);
             if (c.flags & CELL_CONTINUATION) continue;
-            uint32_t cp = c.cp ? c.cp : ' ';
-            if (cp < 0x80) {
-                row += char(cp);
-            } else if (cp < 0x800) {
-                row += char(0xC0 | (cp >> 6));
-                row += char(0x80 | (cp & 0x3F));
-            } else if (cp < 0x10000) {
-                row += char(0xE0 | (cp >> 12));
-                row += char(0x80 | ((cp >> 6) & 0x3F));
-                row += char(0x80 | (cp & 0x3F));
-            } else {
-                row += char(0xF0 | (cp >> 18));
-                row += char(0x80 | ((cp >> 12) & 0x3F));
-                row += char(0x80 | ((cp >> 6) & 0x3F));
-                row += char(0x80 | (cp & 0x3F));
-            }
+            uint8_t bytes[4];
+            int n = unicode::cp_to_utf8(c.cp ? c.cp : ' ', bytes);
+            row.append(reinterpret_cast<const char*>(bytes), size_t(n));
         }
         p.push_back(row);
     }
