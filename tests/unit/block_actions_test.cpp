@@ -17,32 +17,6 @@ using namespace kro::testing_blocks;
 
 namespace {
 
-Cell one(const char* text) {
-    Cell b = read(text);
-    return *block::ks_abs_at(&b, 0);
-}
-
-// The same cells as a hash! (indexed from the first cell), at the same head.
-Cell as_hash(Cell b) {
-    int32_t head = int32_t(b.data1);
-    b.data1 = 0;
-    b.set_type(TYPE_HASH);
-    b.data3 = hashtable::make(8, &b, hashtable::HASH);
-    b.data1 = uint32_t(head);
-    return b;
-}
-
-// Every cell of a hash! is found through its table at its own position, and
-// nothing else is.
-void expect_indexed(const Cell& h) {
-    Cell b = at_index(h, 0);
-    for (int32_t i = 0; i < block::length(&b); i++) {
-        Cell* c = block::ks_abs_at(&b, i);
-        ASSERT_EQ(hashtable::find(h.data3, c, i), c) << "cell " << i << " " << mold_text(*c);
-    }
-    EXPECT_EQ(hashtable::record(h.data3)->data, h.data2);
-}
-
 // A block whose buffer has no room left, so that any insertion grows it.
 Cell tight(const char* text) {
     Cell loose = read(text);

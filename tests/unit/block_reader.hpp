@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "block_fixtures.hpp"
+#include "foundation/hashtable.hpp"
 
 namespace kro::testing_blocks {
 
@@ -109,6 +110,33 @@ inline Cell read(const std::string& text) {
 inline Cell at_index(Cell b, int32_t head) {
     b.data1 = uint32_t(head);
     return b;
+}
+
+// The first value of a text in the notation above.
+inline Cell one(const char* text) {
+    Cell b = read(text);
+    return *block::ks_abs_at(&b, 0);
+}
+
+// The same cells as a hash! (indexed from the first cell), at the same head.
+inline Cell as_hash(Cell b) {
+    int32_t head = int32_t(b.data1);
+    b.data1 = 0;
+    b.set_type(TYPE_HASH);
+    b.data3 = hashtable::make(8, &b, hashtable::HASH);
+    b.data1 = uint32_t(head);
+    return b;
+}
+
+// Every cell of a hash! is found through its table at its own position, and
+// the table keeps the hash's own buffer.
+inline void expect_indexed(const Cell& h) {
+    Cell b = at_index(h, 0);
+    for (int32_t i = 0; i < block::length(&b); i++) {
+        Cell* c = block::ks_abs_at(&b, i);
+        ASSERT_EQ(hashtable::find(h.data3, c, i), c) << "cell " << i << " " << mold_text(*c);
+    }
+    EXPECT_EQ(hashtable::record(h.data3)->data, h.data2);
 }
 
 // Every cell of the buffer whatever the head, molded and joined by blanks.

@@ -17,37 +17,12 @@ using namespace kro::testing_blocks;
 
 namespace {
 
-// The first value of a text in the block notation.
-Cell one(const char* text) {
-    Cell b = read(text);
-    return *block::ks_abs_at(&b, 0);
-}
-
-// The same cells as a hash! (indexed from the first cell), at the same head.
-Cell as_hash(Cell b) {
-    int32_t head = int32_t(b.data1);
-    b.data1 = 0;
-    b.set_type(TYPE_HASH);
-    b.data3 = hashtable::make(8, &b, hashtable::HASH);
-    b.data1 = uint32_t(head);
-    return b;
-}
-
 Cell typeset_of(std::initializer_list<Type> types) {
     uint8_t bytes[12] = {};
     for (Type t : types) bytes[t >> 3] |= uint8_t(0x80u >> (t & 7));
     Cell ts{uint32_t(TYPE_TYPESET), 0, 0, 0};
     std::memcpy(&ts.data1, bytes, 12);
     return ts;
-}
-
-// Every cell of a hash! is found through its table at its own position.
-void expect_indexed(const Cell& h) {
-    Cell b = at_index(h, 0);
-    for (int32_t i = 0; i < block::length(&b); i++) {
-        Cell* c = block::ks_abs_at(&b, i);
-        ASSERT_EQ(hashtable::find(h.data3, c, i), c) << "cell " << i << " " << mold_text(*c);
-    }
 }
 
 // A find call described by its refinements (integer arguments; 0 = absent).

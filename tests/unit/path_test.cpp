@@ -17,11 +17,6 @@ using namespace kro::testing_blocks;
 
 namespace {
 
-Cell one(const char* text) {
-    Cell b = read(text);
-    return *block::ks_abs_at(&b, 0);
-}
-
 Cell retyped(Cell c, Type t) {
     c.set_type(t);
     return c;
