@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "console/console.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/function.hpp"
@@ -28,44 +29,11 @@ namespace {
 
 // ---- text ------------------------------------------------------------------------------------
 
-std::u32string from_utf8(std::string_view s) {
-    std::u32string out;
-    size_t i = 0;
-    while (i < s.size()) {
-        uint8_t b = uint8_t(s[i]);
-        int n = b < 0x80 ? 1 : b >= 0xF0 && b < 0xF8 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-        if (n == 0 || i + size_t(n) > s.size()) {
-            out.push_back(0xFFFD);  // names on disk need not be UTF-8
-            i++;
-            continue;
-        }
-        char32_t c = n == 1 ? b : n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
-        bool ok = true;
-        for (int k = 1; k < n; k++) {
-            uint8_t t = uint8_t(s[i + size_t(k)]);
-            if ((t & 0xC0) != 0x80) ok = false;
-            c = (c << 6) | (t & 0x3F);
-        }
-        if (!ok) {
-            out.push_back(0xFFFD);
-            i++;
-            continue;
-        }
-        out.push_back(c);
-        i += size_t(n);
-    }
-    return out;
-}
+// Names on disk need not be UTF-8: what is not becomes U+FFFD. Surrogate
+// halves go through both ways, so such a name still completes to itself.
+std::u32string from_utf8(std::string_view s) { return unicode::decode_utf8_text(s, true); }
 
-std::string to_utf8(std::u32string_view s) {
-    std::string out;
-    for (char32_t c : s) {
-        uint8_t buf[4];
-        int n = unicode::cp_to_utf8(c > 0x10FFFF ? 0xFFFD : c, buf);
-        out.append(reinterpret_cast<const char*>(buf), size_t(n));
-    }
-    return out;
-}
+std::string to_utf8(std::u32string_view s) { return unicode::encode_utf8_text(s, true); }
 
 char32_t fold(char32_t c) { return char32_t(casing::convert(c, false)); }
 
@@ -387,21 +355,6 @@ void set_common_part(bool common) {
     }
 }
 
-std::u32string chars_of(const Cell* str) {
-    std::u32string out;
-    uint32_t n = string::length_of(str);
-    for (uint32_t i = 0; i < n; i++) out.push_back(char32_t(string::char_at(str, str->data1 + i)));
-    return out;
-}
-
-Cell string_of(std::u32string_view text) {
-    Cell s;
-    std::string u = to_utf8(text);
-    string::make_at(&s, uint32_t(u.size()) + 1, 1);
-    string::append_utf8(&s, u.data(), int32_t(u.size()));
-    return s;
-}
-
 // The strings as a new block, the result of the running routine; with a kind
 // other than none its word comes first.
 void answer_strings(const std::vector<std::u32string>& strings, Kind kind, long first_caret) {
@@ -412,7 +365,7 @@ void answer_strings(const std::vector<std::u32string>& strings, Kind kind, long 
         block::ks_append(out.get(), &w);
     }
     for (size_t i = 0; i < strings.size(); i++) {
-        Cell s = string_of(strings[i]);
+        Cell s = cli_console::string_of(strings[i]);
         if (i == 0 && first_caret >= 0) s.data1 = uint32_t(first_caret);
         block::ks_append(out.get(), &s);
     }
@@ -427,7 +380,7 @@ void complete_input_routine() {
     Cell whole = args[0];
     size_t caret = whole.data1;
     whole.data1 = 0;
-    std::u32string line = chars_of(&whole);
+    std::u32string line = cli_console::text_of(&whole);
     bool console = logic_arg(&args[1]);
     Result r = complete_input(line, caret, console, runtime_sources());
     set_common_part(r.common_part);
@@ -436,21 +389,18 @@ void complete_input_routine() {
 
 // kro-complete-file and kro-complete-path str [string!] console? [logic!]:
 // the token's strings.
-void complete_file_routine() {
+using TokenCompleter = std::vector<std::u32string> (*)(std::u32string_view, bool, bool&, Sources&);
+
+void complete_token(TokenCompleter complete) {
     bool common = false;
-    std::u32string token = chars_of(stack::arguments);
-    auto strings = complete_file_token(token, logic_arg(stack::arguments + 1), common, runtime_sources());
+    std::u32string token = cli_console::text_of(stack::arguments);
+    auto strings = complete(token, logic_arg(stack::arguments + 1), common, runtime_sources());
     set_common_part(common);
     answer_strings(strings, Kind::none, -1);
 }
 
-void complete_path_routine() {
-    bool common = false;
-    std::u32string token = chars_of(stack::arguments);
-    auto strings = complete_path_token(token, logic_arg(stack::arguments + 1), common, runtime_sources());
-    set_common_part(common);
-    answer_strings(strings, Kind::none, -1);
-}
+void complete_file_routine() { complete_token(&complete_file_token); }
+void complete_path_routine() { complete_token(&complete_path_token); }
 
 // common-substr blk [block!]: sorts the strings of the block in place and
 // puts their common prefix at its head.
@@ -460,14 +410,14 @@ void common_substr_routine() {
     for (int32_t i = int32_t(blk.data1); i < block::length(&blk); i++) {
         const Cell* c = block::ks_abs_at(&blk, i);
         if (!c->is(TYPE_STRING)) fire("script", "invalid-arg", c);
-        strings.push_back(chars_of(c));
+        strings.push_back(cli_console::text_of(c));
     }
     bool common = common_substr(strings);
     set_common_part(common);
     if (common) {
         block::ks_clear_from(&blk, int32_t(blk.data1));
         for (const auto& text : strings) {
-            Cell s = string_of(text);
+            Cell s = cli_console::string_of(text);
             block::ks_append(&blk, &s);
         }
     }

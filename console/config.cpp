@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "console/console.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/function.hpp"
@@ -201,19 +202,10 @@ std::string valid_utf8(const std::vector<uint8_t>& bytes) {
     out.reserve(bytes.size());
     size_t i = 0, n = bytes.size();
     while (i < n) {
-        uint8_t b = bytes[i];
-        int len = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-        bool ok = len > 0 && i + size_t(len) <= n;
-        for (int j = 1; ok && j < len; j++) {
-            uint8_t c = bytes[i + size_t(j)];
-            if ((c & 0xC0) != 0x80) ok = false;
-            if (j == 1 && ((b == 0xE0 && c < 0xA0) || (b == 0xED && c > 0x9F) || (b == 0xF0 && c < 0x90) ||
-                           (b == 0xF4 && c > 0x8F)))
-                ok = false;
-        }
-        if (ok) {
-            out.append(reinterpret_cast<const char*>(&bytes[i]), size_t(len));
-            i += size_t(len);
+        size_t used = 0;
+        if (unicode::decode_utf8_checked(&bytes[i], n - i, &used, false) >= 0) {
+            out.append(reinterpret_cast<const char*>(&bytes[i]), used);
+            i += used;
         } else {
             out += "\xEF\xBF\xBD";
             i++;
@@ -222,13 +214,6 @@ std::string valid_utf8(const std::vector<uint8_t>& bytes) {
     return out;
 }
 
-// The characters of a string from its head.
-std::u32string chars_of(const Cell* str) {
-    std::u32string out;
-    uint32_t n = string::length_of(str);
-    for (uint32_t i = 0; i < n; i++) out.push_back(char32_t(string::char_at(str, str->data1 + i)));
-    return out;
-}
 
 }  // namespace
 
@@ -366,19 +351,11 @@ std::u32string BlockHistory::entry(size_t index) const {
     if (index >= size()) return {};
     const Cell* e = block::ks_abs_at(&block_, int32_t(block_.data1) + int32_t(index));
     if (!e->is(TYPE_STRING)) return {};
-    return chars_of(e);
+    return cli_console::text_of(e);
 }
 
 void BlockHistory::add_newest(const std::u32string& line) {
-    std::string u;
-    for (char32_t c : line) {
-        uint8_t buf[4];
-        int n = unicode::cp_to_utf8(c > 0x10FFFF ? 0xFFFD : c, buf);
-        u.append(reinterpret_cast<const char*>(buf), size_t(n));
-    }
-    Cell s;
-    string::make_at(&s, uint32_t(u.size()) + 1, 1);
-    string::append_utf8(&s, u.data(), int32_t(u.size()));
+    Cell s = cli_console::string_of(line);
     block::ks_insert_cells(&block_, int32_t(block_.data1), &s, 1);
 }
 

@@ -45,10 +45,17 @@ std::u32string text_of(const Cell* str) {
     return out;
 }
 
-void set_text(Cell* str, const std::u32string& text) {
+void set_text(Cell* str, std::u32string_view text) {
     memory::Buffer* b = memory::buffer_of(str->data2);
     string::ks_truncate(b, str->data1);
     for (char32_t c : text) string::append_code_point(str, c > 0x10FFFF ? 0xFFFD : uint32_t(c));
+}
+
+Cell string_of(std::u32string_view text) {
+    Cell s;
+    string::make_at(&s, uint32_t(text.size()) + 1, 1);
+    set_text(&s, text);
+    return s;
 }
 
 // ---- the history -----------------------------------------------------------------------------------

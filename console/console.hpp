@@ -22,6 +22,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "console/line_editor.hpp"
 #include "foundation/cell.hpp"
@@ -51,8 +52,11 @@ private:
     Cell* block_;
 };
 
-// Replaces a string's content (from its head) with the text.
-void set_text(Cell* str, const std::u32string& text);
+// Replaces a string's content (from its head) with the text; U+FFFD stands
+// for a code point past U+10FFFF.
+void set_text(Cell* str, std::u32string_view text);
+// A new string holding the text, as set_text stores it.
+Cell string_of(std::u32string_view text);
 // The text of a string from its head.
 std::u32string text_of(const Cell* str);
 

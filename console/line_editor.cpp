@@ -9,6 +9,7 @@
 #include "console/terminal.hpp"
 #include "foundation/char_width.hpp"
 #include "foundation/platform/console_out.hpp"
+#include "foundation/unicode.hpp"
 
 namespace kro::terminal {
 
@@ -16,38 +17,15 @@ namespace kro::terminal {
 
 namespace {
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
+// The editor shows and keeps whole characters: a surrogate half is U+FFFD.
+void append_utf8(std::string& out, char32_t c) { unicode::append_utf8(out, c, false); }
 
 std::u32string from_utf8(const std::string& s) {
-    std::u32string out;
-    size_t i = 0;
-    while (i < s.size()) {
-        size_t used = 1;
-        uint8_t b = uint8_t(s[i]);
-        int32_t c = b;
-        // Beyond ASCII the key decoder reads UTF-8, U+FFFD for what is not.
-        if (b >= 0x80) c = decode_key(reinterpret_cast<const uint8_t*>(s.data()) + i, s.size() - i, used, false);
+    // Halves are decoded as the keys are, then replaced: the three bytes of one
+    // make one U+FFFD.
+    std::u32string out = unicode::decode_utf8_text(s, true);
+    for (char32_t& c : out)
         if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-        out.push_back(char32_t(c));
-        i += used;
-    }
     return out;
 }
 
@@ -65,9 +43,7 @@ std::u32string StringHistory::entry(size_t index) const {
 }
 
 void StringHistory::add_newest(const std::u32string& line) {
-    std::string s;
-    for (char32_t c : line) append_utf8(s, c);
-    entries.insert(entries.begin(), std::move(s));
+    entries.insert(entries.begin(), unicode::encode_utf8_text(line, false));
 }
 
 void add_to_history(History& history, const std::u32string& line, bool hidden) {
@@ -193,9 +169,7 @@ EditResult LineEditor::read_line(std::u32string_view prompt, bool hidden, Histor
         flush_runtime_output();
         // echo off before the prompt shows: keys typed at once are hidden too
         bool echo_off = hidden && set_echo(false);
-        std::string p;
-        for (char32_t c : prompt) append_utf8(p, c);
-        write_output(p);
+        write_output(unicode::encode_utf8_text(prompt, false));
         EditResult r;
         ReadLine s = stdin_readline(r.line);
         if (echo_off) {

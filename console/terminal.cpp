@@ -14,6 +14,7 @@
 
 #include "foundation/frame.hpp"
 #include "foundation/platform/console_out.hpp"
+#include "foundation/unicode.hpp"
 
 namespace kro::terminal {
 
@@ -24,55 +25,18 @@ namespace {
 constexpr int32_t REPLACEMENT = 0xFFFD;
 constexpr uint8_t ESC = 0x1B;
 
-// Length of the UTF-8 sequence a lead byte announces; 0 when it cannot lead one.
-int utf8_length(uint8_t b) {
-    if (b < 0x80) return 1;
-    if (b >= 0xC2 && b <= 0xDF) return 2;
-    if (b >= 0xE0 && b <= 0xEF) return 3;
-    if (b >= 0xF0 && b <= 0xF4) return 4;
-    return 0;
-}
-
-// Allowed range of the byte after a lead byte (the overlong and out-of-range
-// forms are refused there). Surrogate halves (ED A0-BF) are let through.
-bool second_byte_ok(uint8_t lead, uint8_t b) {
-    switch (lead) {
-        case 0xE0: return b >= 0xA0 && b <= 0xBF;
-        case 0xF0: return b >= 0x90 && b <= 0xBF;
-        case 0xF4: return b >= 0x80 && b <= 0x8F;
-        default: return (b & 0xC0) == 0x80;
-    }
-}
-
+// Keys take surrogate halves through (a pair typed as two halves is joined by
+// the editor); what cannot be UTF-8 is U+FFFD.
 int32_t decode_utf8_key(const uint8_t* p, size_t n, size_t& used, bool more) {
-    int len = utf8_length(p[0]);
-    if (len == 0) {
-        used = 1;
-        return REPLACEMENT;
-    }
-    if (len == 1) {
-        used = 1;
-        return p[0];
-    }
-    for (int j = 1; j < len; j++) {
-        if (size_t(j) >= n) {
-            if (more) return KEY_INCOMPLETE;
-            used = size_t(j);
-            return REPLACEMENT;
-        }
-        bool ok = j == 1 ? second_byte_ok(p[0], p[1]) : (p[j] & 0xC0) == 0x80;
-        if (!ok) {
-            used = size_t(j);
-            return REPLACEMENT;
-        }
-    }
-    used = size_t(len);
-    int32_t cp = p[0] & (0x7F >> len);
-    for (int j = 1; j < len; j++) cp = (cp << 6) | (p[j] & 0x3F);
-    return cp;
+    size_t taken = 0;
+    int32_t cp = unicode::decode_utf8_checked(p, n, &taken, true);
+    if (cp == unicode::UTF8_CUT && more) return KEY_INCOMPLETE;
+    used = taken;
+    return cp < 0 ? REPLACEMENT : cp;
 }
 
-int32_t csi_key(char final, int first_param, bool has_param) {
+// The cursor keys' final letters, alike after CSI and SS3; KEY_NONE for others.
+int32_t cursor_letter_key(uint8_t final) {
     switch (final) {
         case 'A': return KEY_UP;
         case 'B': return KEY_DOWN;
@@ -80,6 +44,12 @@ int32_t csi_key(char final, int first_param, bool has_param) {
         case 'D': return KEY_LEFT;
         case 'H': return KEY_HOME;
         case 'F': return KEY_END;
+        default: return KEY_NONE;
+    }
+}
+
+int32_t csi_key(char final, int first_param, bool has_param) {
+    switch (final) {
         case 'Z': return 9;  // Shift-Tab: the Tab key
         case '~':
             if (!has_param) return KEY_NONE;
@@ -94,7 +64,7 @@ int32_t csi_key(char final, int first_param, bool has_param) {
                 case 201: return KEY_PASTE_END;
                 default: return KEY_NONE;  // function keys
             }
-        default: return KEY_NONE;
+        default: return cursor_letter_key(uint8_t(final));
     }
 }
 
@@ -175,16 +145,7 @@ int32_t decode_key(const uint8_t* p, size_t n, size_t& used, bool more) {
             return 'O';
         }
         used = 3;
-        switch (p[2]) {
-            case 'A': return KEY_UP;
-            case 'B': return KEY_DOWN;
-            case 'C': return KEY_RIGHT;
-            case 'D': return KEY_LEFT;
-            case 'H': return KEY_HOME;
-            case 'F': return KEY_END;
-            case 'M': return 13;  // keypad Enter
-            default: return KEY_NONE;
-        }
+        return p[2] == 'M' ? 13 : cursor_letter_key(p[2]);  // M: keypad Enter
     }
     // Alt held: Esc before the key (which may itself be an escape sequence).
     size_t inner = 0;
@@ -671,15 +632,13 @@ bool fill() {
 int32_t stdin_read_char() {
     if (!fill()) return -1;
     uint8_t lead = in_buf[in_pos++];
-    int len = utf8_length(lead);
+    int len = unicode::utf8_lead_length(lead);
     if (len == 0) return REPLACEMENT;
-    if (len == 1) return lead;
-    int32_t cp = lead & (0x7F >> len);
+    int32_t cp = unicode::utf8_lead_bits(lead, len);
     for (int j = 1; j < len; j++) {
         if (!fill()) return REPLACEMENT;
         uint8_t b = in_buf[in_pos];
-        bool ok = j == 1 ? second_byte_ok(lead, b) : (b & 0xC0) == 0x80;
-        if (!ok) return REPLACEMENT;  // that byte starts the next character
+        if (!unicode::utf8_follows(lead, j, b, true)) return REPLACEMENT;  // that byte starts the next character
         in_pos++;
         cp = (cp << 6) | (b & 0x3F);
     }

@@ -205,6 +205,32 @@ int utf8_char_size(uint8_t lead) {
     return 0;
 }
 
+// ---- UTF-8 from and to outside -------------------------------------------------
+
+std::u32string decode_utf8_text(std::string_view text, bool surrogates) {
+    std::u32string out;
+    out.reserve(text.size());
+    auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    for (size_t i = 0, used = 0; i < text.size(); i += used) {
+        int32_t cp = decode_utf8_checked(p + i, text.size() - i, &used, surrogates);
+        out.push_back(cp < 0 ? 0xFFFD : char32_t(cp));
+    }
+    return out;
+}
+
+void append_utf8(std::string& out, uint32_t cp, bool surrogates) {
+    if (cp > 0x10FFFF || (!surrogates && cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    uint8_t seq[4];
+    out.append(reinterpret_cast<const char*>(seq), size_t(cp_to_utf8(cp, seq)));
+}
+
+std::string encode_utf8_text(std::u32string_view text, bool surrogates) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : text) append_utf8(out, c, surrogates);
+    return out;
+}
+
 // ---- UTF-8 encoding -------------------------------------------------------------
 
 int cp_utf8_size(uint32_t cp) {

@@ -6,7 +6,10 @@
 // symbols, serialization, the operating system) or, for text that arrives in
 // that form, UTF-16LE.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "foundation/cell.hpp"
 
@@ -37,6 +40,73 @@ const uint8_t* skip_utf8_chars(const uint8_t* p, const uint8_t* limit, uint32_t 
 // 4, 3 or 2 for a lead byte with its top four, three or two bits set; else 0
 // (ASCII and continuation bytes).
 int utf8_char_size(uint8_t lead);
+
+// ---- UTF-8 from and to outside -------------------------------------------------
+// Keys, history files and file names are decoded by the strict rules (no
+// overlong form, nothing past U+10FFFF) and a bad sequence becomes U+FFFD
+// instead of an error. Surrogate halves (ED A0-BF) are each caller's choice:
+// the console takes them, since its text may carry them, the GUI refuses them.
+
+// 1 for ASCII; 2, 3 or 4 for a lead byte C2-DF, E0-EF or F0-F4; 0 for a byte
+// that cannot start a sequence.
+inline int utf8_lead_length(uint8_t b) {
+    if (b < 0x80) return 1;
+    if (b >= 0xC2 && b <= 0xDF) return 2;
+    if (b >= 0xE0 && b <= 0xEF) return 3;
+    if (b >= 0xF0 && b <= 0xF4) return 4;
+    return 0;
+}
+
+inline bool utf8_continuation(uint8_t b) { return (b & 0xC0) == 0x80; }
+
+// Whether b may stand at position k (1 to 3) of the sequence lead starts: the
+// second byte is where overlong forms, surrogates and values past U+10FFFF show.
+inline bool utf8_follows(uint8_t lead, int k, uint8_t b, bool surrogates) {
+    if (k == 1) {
+        switch (lead) {
+            case 0xE0: return b >= 0xA0 && b <= 0xBF;
+            case 0xED: return surrogates ? utf8_continuation(b) : b >= 0x80 && b <= 0x9F;
+            case 0xF0: return b >= 0x90 && b <= 0xBF;
+            case 0xF4: return b >= 0x80 && b <= 0x8F;
+            default: break;
+        }
+    }
+    return utf8_continuation(b);
+}
+
+// The bits a lead byte gives to the code point of a sequence of that length.
+inline int32_t utf8_lead_bits(uint8_t lead, int length) { return length == 1 ? lead : lead & (0x7F >> length); }
+
+constexpr int32_t UTF8_REFUSED = -1;  // the bytes are no sequence
+constexpr int32_t UTF8_CUT = -2;      // the bytes end inside a sequence
+
+// Decodes the sequence at the start of the n > 0 bytes at p by those rules and
+// answers its code point, with its length in *used. A refused sequence answers
+// UTF8_REFUSED and leaves in *used the bytes before the refused one (1 for a
+// byte that cannot lead); a cut one answers UTF8_CUT with *used = n.
+inline int32_t decode_utf8_checked(const uint8_t* p, size_t n, size_t* used, bool surrogates) {
+    int length = utf8_lead_length(p[0]);
+    *used = 1;
+    if (length == 0) return UTF8_REFUSED;
+    int32_t cp = utf8_lead_bits(p[0], length);
+    for (int k = 1; k < length; k++) {
+        *used = size_t(k);
+        if (size_t(k) >= n) return UTF8_CUT;
+        if (!utf8_follows(p[0], k, p[k], surrogates)) return UTF8_REFUSED;
+        cp = (cp << 6) | (p[k] & 0x3F);
+    }
+    *used = size_t(length);
+    return cp;
+}
+
+// The code points of such text; each refused or cut sequence is one U+FFFD.
+std::u32string decode_utf8_text(std::string_view text, bool surrogates);
+
+// The way back: appends the UTF-8 of a code point, U+FFFD for one past
+// U+10FFFF and, unless surrogates is set, for a surrogate half. Never raises.
+void append_utf8(std::string& out, uint32_t cp, bool surrogates);
+// The UTF-8 of such code points.
+std::string encode_utf8_text(std::u32string_view text, bool surrogates);
 
 // ---- UTF-8 encoding -------------------------------------------------------------
 // Every routine here raises script/invalid-char with the code point as an

@@ -23,6 +23,7 @@ namespace {
 using routines::entry::arg;
 using routines::entry::integer_result;
 using routines::entry::logic_result;
+using routines::entry::none_result;
 using routines::entry::result;
 
 [[noreturn]] void invalid_type(const Cell* value) {
@@ -35,7 +36,7 @@ void make_null_handle() {
     result(&h);
 }
 
-void fetch_all_screens() { result(&none::value); }
+void fetch_all_screens() { none_result(); }
 
 void get_screen_size_r() {
     Cell size = get_screen_size(int32_t(arg(0)->data2));
@@ -48,7 +49,7 @@ void size_text() {
     if (arg(1)->is(TYPE_STRING)) text = arg(1);
     else if (arg(1)->is(TYPE_NONE)) text = field_or_none(arg(0), F_TEXT);
     else invalid_type(arg(1));
-    if (!text->is(TYPE_STRING)) return result(&none::value);
+    if (!text->is(TYPE_STRING)) return none_result();
     Cell t = *text;
     Cell point = point2d::make(0, 0);
     get_text_size(&t, &point);
@@ -59,29 +60,29 @@ void size_text() {
 void on_change_facet() {
     const Cell* new_value = arg(4)->is(TYPE_NONE) ? nullptr : arg(4);
     os_update_facet(arg(0), arg(1), arg(2), arg(3), new_value, int32_t(arg(5)->data2), int32_t(arg(6)->data2));
-    result(&none::value);
+    none_result();
 }
 
-void update_text() { result(&none::value); }
+void update_text() { none_result(); }
 
 void update_font_r() {
     update_font(arg(0), int32_t(arg(1)->data2));
-    result(&none::value);
+    none_result();
 }
 
 void update_para_r() {
     update_para(arg(0));
-    result(&none::value);
+    none_result();
 }
 
 void destroy_view() {
     os_destroy_view(arg(0), logic::get(arg(1)));
-    result(&none::value);
+    none_result();
 }
 
 void detach_image() {
     ownership::unbind(arg(0));
-    result(&none::value);
+    none_result();
 }
 
 // update-view face: every item of a block is checked before any is updated.
@@ -106,22 +107,22 @@ void update_view() {
     } else {
         invalid_type(v);
     }
-    result(&none::value);
+    none_result();
 }
 
 void refresh_window() {
     refresh();
-    result(&none::value);
+    none_result();
 }
 
 void redraw() {
     if (face_handle(arg(0))) refresh();
-    result(&none::value);
+    none_result();
 }
 
 void show_window_r() {
     show_window(widget_of_handle(arg(0)));
-    result(&none::value);
+    none_result();
 }
 
 // make-view face parent
@@ -136,20 +137,20 @@ void make_view() {
 // draw-image image cmds
 void draw_image() {
     Cell* img = arg(0);
-    if (image::width_of(img) == 0 || image::height_of(img) == 0) return result(&none::value);
+    if (image::width_of(img) == 0 || image::height_of(img) == 0) return none_result();
     if (tui::draw_image_hook) tui::draw_image_hook(img, arg(1));
     // The owner (whichever copy of the image was drawn on) hears of it as of a
     // poke over every pixel.
     Cell poked{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make("poked")), uint32_t(-1)};
     ownership::check(img, &poked, img, 0, int32_t(image::pixel_count(img)));
-    result(&none::value);
+    none_result();
 }
 
 // draw-face face cmds: the flags are checked; drawing happens when the face
 // is rendered.
 void draw_face() {
     get_flags(field_or_none(arg(0), F_FLAGS));
-    result(&none::value);
+    none_result();
 }
 
 void do_event_loop() {
@@ -160,7 +161,7 @@ void do_event_loop() {
 
 void exit_event_loop() {
     tui::post_quit_msg();
-    result(&none::value);
+    none_result();
 }
 
 void request_font() {
@@ -185,21 +186,21 @@ void text_box_metrics_r() {
     const Cell* type = field_or_none(arg(0), F_TYPE);
     if (!is_word(type, rich_text)) fire("script", "face-type", type);
     const Cell* text = field_or_none(arg(0), F_TEXT);
-    if (!text->is(TYPE_STRING)) return result(&none::value);
+    if (!text->is(TYPE_STRING)) return none_result();
     Cell t = *text, size = *field_or_none(arg(0), F_SIZE), a = *arg(1);
     Cell out = none::value;
     text_box_metrics(&t, &size, &a, int32_t(arg(2)->data2), &out);
     result(&out);
 }
 
-void update_scroller() { result(&none::value); }
-void set_dark_mode() { result(&none::value); }
+void update_scroller() { none_result(); }
+void set_dark_mode() { none_result(); }
 void support_dark_mode_q() { logic_result(false); }
-void toggle_gpu() { result(&none::value); }
+void toggle_gpu() { none_result(); }
 
 void gui_init() {
     init();
-    result(&none::value);
+    none_result();
 }
 
 void get_flags_r() { integer_result(int32_t(get_flags(arg(0)))); }
@@ -212,7 +213,7 @@ void widget_data_r() {
 
 void set_face_ui() {
     set_widget_ui(face_handle(arg(0)), arg(1));
-    result(&none::value);
+    none_result();
 }
 
 void install() {

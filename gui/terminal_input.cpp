@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "console/terminal.hpp"
+#include "foundation/unicode.hpp"
 #include "gui/cell_grid.hpp"
 #include "gui/terminal_control.hpp"
 
@@ -18,27 +19,6 @@ constexpr int32_t REPLACEMENT = 0xFFFD;
 constexpr size_t MAX_OPEN_SEQUENCE = 4096;
 // Parameters kept beyond this value are clamped (coordinates, key numbers).
 constexpr int MAX_PARAMETER = 99999;
-
-// Length of the UTF-8 sequence a lead byte announces; 0 when it cannot lead one.
-int utf8_length(uint8_t b) {
-    if (b < 0x80) return 1;
-    if (b >= 0xC2 && b <= 0xDF) return 2;
-    if (b >= 0xE0 && b <= 0xEF) return 3;
-    if (b >= 0xF0 && b <= 0xF4) return 4;
-    return 0;
-}
-
-// The byte after a lead byte: overlong forms, surrogates and code points past
-// U+10FFFF are refused there.
-bool second_byte_ok(uint8_t lead, uint8_t b) {
-    switch (lead) {
-        case 0xE0: return b >= 0xA0 && b <= 0xBF;
-        case 0xED: return b >= 0x80 && b <= 0x9F;
-        case 0xF0: return b >= 0x90 && b <= 0xBF;
-        case 0xF4: return b >= 0x80 && b <= 0x8F;
-        default: return (b & 0xC0) == 0x80;
-    }
-}
 
 // Modifier parameter of a key sequence (1 + shift 1, alt 2, control 4).
 uint32_t modifier_flags(int m) {
@@ -150,32 +130,13 @@ void InputDecoder::decode(InputSink& sink) {
 }
 
 int InputDecoder::utf8(const Bytes& in, size_t at, bool final, InputSink& sink) {
-    uint8_t lead = in[at];
-    int len = utf8_length(lead);
-    if (len == 0) {
-        sink.key({REPLACEMENT, false, 0});
-        return 1;
-    }
-    if (len == 1) {
-        sink.key({lead, false, 0});
-        return 1;
-    }
-    int32_t cp = lead & (0x7F >> len);
-    for (int j = 1; j < len; j++) {
-        if (at + size_t(j) >= in.size()) {
-            if (!final) return NEED_MORE;
-            sink.key({REPLACEMENT, false, 0});
-            return j;
-        }
-        uint8_t b = in[at + size_t(j)];
-        if (!(j == 1 ? second_byte_ok(lead, b) : (b & 0xC0) == 0x80)) {
-            sink.key({REPLACEMENT, false, 0});  // the bad byte starts what comes next
-            return j;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    sink.key({cp, false, 0});
-    return len;
+    // Surrogate halves are refused: a key is a whole character. A refused byte
+    // starts what comes next.
+    size_t used = 0;
+    int32_t cp = unicode::decode_utf8_checked(&in[at], in.size() - at, &used, false);
+    if (cp == unicode::UTF8_CUT && !final) return NEED_MORE;
+    sink.key({cp < 0 ? REPLACEMENT : cp, false, 0});
+    return int(used);
 }
 
 int InputDecoder::escape(const Bytes& in, size_t at, bool final, InputSink& sink) {
@@ -209,14 +170,10 @@ int InputDecoder::escape(const Bytes& in, size_t at, bool final, InputSink& sink
     }
     // Alt with a key: the pair is no key; the whole character after ESC goes.
     if (c < 0x80) return 2;
-    int len = utf8_length(c);
-    if (len == 0) return 2;
-    for (int j = 1; j < len; j++) {
-        if (at + 1 + size_t(j) >= in.size()) return final ? int(n) : NEED_MORE;
-        uint8_t b = in[at + 1 + size_t(j)];
-        if (!(j == 1 ? second_byte_ok(c, b) : (b & 0xC0) == 0x80)) return 1 + j;
-    }
-    return 1 + len;
+    size_t used = 0;
+    if (unicode::decode_utf8_checked(&in[at + 1], n - 1, &used, false) == unicode::UTF8_CUT && !final)
+        return NEED_MORE;
+    return 1 + int(used);
 }
 
 int InputDecoder::string_sequence(const Bytes& in, size_t at, bool final) {

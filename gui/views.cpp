@@ -322,23 +322,34 @@ void set_colour_depth(int depth) { colour_depth_ = depth == 2 ? 2 : 4; }
 
 // ---- helpers of the language side ------------------------------------------------------------------
 
+namespace {
+
+bool callable(const Cell* v) { return v->is(TYPE_FUNCTION) || v->is(TYPE_ROUTINE) || v->is(TYPE_NATIVE); }
+
+// Calls fn (looked up through word) with n arguments; its result in out when
+// out is given.
+void call_with(Cell fn, Cell word, const Cell* args, int32_t n, Cell* out) {
+    gc::Rooted f(fn);
+    gc::Rooted w(word);
+    // The arguments go on the data stack, where the collector sees them.
+    Cell* first = stack::top_ptr;
+    for (int32_t k = 0; k < n; k++) stack::push(args + k);
+    interp::call_back(f.get(), first, n, w.get(), 0);
+    if (out) *out = *(stack::top_ptr - 1);
+    stack::top_ptr = first;
+}
+
+}  // namespace
+
 bool call_helper(const char* name, const Cell* args, int32_t n, Cell* out) {
     static const int32_t helpers_sym = symbol::make("TUI-helpers");
     Cell* helpers = context::get_global(helpers_sym);
     if (!helpers || !helpers->is(TYPE_OBJECT)) return false;
     int32_t i = context::find_symbol(helpers->data1, symbol::make(name), true);
     if (i < 0) return false;
-    Cell fn = context::values(helpers->data1)[i];
-    if (!fn.is(TYPE_FUNCTION) && !fn.is(TYPE_ROUTINE) && !fn.is(TYPE_NATIVE)) return false;
-    gc::Rooted f(fn);
-    gc::Rooted word(*object::word_at(helpers->data1, i));
-    Cell* top = stack::top_ptr;
-    // The arguments go on the data stack, where the collector sees them.
-    Cell* first = stack::top_ptr;
-    for (int32_t k = 0; k < n; k++) stack::push(args + k);
-    interp::call_back(f.get(), first, n, word.get(), 0);
-    if (out) *out = *(stack::top_ptr - 1);
-    stack::top_ptr = top;
+    const Cell* fn = &context::values(helpers->data1)[i];
+    if (!callable(fn)) return false;
+    call_with(*fn, *object::word_at(helpers->data1, i), args, n, out);
     return true;
 }
 
@@ -354,15 +365,10 @@ bool is_face(const Cell* value) {
     static const int32_t face_q = symbol::make("face?");
     if (!value->is(TYPE_OBJECT)) return false;
     Cell* fn = context::get_global(face_q);
-    if (!fn || (!fn->is(TYPE_FUNCTION) && !fn->is(TYPE_ROUTINE) && !fn->is(TYPE_NATIVE))) return false;
-    gc::Rooted f(*fn);
-    gc::Rooted word(context::add_global_word(face_q));
-    // The argument goes on the data stack, where the collector sees it.
-    Cell* first = stack::top_ptr;
-    stack::push(value);
-    interp::call_back(f.get(), first, 1, word.get(), 0);
-    Cell answer = *(stack::top_ptr - 1);
-    stack::top_ptr = first;
+    if (!fn || !callable(fn)) return false;
+    Cell f = *fn;  // before the word is added: that may move the global context
+    Cell answer;
+    call_with(f, context::add_global_word(face_q), value, 1, &answer);
     return answer.is(TYPE_LOGIC) && logic::get(&answer);
 }
 

@@ -36,6 +36,7 @@ namespace entry {
 inline Cell* arg(int32_t i) { return stack::arguments + i; }
 inline void result(const Cell* v) { stack::set_last(v); }
 inline void no_result() { stack::set_last(&unset::value); }
+inline void none_result() { stack::set_last(&none::value); }
 inline void logic_result(bool b) {
     Cell c = logic::make(b);
     stack::set_last(&c);

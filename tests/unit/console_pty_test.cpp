@@ -24,183 +24,172 @@ bool same_modes(const termios& a, const termios& b) {
            a.c_cc[VMIN] == b.c_cc[VMIN] && a.c_cc[VTIME] == b.c_cc[VTIME];
 }
 
+// How a console is started: its arguments, a prepared home folder (empty: a
+// new empty one), its working folder, the window's size, more variables.
+struct Start {
+    std::vector<std::string> args{};
+    std::string home{};
+    std::string dir{};
+    int rows = 24, cols = 80;
+    std::vector<std::string> env{};
+};
+
+struct OwnHome {
+    ScratchDir own;
+};
+
+// The console on a pseudo-terminal. Its checks wait for what it shows and,
+// when that does not come, report the screen.
+class Console : private OwnHome, public PtySession {
+public:
+    explicit Console(const Start& how = {})
+        : PtySession(how.args, how.home.empty() ? own.path : how.home, how.rows, how.cols, how.dir, how.env),
+          home_(how.home.empty() ? own.path : how.home) {}
+
+    const std::string& home() const { return home_; }
+
+    // The texts show, in this order.
+    ::testing::AssertionResult shows(std::initializer_list<std::string> texts) {
+        for (const std::string& text : texts)
+            if (!wait_for(text)) return ::testing::AssertionFailure() << "no \"" << text << "\" in:\n" << screen();
+        return ::testing::AssertionSuccess();
+    }
+
+    // The keys typed, the texts show, in this order.
+    ::testing::AssertionResult typed(const std::string& keys, std::initializer_list<std::string> texts) {
+        type(keys);
+        return shows(texts);
+    }
+
+    // The keys typed, the console ends with this status and the terminal's
+    // modes put back.
+    ::testing::AssertionResult ends(const std::string& keys, int status) {
+        type(keys);
+        int got = wait_exit();
+        if (got != status)
+            return ::testing::AssertionFailure() << "status " << got << ", not " << status << ":\n" << screen();
+        if (!same_modes(modes(), initial_modes())) return ::testing::AssertionFailure() << "the modes were left changed";
+        return ::testing::AssertionSuccess();
+    }
+
+private:
+    std::string home_;
+};
+
 }  // namespace
 
 TEST(ConsoleTerminal, PromptResultAndContinuation) {
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.started());
-    ASSERT_TRUE(s.wait_for("Type HELP for starting information."));
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("1 + 2\r");
-    ASSERT_TRUE(s.wait_for("== 3")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
+    Console c;
+    ASSERT_TRUE(c.started());
+    ASSERT_TRUE(c.shows({"Type HELP for starting information.", ">> "}));
+    ASSERT_TRUE(c.typed("1 + 2\r", {"== 3", ">> "}));
     // a block left open: the continuation prompt shows the open delimiter
-    s.type("[1 2\r");
-    ASSERT_TRUE(s.wait_for("[    ")) << s.screen();
-    s.type("{x\r");
-    ASSERT_TRUE(s.wait_for("{    ")) << s.screen();
-    s.type("}]\r");
-    ASSERT_TRUE(s.wait_for("== [1 2")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("quit/return 5\r");
-    EXPECT_EQ(s.wait_exit(), 5);
-    EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
+    ASSERT_TRUE(c.typed("[1 2\r", {"[    "}));
+    ASSERT_TRUE(c.typed("{x\r", {"{    "}));
+    ASSERT_TRUE(c.typed("}]\r", {"== [1 2", ">> "}));
+    EXPECT_TRUE(c.ends("quit/return 5\r", 5));
 }
 
 TEST(ConsoleTerminal, EscapeDropsTheCommand) {
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("[1 2\r");
-    ASSERT_TRUE(s.wait_for("[    "));
-    s.type("3");
-    s.type("\x1b");
-    ASSERT_TRUE(s.wait_for("(escape)")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("7\r");
-    ASSERT_TRUE(s.wait_for("== 7")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("\x03");
-    EXPECT_EQ(s.wait_exit(), 0);
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("[1 2\r", {"[    "}));
+    c.type("3");
+    ASSERT_TRUE(c.typed("\x1b", {"(escape)", ">> "}));
+    ASSERT_TRUE(c.typed("7\r", {"== 7", ">> "}));
+    EXPECT_TRUE(c.ends("\x03", 0));
 }
 
 TEST(ConsoleTerminal, CtrlCAndCtrlDAtThePromptQuit) {
     for (const char* key : {"\x03", "\x04"}) {
         SCOPED_TRACE(int(key[0]));
-        ScratchDir home;
-        PtySession s({}, home.path);
-        ASSERT_TRUE(s.wait_for(">> "));
-        s.type("1\r");
-        ASSERT_TRUE(s.wait_for("== 1"));
-        ASSERT_TRUE(s.wait_for(">> "));
-        s.type(key);
-        EXPECT_EQ(s.wait_exit(), 0);
-        EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
+        Console c;
+        ASSERT_TRUE(c.shows({">> "}));
+        ASSERT_TRUE(c.typed("1\r", {"== 1", ">> "}));
+        EXPECT_TRUE(c.ends(key, 0));
     }
     // Ctrl-D on a line with text deletes; it does not quit
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("12\x01\x04\r");
-    ASSERT_TRUE(s.wait_for("== 2")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("quit\r");
-    EXPECT_EQ(s.wait_exit(), 0);
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("12\x01\x04\r", {"== 2", ">> "}));
+    EXPECT_TRUE(c.ends("quit\r", 0));
 }
 
 TEST(ConsoleTerminal, WindowSizeAndCutWidth) {
-    ScratchDir home;
-    PtySession s({}, home.path, 20, 40);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("system/console/size\r");
-    ASSERT_TRUE(s.wait_for("== 40x20")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
+    Console c({.rows = 20, .cols = 40});
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("system/console/size\r", {"== 40x20", ">> "}));
     // 40 columns: limit 37, "..." at the 34th character of the result
-    s.type("append/dup copy \"\" \"y\" 50\r");
-    ASSERT_TRUE(s.wait_for("== {" + std::string(32, 'y') + "...\r\n")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
+    ASSERT_TRUE(c.typed("append/dup copy \"\" \"y\" 50\r", {"== {" + std::string(32, 'y') + "...\r\n", ">> "}));
     // The size follows the window once the change has reached the console: the
     // signal that tells it may be handled after keys typed at the same time.
-    s.resize(30, 100);
+    c.resize(30, 100);
     std::string size;
     for (int i = 0; i < 100 && size != "100x30"; i++) {
         if (i > 0) {
-            ASSERT_TRUE(s.wait_for(">> "));
+            ASSERT_TRUE(c.shows({">> "}));
         }
-        s.type("system/console/size\r");
-        size = s.line_after("== ");
+        c.type("system/console/size\r");
+        size = c.line_after("== ");
         ASSERT_TRUE(size == "40x20" || size == "100x30") << size;
     }
     EXPECT_EQ(size, "100x30");
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("quit\r");
-    EXPECT_EQ(s.wait_exit(), 0);
+    ASSERT_TRUE(c.shows({">> "}));
+    EXPECT_TRUE(c.ends("quit\r", 0));
 }
 
 TEST(ConsoleTerminal, AskOnTheTerminalAndTheHistory) {
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("a: ask \"name? \"\r");
-    ASSERT_TRUE(s.wait_for("name? ")) << s.screen();
-    s.type("Kro\r");
-    ASSERT_TRUE(s.wait_for("== \"Kro\"")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("a: ask \"name? \"\r", {"name? "}));
+    ASSERT_TRUE(c.typed("Kro\r", {"== \"Kro\"", ">> "}));
     // the line entered is the very string in the history; a hidden one is not kept
-    s.type("p: ask/hide \"pw: \"\r");
-    ASSERT_TRUE(s.wait_for("pw: "));
-    s.type("secret\r");
-    ASSERT_TRUE(s.wait_for("******")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("h: system/console/history reduce [same? a h/3 find h \"secret\" h/2]\r");
-    ASSERT_TRUE(s.wait_for("== [true none {p: ask/hide \"pw: \"}]")) << s.screen();
+    ASSERT_TRUE(c.typed("p: ask/hide \"pw: \"\r", {"pw: "}));
+    ASSERT_TRUE(c.typed("secret\r", {"******", ">> "}));
+    ASSERT_TRUE(c.typed("h: system/console/history reduce [same? a h/3 find h \"secret\" h/2]\r",
+                        {"== [true none {p: ask/hide \"pw: \"}]"}));
     // the same line twice in a row is kept once; another block can take the lines
-    s.type("2\r");
-    ASSERT_TRUE(s.wait_for("== 2"));
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("2\r");
-    ASSERT_TRUE(s.wait_for("== 2"));
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("b: copy [] x: ask/history \"? \" b\r");
-    ASSERT_TRUE(s.wait_for("? "));
-    s.type("in b\r");
-    ASSERT_TRUE(s.wait_for("== \"in b\""));
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("h: system/console/history reduce [same? x b/1 find h \"in b\" h/3 h/4]\r");
-    ASSERT_TRUE(s.wait_for("== [true none \"2\" {h: system/console/history reduce [same? a h/3")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("quit\r");
-    EXPECT_EQ(s.wait_exit(), 0);
+    ASSERT_TRUE(c.typed("2\r", {"== 2", ">> "}));
+    ASSERT_TRUE(c.typed("2\r", {"== 2", ">> "}));
+    ASSERT_TRUE(c.typed("b: copy [] x: ask/history \"? \" b\r", {"? "}));
+    ASSERT_TRUE(c.typed("in b\r", {"== \"in b\"", ">> "}));
+    ASSERT_TRUE(c.typed("h: system/console/history reduce [same? x b/1 find h \"in b\" h/3 h/4]\r",
+                        {"== [true none \"2\" {h: system/console/history reduce [same? a h/3", ">> "}));
+    EXPECT_TRUE(c.ends("quit\r", 0));
 }
 
 TEST(ConsoleTerminal, CtrlCWhileCodeRunsEndsAsAnInterruptedProgram) {
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("print \"looping\" forever []\r");
-    ASSERT_TRUE(s.wait_for("looping\r\n")) << s.screen();
-    s.type("\x03");
-    EXPECT_EQ(s.wait_exit(), 128 + SIGINT);
-    EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("print \"looping\" forever []\r", {"looping\r\n"}));
+    EXPECT_TRUE(c.ends("\x03", 128 + SIGINT));
 }
 
 TEST(ConsoleTerminal, ScriptOnTheTerminal) {
-    ScratchDir dir, home;
+    ScratchDir dir;
     dir.file("s.kro", "Kro []\nprint [\"args\" mold system/options/args]\n");
-    PtySession s({"--catch", "s.kro", "one"}, home.path, 24, 80, dir.path);
-    ASSERT_TRUE(s.wait_for("args [\"one\"]")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    EXPECT_EQ(s.screen().find("Type HELP"), std::string::npos);
-    s.type("\x04");
-    EXPECT_EQ(s.wait_exit(), 0);
-    EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
+    Console c({.args = {"--catch", "s.kro", "one"}, .dir = dir.path});
+    ASSERT_TRUE(c.shows({"args [\"one\"]", ">> "}));
+    EXPECT_EQ(c.screen().find("Type HELP"), std::string::npos);
+    EXPECT_TRUE(c.ends("\x04", 0));
 }
 
 TEST(ConsoleTerminal, CtrlCAndCtrlDInsideAMultiLineCommand) {
     // Ctrl-C quits there too; it does not add a "q" to the open command
     {
-        ScratchDir home;
-        PtySession s({}, home.path);
-        ASSERT_TRUE(s.wait_for(">> "));
-        s.type("[1 2\r");
-        ASSERT_TRUE(s.wait_for("[    ")) << s.screen();
-        s.type("\x03");
-        EXPECT_EQ(s.wait_exit(60000), 0) << s.screen();
-        EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
+        Console c;
+        ASSERT_TRUE(c.shows({">> "}));
+        ASSERT_TRUE(c.typed("[1 2\r", {"[    "}));
+        EXPECT_TRUE(c.ends("\x03", 0));
     }
     // Ctrl-D on the empty continuation line ends the input: what the command
     // lacks is reported, then the console ends
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("[1 2\r");
-    ASSERT_TRUE(s.wait_for("[    ")) << s.screen();
-    s.type("\x04");
-    ASSERT_TRUE(s.wait_for("*** Syntax Error: ", 60000)) << s.screen();
-    ASSERT_TRUE(s.wait_for("missing ] at [1 2")) << s.screen();
-    EXPECT_EQ(s.wait_exit(60000), 0);
-    EXPECT_EQ(s.screen().find("== [1 2"), std::string::npos) << s.screen();
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("[1 2\r", {"[    "}));
+    ASSERT_TRUE(c.typed("\x04", {"*** Syntax Error: ", "missing ] at [1 2"}));
+    EXPECT_TRUE(c.ends("", 0));
+    EXPECT_EQ(c.screen().find("== [1 2"), std::string::npos) << c.screen();
 }
 
 TEST(ConsoleTerminal, QuitEndsTheConsoleEvenWhenTheHistoryCannotBeSaved) {
@@ -208,46 +197,37 @@ TEST(ConsoleTerminal, QuitEndsTheConsoleEvenWhenTheHistoryCannotBeSaved) {
     // a folder where the configuration file should be
     std::string mk = "mkdir -p '" + home.path + "/.kro/Kro-Console/console-cfg.kro'";
     ASSERT_EQ(std::system(mk.c_str()), 0);
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("1 + 1\r");
-    ASSERT_TRUE(s.wait_for("== 2"));
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("quit/return 4\r");
-    EXPECT_EQ(s.wait_exit(60000), 4) << s.screen();
-    EXPECT_NE(s.screen().find("*** Access Error: cannot open: %" + home.path + "/.kro/Kro-Console/console-cfg.kro"),
+    Console c({.home = home.path});
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("1 + 1\r", {"== 2", ">> "}));
+    EXPECT_TRUE(c.ends("quit/return 4\r", 4));
+    EXPECT_NE(c.screen().find("*** Access Error: cannot open: %" + home.path + "/.kro/Kro-Console/console-cfg.kro"),
               std::string::npos)
-        << s.screen();
-    EXPECT_NE(s.screen().find("The console history was not saved."), std::string::npos) << s.screen();
-    EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
+        << c.screen();
+    EXPECT_NE(c.screen().find("The console history was not saved."), std::string::npos) << c.screen();
 }
 
 TEST(ConsoleTerminal, PastedCodeKeepsItsTabs) {
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
     // The terminal marks a paste when the program has asked for that, as a
     // real one does; the pasted lines are indented with tabs, and a tab after
     // "pr" must not be taken for completion (which would list pr... words and
     // glue "pr" to "1").
     auto asked = [&] {
-        size_t on = s.screen().rfind("\x1b[?2004h"), off = s.screen().rfind("\x1b[?2004l");
+        size_t on = c.screen().rfind("\x1b[?2004h"), off = c.screen().rfind("\x1b[?2004l");
         return on != std::string::npos && (off == std::string::npos || off < on);
     };
     std::string text = "blk: [\r\tappend\t\"x\"\r\tpr\t1\r]\r";
-    s.type(asked() ? "\x1b[200~" + text + "\x1b[201~" : text);
-    ASSERT_TRUE(s.wait_for(">> ", 60000)) << s.screen();
-    s.type("print [\"n:\" length? blk mold blk/3]\r");
-    EXPECT_EQ(s.line_after("n: "), "4 pr") << s.screen();
+    ASSERT_TRUE(c.typed(asked() ? "\x1b[200~" + text + "\x1b[201~" : text, {">> "}));
+    c.type("print [\"n:\" length? blk mold blk/3]\r");
+    EXPECT_EQ(c.line_after("n: "), "4 pr") << c.screen();
     // after the paste Tab completes again
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("qui\t");
-    ASSERT_TRUE(s.wait_for("quit")) << s.screen();
-    s.type("\r");
-    EXPECT_EQ(s.wait_exit(60000), 0);
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("qui\t", {"quit"}));
+    EXPECT_TRUE(c.ends("\r", 0));
     // the terminal is left as it was found: paste marks off
     EXPECT_FALSE(asked());
-    EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
 }
 
 namespace {
@@ -278,17 +258,13 @@ std::string write_history(const ScratchDir& home, const std::vector<std::string>
 TEST(ConsoleTerminal, AStrayByteInTheHistoryFileLosesNothingElse) {
     ScratchDir home;
     std::string cfg = write_history(home, {"newest entry", "bad \xFF byte", "oldest entry"});
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("\x1b[A");
-    ASSERT_TRUE(s.wait_for("newest entry", 60000)) << s.screen();
-    s.type("\x1b[A");
-    ASSERT_TRUE(s.wait_for("bad \xEF\xBF\xBD byte")) << s.screen();
-    s.type("\x1b[A");
-    ASSERT_TRUE(s.wait_for("oldest entry")) << s.screen();
-    s.type("\x1b[B\x1b[B\x1b[B");
-    s.type("quit\r");
-    EXPECT_EQ(s.wait_exit(60000), 0);
+    Console c({.home = home.path});
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("\x1b[A", {"newest entry"}));
+    ASSERT_TRUE(c.typed("\x1b[A", {"bad \xEF\xBF\xBD byte"}));
+    ASSERT_TRUE(c.typed("\x1b[A", {"oldest entry"}));
+    c.type("\x1b[B\x1b[B\x1b[B");
+    EXPECT_TRUE(c.ends("quit\r", 0));
     std::string text = read_file(cfg);
     EXPECT_NE(text.find("history: [\n    \"quit\"\n    \"newest entry\"\n    \"bad \xEF\xBF\xBD byte\"\n"
                         "    \"oldest entry\"\n]"),
@@ -313,16 +289,13 @@ TEST(ConsoleTerminal, ASaveThatFailsHalfWayLeavesTheHistoryFileWhole) {
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old_xfsz);
     setrlimit(RLIMIT_FSIZE, &small);
-    PtySession s({}, home.path);
+    Console c({.home = home.path});
     setrlimit(RLIMIT_FSIZE, &old);
     sigaction(SIGXFSZ, &old_xfsz, nullptr);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("1 + 1\r");
-    ASSERT_TRUE(s.wait_for("== 2"));
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("quit\r");
-    EXPECT_EQ(s.wait_exit(60000), 0);
-    EXPECT_NE(s.screen().find("The console history was not saved."), std::string::npos) << s.screen();
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("1 + 1\r", {"== 2", ">> "}));
+    EXPECT_TRUE(c.ends("quit\r", 0));
+    EXPECT_NE(c.screen().find("The console history was not saved."), std::string::npos) << c.screen();
     EXPECT_TRUE(read_file(cfg) == before);
     // nothing is left beside it
     std::string ls = "ls -A '" + home.path + "/.kro/Kro-Console' | grep -v '^console-cfg.kro$' | grep -q .";
@@ -333,83 +306,59 @@ TEST(ConsoleTerminal, CtrlCAndCtrlDAtAnAskOfRunningCode) {
     // At the console's own prompt Ctrl-C and Ctrl-D quit; at an ask that code
     // makes they must not answer a "q" that nobody typed: Ctrl-C stops the
     // code, Ctrl-D on an empty line ends the input (ask answers none).
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
     // (the prompt's text shows first in the command's own echo)
-    s.type("a: ask \"name? \" print [\"got\" mold a]\r");
-    ASSERT_TRUE(s.wait_for("mold a]")) << s.screen();
-    ASSERT_TRUE(s.wait_for("name? ")) << s.screen();
-    s.type("xy\x03");
-    ASSERT_TRUE(s.wait_for("(halted)", 60000)) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("b: ask \"more? \" print [\"got\" mold b]\r");
-    ASSERT_TRUE(s.wait_for("mold b]")) << s.screen();
-    ASSERT_TRUE(s.wait_for("more? ")) << s.screen();
-    s.type("\x04");
-    EXPECT_EQ(s.line_after("got "), "none") << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("value? 'a\r");
-    EXPECT_EQ(s.line_after("== "), "false") << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("\x03");
-    EXPECT_EQ(s.wait_exit(60000), 0);
-    EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
+    ASSERT_TRUE(c.typed("a: ask \"name? \" print [\"got\" mold a]\r", {"mold a]", "name? "}));
+    ASSERT_TRUE(c.typed("xy\x03", {"(halted)", ">> "}));
+    ASSERT_TRUE(c.typed("b: ask \"more? \" print [\"got\" mold b]\r", {"mold b]", "more? "}));
+    c.type("\x04");
+    EXPECT_EQ(c.line_after("got "), "none") << c.screen();
+    ASSERT_TRUE(c.shows({">> "}));
+    c.type("value? 'a\r");
+    EXPECT_EQ(c.line_after("== "), "false") << c.screen();
+    ASSERT_TRUE(c.shows({">> "}));
+    EXPECT_TRUE(c.ends("\x03", 0));
 
     // a script that asks is stopped by Ctrl-C; what follows the ask does not run
     ScratchDir dir;
     dir.file("s.kro", "Kro []\nname: ask \"name? \"\nprint [\"hello\" name]\n");
-    PtySession t({"s.kro"}, home.path, 24, 80, dir.path);
-    ASSERT_TRUE(t.wait_for("name? ")) << t.screen();
-    t.type("\x03");
-    EXPECT_EQ(t.wait_exit(60000), 0);
+    Console t({.args = {"s.kro"}, .home = c.home(), .dir = dir.path});
+    ASSERT_TRUE(t.shows({"name? "}));
+    EXPECT_TRUE(t.ends("\x03", 0));
     EXPECT_NE(t.screen().find("(halted)"), std::string::npos) << t.screen();
     EXPECT_EQ(t.screen().find("hello"), std::string::npos) << t.screen();
-    EXPECT_TRUE(same_modes(t.modes(), t.initial_modes()));
 }
 
 TEST(ConsoleTerminal, ADumbTerminalGetsPlainLines) {
     // TERM=dumb (an editor's shell buffer): no escape sequences, which such a
     // terminal would show as garbage; the prompt is plain text, the terminal's
     // line mode edits, hidden input is not echoed, and lines join the history.
-    ScratchDir home;
-    PtySession s({}, home.path, 24, 80, "", {"TERM=dumb"});
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("1 + 2\n");
-    ASSERT_TRUE(s.wait_for("== 3\r\n>> ", 60000)) << s.screen();
-    s.type("p: ask/hide \"pw: \"\n");
-    ASSERT_TRUE(s.wait_for("\r\npw: ")) << s.screen();
-    s.type("secret\n");
-    ASSERT_TRUE(s.wait_for("== \"secret\"")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("[1\n");
-    ASSERT_TRUE(s.wait_for("[    ")) << s.screen();
-    s.type("2]\n");
-    ASSERT_TRUE(s.wait_for("== [1\r\n2]")) << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("quit/return 3\n");
-    EXPECT_EQ(s.wait_exit(60000), 3);
-    EXPECT_EQ(s.screen().find('\x1b'), std::string::npos) << s.screen();
-    EXPECT_EQ(s.screen().find("secret\r\n"), std::string::npos) << s.screen();
-    EXPECT_TRUE(same_modes(s.modes(), s.initial_modes()));
-    std::string cfg = read_file(home.path + "/.kro/Kro-Console/console-cfg.kro");
+    Console c({.env = {"TERM=dumb"}});
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("1 + 2\n", {"== 3\r\n>> "}));
+    ASSERT_TRUE(c.typed("p: ask/hide \"pw: \"\n", {"\r\npw: "}));
+    ASSERT_TRUE(c.typed("secret\n", {"== \"secret\"", ">> "}));
+    ASSERT_TRUE(c.typed("[1\n", {"[    "}));
+    ASSERT_TRUE(c.typed("2]\n", {"== [1\r\n2]", ">> "}));
+    EXPECT_TRUE(c.ends("quit/return 3\n", 3));
+    EXPECT_EQ(c.screen().find('\x1b'), std::string::npos) << c.screen();
+    EXPECT_EQ(c.screen().find("secret\r\n"), std::string::npos) << c.screen();
+    std::string cfg = read_file(c.home() + "/.kro/Kro-Console/console-cfg.kro");
     EXPECT_NE(cfg.find("\"1 + 2\""), std::string::npos) << cfg;
     EXPECT_EQ(cfg.find("secret"), std::string::npos) << cfg;
 }
 
 TEST(ConsoleTerminal, AKeySequenceSplitByASlowLinkIsStillAKey) {
-    ScratchDir home;
-    PtySession s({}, home.path);
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("\"abc\"");
-    ASSERT_TRUE(s.wait_for("\"abc\"")) << s.screen();
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("\"abc\"", {"\"abc\""}));
     // Left arrives in two parts, 150 ms apart (a slow link): its tail must
     // not be typed as the text "[D"
-    s.type("\x1b[");
+    c.type("\x1b[");
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    s.type("DX\r");
-    EXPECT_EQ(s.line_after("== "), "\"abcX\"") << s.screen();
-    ASSERT_TRUE(s.wait_for(">> "));
-    s.type("quit\r");
-    EXPECT_EQ(s.wait_exit(60000), 0);
+    c.type("DX\r");
+    EXPECT_EQ(c.line_after("== "), "\"abcX\"") << c.screen();
+    ASSERT_TRUE(c.shows({">> "}));
+    EXPECT_TRUE(c.ends("quit\r", 0));
 }

@@ -24,6 +24,12 @@ std::string after_banner(const std::string& out) {
 
 std::string repeat(char c, size_t n) { return std::string(n, c); }
 
+// The console fed this input through pipes, in a home folder of its own.
+Outcome piped(const std::string& input, const std::vector<std::string>& env = {}) {
+    ScratchDir home;
+    return run_piped({}, input, home.path, "", env);
+}
+
 struct PipeCase {
     const char* what;
     std::string input;
@@ -33,8 +39,7 @@ struct PipeCase {
 }  // namespace
 
 TEST(ConsolePipe, BannerThenResults) {
-    ScratchDir home;
-    Outcome o = run_piped({}, "1 + 2\n", home.path);
+    Outcome o = piped("1 + 2\n");
     ASSERT_FALSE(o.timed_out);
     EXPECT_EQ(o.out.rfind("--== Kro ", 0), 0u) << o.out;
     EXPECT_NE(o.out.find(" ==-- \nType HELP for starting information. \n\n== 3\n"), std::string::npos) << o.out;
@@ -76,8 +81,7 @@ TEST(ConsolePipe, CommandsAndTheirOutput) {
     };
     for (const PipeCase& c : cases) {
         SCOPED_TRACE(c.what);
-        ScratchDir home;
-        Outcome o = run_piped({}, c.input, home.path, "", LIGHT);
+        Outcome o = piped(c.input, LIGHT);
         ASSERT_FALSE(o.timed_out);
         EXPECT_EQ(after_banner(o.out), c.output);
         EXPECT_EQ(o.status, 0);
@@ -85,8 +89,7 @@ TEST(ConsolePipe, CommandsAndTheirOutput) {
 }
 
 TEST(ConsolePipe, ErrorsAreFormedAndTheLoopGoesOn) {
-    ScratchDir home;
-    Outcome o = run_piped({}, "1 / 0\n)\n2\n", home.path);
+    Outcome o = piped("1 / 0\n)\n2\n");
     std::string out = after_banner(o.out);
     // an evaluation error, then an empty line
     EXPECT_EQ(out.rfind("*** Math Error: attempt to divide by zero\n*** Where: /\n", 0), 0u) << out;
@@ -98,8 +101,7 @@ TEST(ConsolePipe, ErrorsAreFormedAndTheLoopGoesOn) {
 }
 
 TEST(ConsolePipe, ABrokenPromptIsReportedAndReplaced) {
-    ScratchDir home;
-    Outcome o = run_piped({}, "system/console/prompt: does [1 / 0]\n2\n3\n", home.path);
+    Outcome o = piped("system/console/prompt: does [1 / 0]\n2\n3\n");
     std::string out = after_banner(o.out);
     EXPECT_NE(out.find("*** Math Error: attempt to divide by zero\n*** Where: system/console/prompt\n"),
               std::string::npos)
@@ -110,8 +112,7 @@ TEST(ConsolePipe, ABrokenPromptIsReportedAndReplaced) {
 }
 
 TEST(ConsolePipe, ABrokenResultPrefixIsBypassedOnce) {
-    ScratchDir home;
-    Outcome o = run_piped({}, "system/console/result: does [1 / 0]\n7\n", home.path);
+    Outcome o = piped("system/console/result: does [1 / 0]\n7\n");
     std::string out = after_banner(o.out);
     EXPECT_NE(out.find("*** Where: system/console/result\n"), std::string::npos) << out;
     EXPECT_EQ(out.substr(out.size() - 5), "== 7\n") << out;
@@ -131,8 +132,7 @@ TEST(ConsolePipe, ExitStatuses) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
-        ScratchDir home;
-        Outcome o = run_piped({}, c.input, home.path, "", LIGHT);
+        Outcome o = piped(c.input, LIGHT);
         ASSERT_FALSE(o.timed_out);
         EXPECT_EQ(o.status, c.status);
         EXPECT_EQ(o.out.find("\n1\n"), std::string::npos) << o.out;
@@ -295,8 +295,7 @@ TEST(ConsolePipe, InputEndingInsideACommandReportsWhatIsMissing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ScratchDir home;
-        Outcome o = run_piped({}, c.input, home.path, "", LIGHT);
+        Outcome o = piped(c.input, LIGHT);
         ASSERT_FALSE(o.timed_out);
         std::string out = after_banner(o.out);
         EXPECT_EQ(out.rfind("1\n*** Syntax Error: ", 0), 0u) << out;

@@ -1,4 +1,4 @@
-// UTF-8 and UTF-16 conversion: decoding (both decoders), encoding, loading
+// UTF-8 and UTF-16 conversion: decoding (stored text and outside input), encoding, loading
 // text into strings of the narrowest unit, widening, and the forms handed to
 // the operating system.
 #include <gtest/gtest.h>
@@ -174,6 +174,75 @@ TEST(Utf8Decode, CountingAndSkippingSequences) {
         int size;
     } sizes[] = {{0x41, 0}, {0x80, 0}, {0xBF, 0}, {0xC3, 2}, {0xDF, 2}, {0xE2, 3}, {0xEF, 3}, {0xF0, 4}, {0xFF, 4}};
     for (auto& c : sizes) EXPECT_EQ(unicode::utf8_char_size(c.lead), c.size) << int(c.lead);
+}
+
+// ---- checking decoder of outside input ---------------------------------------------
+
+TEST(Utf8Checked, EachSequenceIsTakenOrRefusedAtTheRightByte) {
+    constexpr int32_t REFUSED = unicode::UTF8_REFUSED, CUT = unicode::UTF8_CUT;
+    struct Case {
+        Bytes in;
+        int32_t console, gui;  // the answer with surrogate halves taken, and refused
+        size_t used_console, used_gui;
+    } cases[] = {
+        {{0x41, 0x80}, 0x41, 0x41, 1, 1},
+        {{0xC2, 0x80}, 0x80, 0x80, 2, 2},
+        {{0xDF, 0xBF}, 0x7FF, 0x7FF, 2, 2},
+        {{0xE0, 0xA0, 0x80}, 0x800, 0x800, 3, 3},
+        {{0xED, 0x9F, 0xBF}, 0xD7FF, 0xD7FF, 3, 3},
+        {{0xED, 0xA0, 0x80}, 0xD800, REFUSED, 3, 1},  // the one difference: a surrogate half
+        {{0xED, 0xBF, 0xBF}, 0xDFFF, REFUSED, 3, 1},
+        {{0xEE, 0x80, 0x80}, 0xE000, 0xE000, 3, 3},
+        {{0xF0, 0x9F, 0x98, 0x80}, 0x1F600, 0x1F600, 4, 4},
+        {{0xF4, 0x8F, 0xBF, 0xBF}, 0x10FFFF, 0x10FFFF, 4, 4},
+        // bytes that start nothing: taken one at a time
+        {{0x80}, REFUSED, REFUSED, 1, 1},
+        {{0xC0, 0x80}, REFUSED, REFUSED, 1, 1},
+        {{0xC1, 0xBF}, REFUSED, REFUSED, 1, 1},
+        {{0xF5, 0x80, 0x80, 0x80}, REFUSED, REFUSED, 1, 1},
+        {{0xFF}, REFUSED, REFUSED, 1, 1},
+        // overlong forms and values past U+10FFFF show at the second byte
+        {{0xE0, 0x9F, 0xBF}, REFUSED, REFUSED, 1, 1},
+        {{0xF0, 0x8F, 0xBF, 0xBF}, REFUSED, REFUSED, 1, 1},
+        {{0xF4, 0x90, 0x80, 0x80}, REFUSED, REFUSED, 1, 1},
+        // a byte that continues nothing is not taken: it starts what follows
+        {{0xE2, 0x41}, REFUSED, REFUSED, 1, 1},
+        {{0xE2, 0x82, 0x41}, REFUSED, REFUSED, 2, 2},
+        {{0xF0, 0x9F, 0x98, 0xF0}, REFUSED, REFUSED, 3, 3},
+        // the bytes end inside a sequence: all of them are its start
+        {{0xE2}, CUT, CUT, 1, 1},
+        {{0xE2, 0x82}, CUT, CUT, 2, 2},
+        {{0xF0, 0x9F, 0x98}, CUT, CUT, 3, 3},
+        {{0xED, 0xA0}, CUT, REFUSED, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.in));
+        size_t used = 99;
+        EXPECT_EQ(unicode::decode_utf8_checked(c.in.data(), c.in.size(), &used, true), c.console);
+        EXPECT_EQ(used, c.used_console);
+        used = 99;
+        EXPECT_EQ(unicode::decode_utf8_checked(c.in.data(), c.in.size(), &used, false), c.gui);
+        EXPECT_EQ(used, c.used_gui);
+    }
+}
+
+TEST(Utf8Checked, TextDecodesWithOneReplacementForEachBadSequence) {
+    std::string text = "a\xE2\x82" "A\xFF\xED\xA0\x80\xC3\xA9\xF0\x9F";
+    EXPECT_EQ(unicode::decode_utf8_text(text, true), (std::u32string{'a', 0xFFFD, 'A', 0xFFFD, 0xD800, 0xE9, 0xFFFD}));
+    EXPECT_EQ(unicode::decode_utf8_text(text, false),
+              (std::u32string{'a', 0xFFFD, 'A', 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD, 0xE9, 0xFFFD}));
+    EXPECT_EQ(unicode::decode_utf8_text("", false), U"");
+}
+
+TEST(Utf8Checked, EncodingNeverRaisesAndReplacesWhatIsNoCharacter) {
+    std::u32string text = {'A', 0xE9, 0xD800, 0xDFFF, 0x10FFFF, 0x110000, 0xFFFFFFFF};
+    EXPECT_EQ(unicode::encode_utf8_text(text, true),
+              "A\xC3\xA9\xED\xA0\x80\xED\xBF\xBF\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(unicode::encode_utf8_text(text, false),
+              "A\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD");
+    // what the console takes in, it writes back unchanged
+    std::string halves = "x\xED\xA0\x80\xED\xB0\x80y";
+    EXPECT_EQ(unicode::encode_utf8_text(unicode::decode_utf8_text(halves, true), true), halves);
 }
 
 // ---- encoding -----------------------------------------------------------------------
