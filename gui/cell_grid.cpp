@@ -7,6 +7,7 @@
 #include "datatypes/tuple.hpp"
 #include "foundation/char_width.hpp"
 #include "foundation/platform/console_out.hpp"
+#include "foundation/unicode.hpp"
 #include "gui/terminal_control.hpp"
 
 namespace kro::tui {
@@ -149,26 +150,6 @@ void append_colour(std::string& out, uint32_t code, bool background) {
     out += 'm';
 }
 
-// The UTF-8 form of a code point; U+FFFD for one that is not a character.
-void append_utf8(std::string& out, uint32_t c) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
 void append_count_sequence(std::string& out, int n, char final) {
     out += "\x1b[";
     append_number(out, uint32_t(n));
@@ -263,7 +244,7 @@ void compose_frame(const CellGrid& g, FrameState& f, bool fullscreen, bool caret
                 out += ' ';  // a mark with no base, or a wide character without its right half
                 continue;
             }
-            append_utf8(out, cp);
+            unicode::append_utf8(out, cp, false);
             covered = width == 2;
         }
         if (y + 1 < h) {

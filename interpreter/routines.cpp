@@ -251,7 +251,7 @@ void pick_stack() {
         Cell v = stack::bottom[idx - 1];
         result(&v);
     } else {
-        result(&none::value);
+        none_result();
     }
 }
 
