@@ -48,6 +48,11 @@ void (*trace_error)(const Cell* error) = nullptr;
 }  // namespace raise
 
 void fire(const char* category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    fire_near(nullptr, category, id, arg1, arg2, arg3);
+}
+
+void fire_near(const Cell* near, const char* category, const char* id, const Cell* arg1, const Cell* arg2,
+               const Cell* arg3) {
     int nargs = 0;
     for (const Cell* a : {arg1, arg2, arg3}) {
         if (!a) break;
@@ -69,11 +74,13 @@ void fire(const char* category, const char* id, const Cell* arg1, const Cell* ar
     } else {
         Building guard;
         gc::Rooted a1(arg1 ? *arg1 : none::value), a2(arg2 ? *arg2 : none::value), a3(arg3 ? *arg3 : none::value);
+        gc::Rooted n(near ? *near : none::value);
         Cell cw{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make(category)), uint32_t(-1)};
         Cell iw{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make(id)), uint32_t(-1)};
         Cell* top = stack::top_ptr;
         Cell* err = error::create(&cw, &iw, arg1 ? a1.get() : nullptr, arg2 ? a2.get() : nullptr,
                                   arg3 ? a3.get() : nullptr);
+        if (near) *error::field(err, error::NEAR) = n.cell;
         *slot = *err;
         stack::top_ptr = top;
     }

@@ -11,6 +11,11 @@ namespace kro {
 [[noreturn]] void fire(const char* category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// The same with the error's `near` given in place of the interpreter's current
+// expression: a syntax error shows the source text, not the code that loads it.
+[[noreturn]] void fire_near(const Cell* near, const char* category, const char* id, const Cell* arg1 = nullptr,
+                            const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
 // The error value raised last (none before the first), kept rooted until the
 // next one.
 const Cell* raised_error();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/block.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
@@ -32,6 +33,8 @@ constexpr uint32_t VALUE_STACK_START = 1000;
 // 64 Mi cells (1 GiB): more values than the arena could ever hold as blocks.
 constexpr uint32_t VALUE_STACK_MAX = 1u << 26;
 constexpr int NEAR_BYTES = 30;
+constexpr int NEAR_LINE_BEFORE = 20;  // bytes of a long line shown before the error
+constexpr int NEAR_LINE_BYTES = 80;
 constexpr int ARG_COUNT = 5;
 
 // ---- the value stack -----------------------------------------------------------------
@@ -370,6 +373,16 @@ private:
 
 // ---- errors --------------------------------------------------------------------------
 
+bool is_block_type(Type t) {
+    switch (t) {
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+        case TYPE_HASH:
+            return true;
+        default:
+            return false;
+    }
+}
+
 Cell text_of(const std::string& s) {
     Cell c;
     string::make_at(&c, uint32_t(s.size()), 1);
@@ -377,41 +390,82 @@ Cell text_of(const std::string& s) {
     return c;
 }
 
-// The text near an error: whole characters from its start, up to a line feed,
-// the end of the input, or 30 bytes. A byte that is no character stands for itself.
-Cell near_text(const uint8_t* p, const uint8_t* end) {
-    Cell out;
-    string::make_at(&out, NEAR_BYTES, 1);
-    int used = 0;
-    while (p < end && *p != '\n') {
+// Appends source text for a person to read, from p up to a line end (LF, or CR
+// LF), a NUL (which ends the input) or `bytes` bytes, in whole characters. The
+// text goes to a terminal as it is (syntax errors form their arguments), so a
+// byte that starts no character shows as U+FFFD, never as the Latin-1 letter of
+// its value, and a control character as its caret escape.
+void append_shown(Cell* out, const uint8_t* p, const uint8_t* end, int bytes) {
+    const uint8_t* limit = end - p > bytes ? p + bytes : end;
+    while (p < end && *p != '\n' && *p != 0 && !(*p == '\r' && p + 1 < end && p[1] == '\n')) {
         uint32_t cp;
         int n = decode_utf8(p, end, &cp);
         if (n == 0) {
-            cp = *p;
+            cp = 0xFFFD;
             n = 1;
         }
-        if (used + n > NEAR_BYTES) break;
-        string::append_code_point(&out, cp);
-        used += n;
+        if (p + n > limit) break;
+        if ((cp < 0x20 && cp != '\t') || (cp >= 0x7F && cp <= 0x9F)) {
+            string::append_escaped_char(out, cp, true, false);
+        } else {
+            string::append_code_point(out, cp);
+        }
         p += n;
     }
+}
+
+// The text near an error (its last message argument): from its start, at most
+// 30 bytes of the line.
+Cell near_text(const uint8_t* p, const uint8_t* end) {
+    Cell out;
+    string::make_at(&out, NEAR_BYTES, 1);
+    append_shown(&out, p, end, NEAR_BYTES);
+    return out;
+}
+
+// A syntax error names the code being evaluated as its `near`, as every error
+// does, unless that is the library's own code (load, the console's reading of
+// typed text and scripts) or nothing: what the person must see then is the
+// source text, not how it was read.
+bool near_is_source() {
+    Cell c = error::current_expression();
+    if (!is_block_type(c.type()) || c.data2 == 0) return true;
+    return (memory::buffer_of(c.data2)->flags & memory::FLAG_LIBRARY) != 0;
+}
+
+// The source line an error is on, from the line's first non-blank, or from a
+// little before the error on a long line, so the bad text shows in context.
+Cell near_line(const uint8_t* at, const uint8_t* begin, const uint8_t* end) {
+    const uint8_t* from = at;
+    while (from > begin && from[-1] != '\n' && at - from < NEAR_LINE_BEFORE) --from;
+    while (from < at && ((*from & 0xC0) == 0x80 || *from == ' ' || *from == '\t' || *from == '\r')) ++from;
+    Cell out;
+    string::make_at(&out, NEAR_LINE_BYTES, 1);
+    append_shown(&out, from, end, NEAR_LINE_BYTES);
     return out;
 }
 
 [[noreturn]] void raise_syntax(const State& s, const Error& e) {
     if (e.code == E_TOO_DEEP) fire("internal", "too-deep");
+    const uint8_t* start = e.start ? e.start : s.begin;
     Cell line = text_of("(line " + std::to_string(e.line) + ")");
-    Cell near = near_text(e.start ? e.start : s.begin, s.end);
+    Cell near = near_text(start, s.end);
+    Cell source_line;
+    const Cell* context = nullptr;  // null: the code being evaluated
+    if (near_is_source()) {
+        source_line = near_line(start, s.begin, s.end);
+        context = &source_line;
+    }
     if (e.code > 0) {
         Cell type = datatype_cell(Type(e.code));
-        fire("syntax", "invalid", &line, &type, &near);
+        fire_near(context, "syntax", "invalid", &line, &type, &near);
     }
     switch (e.code) {
-        case E_BAD_CHAR: fire("syntax", "bad-char", &line, &near);
-        case E_MALCONSTRUCT: fire("syntax", "malconstruct", &line, &near);
+        case E_BAD_CHAR: fire_near(context, "syntax", "bad-char", &line, &near);
+        case E_MALCONSTRUCT: fire_near(context, "syntax", "malconstruct", &line, &near);
         default: {
             Cell missing{uint32_t(TYPE_CHAR), 0, uint32_t(uint8_t(e.missing ? e.missing : ']')), 0};
-            fire("syntax", "missing", &line, &missing, &near);
+            fire_near(context, "syntax", "missing", &line, &missing, &near);
         }
     }
 }
@@ -518,16 +572,6 @@ bool is_text_type(Type t) {
     switch (t) {
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: return true;
         default: return false;
-    }
-}
-
-bool is_block_type(Type t) {
-    switch (t) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-        case TYPE_HASH:
-            return true;
-        default:
-            return false;
     }
 }
 

@@ -526,6 +526,7 @@ bool Scanner::close_series(Type closer, const uint8_t* at, const uint8_t* after)
         return false;
     }
     const uint8_t* opener = top->opener;
+    closed_ = *top;
     open_.pop_back();
     if (int code = sink_->closed(*this, type)) {
         m_.start_state = !open_.empty() && is_path_type(open_.back().type) ? S_PATH : S_START;
@@ -620,14 +621,17 @@ void Scanner::raw_string(Token& t) {
     }
     const uint8_t* close_end = t.end;
     if (front > back) {
+        // A NUL ends the input here too: the search never reads past one.
+        const uint8_t* stop = static_cast<const uint8_t*>(std::memchr(t.end, 0, size_t(m_.end - t.end)));
+        if (!stop) stop = m_.end;
         const uint8_t* found = nullptr;
         const uint8_t* q = t.end;
-        while (q < m_.end) {
-            q = static_cast<const uint8_t*>(std::memchr(q, '}', size_t(m_.end - q)));
+        while (q < stop) {
+            q = static_cast<const uint8_t*>(std::memchr(q, '}', size_t(stop - q)));
             if (!q) break;
             const uint8_t* r = q + 1;
             size_t run = 0;
-            while (run < front && r < m_.end && *r == '%') {
+            while (run < front && r < stop && *r == '%') {
                 ++run;
                 ++r;
             }
@@ -639,8 +643,8 @@ void Scanner::raw_string(Token& t) {
         }
         if (!found) {
             // Unterminated: the rest of the input belongs to the string.
-            m_.line += count_lines(t.end, m_.end);
-            m_.cursor = m_.end;
+            m_.line += count_lines(t.end, stop);
+            m_.cursor = stop;
             report(TYPE_STRING, t.start, true, TYPE_NONE_ID, nullptr, true);
             return;
         }
@@ -674,7 +678,7 @@ void Scanner::report(int code, const uint8_t* start, bool at_end, Type missing_t
     e.code = code;
     e.start = start;
     e.at = m_.cursor;
-    e.line = m_.line;
+    e.line = line_at(start);
     e.at_end = at_end;
     if (code == E_MISSING || code == E_MISSING_AT_END) {
         e.missing_type = missing_type;
@@ -704,6 +708,21 @@ void Scanner::report(int code, const uint8_t* start, bool at_end, Type missing_t
     }
     stopped_ = true;
     error_ = e;
+}
+
+// The line a report names is the one its text starts on: a series left open
+// names its opener's line, not the last line of the input. Openers keep their
+// line, so that reports from one (each closer a resumed scan refuses) never
+// count back over the whole series.
+uint32_t Scanner::line_at(const uint8_t* p) const {
+    if (!p || p == m_.cursor) return m_.line;
+    if (!open_.empty() && p == open_.back().opener) return open_.back().line;
+    if (p == closed_.opener) return closed_.line;
+    if (p == brace_start_) return brace_line_;
+    if (p == point_start_) return point_line_;
+    if (p > m_.cursor) return m_.line + count_lines(m_.cursor, p);
+    uint32_t back = count_lines(p, m_.cursor);
+    return back < m_.line ? m_.line - back : 1;  // a callback may have moved the cursor past uncounted lines
 }
 
 // The end of input with something still open.

@@ -66,7 +66,7 @@ struct Error {
     char missing = 0;                   // for missing: the character reported as missing
     const uint8_t* start = nullptr;     // where the text shown with the error begins
     const uint8_t* at = nullptr;        // the cursor when the error was found
-    uint32_t line = 0;
+    uint32_t line = 0;                  // the line `start` is on
     bool at_end = false;                // found because the input ended
     bool incomplete = false;            // a block, paren, map, point or string is left open at the end
 };
@@ -167,11 +167,13 @@ private:
     void report(int code, const uint8_t* start, bool at_end, Type missing_type = TYPE_NONE_ID,
                 const uint8_t* closer = nullptr, bool string_open = false);
     void finish();
+    uint32_t line_at(const uint8_t* p) const;
 
     Machine m_;
     Options options_;
     Sink* sink_ = nullptr;
     std::vector<OpenSeries> open_;
+    OpenSeries closed_{TYPE_NONE_ID, 0, nullptr, 0};  // the series closed last
 
     // braced string being read
     const uint8_t* brace_start_ = nullptr;

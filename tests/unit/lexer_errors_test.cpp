@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "datatypes/error.hpp"
 #include "lexer_fixtures.hpp"
 
 using namespace kro;
@@ -32,7 +33,7 @@ TEST(LexerErrors, EachKindOfInvalidText) {
         {"[1 2)", "missing (line 1)|]|[1 2)"},
         {"(1 2]", "missing (line 1)|)|(1 2]"},
         {"#[a 1)", "missing (line 1)|]|#[a 1)"},
-        {"[1\n2", "missing (line 2)|]|[1"},
+        {"[1\n2", "missing (line 1)|]|[1"},  // the line of the text shown, not the input's last
         {"x\n\n\n  ]", "missing (line 4)|[|]"},
         {"(x , y)", "missing (line 1)|(|(x , y)"},  // a comma makes the paren a point, which ")" does not close
         // Invalid tokens name their datatype.
@@ -44,7 +45,7 @@ TEST(LexerErrors, EachKindOfInvalidText) {
         {"\"a\nb\"", "invalid (line 1)|string|\"a"},
         {"{abc", "invalid (line 1)|string|{abc"},
         {"x {a{b}", "invalid (line 1)|string|{a{b}"},
-        {"%%{abc\n", "invalid (line 2)|string|%%{abc"},
+        {"%%{abc\n", "invalid (line 1)|string|%%{abc"},
         {"%%{a}%b}%%", "invalid (line 1)|string|%%{a}%b}%%"},
         {"%{a}%% ", "invalid (line 1)|string|%{a}%% "},
         {"x: \"^(110000)\"", "invalid (line 1)|string|\"^(110000)\""},
@@ -84,19 +85,26 @@ TEST(LexerErrors, EachKindOfInvalidText) {
     EXPECT_EQ(loaded("(x , [y])"), point + "[y])");
 
     // Bytes that are no UTF-8 never reach a string, so they come in a binary.
+    // The text shown has U+FFFD for each byte that starts no character (never
+    // the Latin-1 letter of its value) and control characters in caret escapes.
     struct Bytes {
         std::string bytes;
         const char* error;
     };
     const Bytes bytes[] = {
-        {"\xC0", "bad-char (line 1)|\xC3\x80"},
-        {"\x7F", "bad-char (line 1)|\x7F"},
-        {"a\xC0", "invalid (line 1)|word|a\xC3\x80"},
-        {"\"a\xF8\"", "invalid (line 1)|string|\"a\xC3\xB8\""},
-        {"ab\xE2\x80", "invalid (line 1)|word|ab\xC3\xA2\xC2\x80"},
-        {"\xED\xA0\x80", "invalid (line 1)|word|\xC3\xAD\xC2\xA0\xC2\x80"},
-        {"%a\xC0", "invalid (line 1)|file|%a\xC3\x80"},
-        {"#\xC2", "invalid (line 1)|issue|#\xC3\x82"},
+        {"\xC0", "bad-char (line 1)|\xEF\xBF\xBD"},
+        {"\x7F", "bad-char (line 1)|^~"},
+        {"a\xC0", "invalid (line 1)|word|a\xEF\xBF\xBD"},
+        {"\"a\xF8\"", "invalid (line 1)|string|\"a\xEF\xBF\xBD\""},
+        {"ab\xE2\x80", "invalid (line 1)|word|ab\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xED\xA0\x80", "invalid (line 1)|word|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"%a\xC0", "invalid (line 1)|file|%a\xEF\xBF\xBD"},
+        {"#\xC2", "invalid (line 1)|issue|#\xEF\xBF\xBD"},
+        // a valid character beside an invalid byte of the same value stays itself
+        {"\"\xC3\xA9\xE9\"", "invalid (line 1)|string|\"\xC3\xA9\xEF\xBF\xBD\""},
+        // control characters cannot reach the terminal raw
+        {"\"a\x1B[31m\rb", "invalid (line 1)|string|\"a^[[31m^Mb"},
+        {"\"a\xC2\x9B", "invalid (line 1)|string|\"a^(9B)"},
     };
     for (const Bytes& b : bytes) EXPECT_EQ(loaded_bytes(b.bytes), std::string("!syntax/") + b.error) << b.bytes;
 }
@@ -104,11 +112,38 @@ TEST(LexerErrors, EachKindOfInvalidText) {
 TEST(LexerErrors, NearText) {
     // At most 30 bytes of whole characters, never past a line feed.
     std::string line = "x [" + std::string(40, 'a') + "\nb";
-    EXPECT_EQ(loaded(line), "!syntax/missing (line 2)|]|[" + std::string(29, 'a'));
+    EXPECT_EQ(loaded(line), "!syntax/missing (line 1)|]|[" + std::string(29, 'a'));
     std::string wide = "\"";
     for (int i = 0; i < 10; i++) wide += "\xF0\x9F\x98\x80";
     EXPECT_EQ(loaded(wide + "\n"), "!syntax/invalid (line 1)|string|\"" + wide.substr(1, 28));
     EXPECT_EQ(loaded("1a" + std::string(40, 'b')), "!syntax/invalid (line 1)|integer|1a" + std::string(28, 'b'));
+    // A NUL ends the input, so nothing after it is shown; a CR before the line
+    // feed is no part of the line.
+    EXPECT_EQ(loaded(std::string("[1\0 2]", 7)), "!syntax/missing (line 1)|]|[1");
+    EXPECT_EQ(loaded("x: \"ab\r\n"), "!syntax/invalid (line 1)|string|\"ab");
+}
+
+// With none of the person's code being evaluated (here none at all; in use the
+// loader's or the console's), the error's near is the source line the bad text
+// is on: from the line's first non-blank, or from 20 bytes before the bad text
+// on a long line, to the line's end.
+TEST(LexerErrors, NearIsTheSourceLine) {
+    struct Case {
+        std::string text;
+        const char* near;  // molded
+    };
+    const std::string long_head = "print [" + std::string(30, 'a') + " ";
+    const Case cases[] = {
+        {"x: 1\n  a: [1 2\n", "\"a: [1 2\""},                 // a series left open: its opener's line
+        {"x: 1 + #{zz}\ny: 2", "\"x: 1 + #{zz}\""},
+        {"a\n1 2]\r\nb", "\"1 2]\""},
+        {long_head + "1a]", "\"aaaaaaaaaaaaaaaaaaa 1a]\""},
+        {"ok \xE9\x01 [", "\"ok \xEF\xBF\xBD^^A [\""},  // shown as the arguments are
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(loaded_bytes(c.text).substr(0, 8), "!syntax/") << c.text;
+        EXPECT_EQ(mold_text(*error::field(raised_error(), error::NEAR)), c.near) << c.text;
+    }
 }
 
 // The values read before an error are delivered (to the /into block), with the

@@ -568,7 +568,8 @@ TEST(LexerScan, SyntaxErrors) {
         {"\"a\xF8\"", TYPE_STRING, 0, 0, 1},
         {"{a\xC1}", TYPE_STRING, 0, 0, 1},
         {"\"ab\ncd\"", TYPE_STRING, 0, 0, 1},
-        {"[1\n2", E_MISSING_AT_END, ']', 0, 2},
+        {"[1\n2", E_MISSING_AT_END, ']', 0, 1},  // the opener's line
+        {"x\n\n%%{a\nb", TYPE_STRING, 0, 3, 3},
         {"(1 2", E_MISSING_AT_END, ')', 0, 1},
         {"1 2]", E_MISSING, '[', 3, 1},
         {"[1 2)", E_MISSING, ']', 0, 1},
@@ -620,6 +621,7 @@ TEST(LexerScan, NulEndsTheInput) {
         {"[a\0]"s, "open block! | 80 word! {a} | error -4", Status::INCOMPLETE},
         {"\"a\0b\""s, "error 7", Status::INVALID},
         {"{a\0}"s, "open string! | error 7", Status::INVALID},  // not the end of the text: an error
+        {"%%{a}%\0}%%"s, "error 7", Status::INCOMPLETE},  // a raw string's closing run is not sought past it
     };
     for (const Case& c : cases) {
         Scan s(c.text);
@@ -789,6 +791,14 @@ TEST(LexerScan, WorstCaseInputsTakeLinearTime) {
     while (parens.size() < 2'000'000) parens += "(1 1 1 1 1 1 1 1 1 x) ";
     r = classify(bytes(parens), parens.size());
     EXPECT_EQ(r.status, Status::COMPLETE);
+
+    // Closers that match no opener, each reported from the opener far back.
+    std::string closers = "[" + std::string(1'000'000, '\n') + std::string(1'000'000, ')');
+    Recorder refused;
+    refused.resume = true;
+    r = classify(bytes(closers), closers.size(), &refused);
+    ASSERT_FALSE(refused.errors.empty());
+    EXPECT_EQ(refused.errors.front().line, 1u);
 
     std::string bad(2'000'000, '}');
     Recorder skip;
