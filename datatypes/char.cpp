@@ -181,7 +181,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t lim
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
-    if ((op == 2 || op == 12) && !b->is(TYPE_CHAR)) return 1;
+    if ((op == 2 || op == 9 || op == 12) && !b->is(TYPE_CHAR)) return 1;
     if (!b->is(TYPE_CHAR) && !b->is(TYPE_INTEGER)) return -2;
     int32_t x = integer::get(a), y = integer::get(b);
     return x < y ? -1 : x > y ? 1 : 0;

@@ -273,6 +273,21 @@ Cell* do_math(int32_t op) {
     return left;
 }
 
+namespace {
+
+// The op seen from the other side: a < b is b > a.
+int32_t mirrored(int32_t op) {
+    switch (op) {
+        case 3: return 5;
+        case 4: return 6;
+        case 5: return 3;
+        case 6: return 4;
+        default: return op;
+    }
+}
+
+}  // namespace
+
 int32_t compare_double(double left, Type left_type, const Cell* right, int32_t op) {
     using namespace extended;
     Type rt = right->type();
@@ -284,14 +299,14 @@ int32_t compare_double(double left, Type left_type, const Cell* right, int32_t o
         case TYPE_PERCENT:
         case TYPE_TIME: r = right->get_float(); break;
         case TYPE_MONEY: {
-            double m = std::fabs(left);
-            if (left != 0.0 && m < 1e-5) return -1;
-            if (m >= 1e17) return 1;
-            need(money_compare);
-            Cell* money = need(money_from_float)(left, false);
-            int32_t answer = money_compare(money, const_cast<Cell*>(right), op);
-            stack::pop(1);
-            return answer;
+            // a duration is no amount
+            if (left_type == TYPE_TIME) return -2;
+            // money decides, with the operands swapped, so that both orders
+            // give the same answer
+            Cell number{uint32_t(left_type == TYPE_PERCENT ? TYPE_PERCENT : TYPE_FLOAT), 0, 0, 0};
+            number.set_float(left);
+            int32_t answer = need(money_compare)(const_cast<Cell*>(right), &number, mirrored(op));
+            return answer == -2 ? -2 : -answer;
         }
         default: return -2;
     }
@@ -302,11 +317,15 @@ int32_t compare_double(double left, Type left_type, const Cell* right, int32_t o
         case 9: return std::bit_cast<uint64_t>(left) == std::bit_cast<uint64_t>(r) ? 0 : 1;
         default: break;
     }
-    if (is_nan(left) || is_nan(r)) {
+    bool nan_left = is_nan(left), nan_right = is_nan(r);
+    if (nan_left || nan_right) {
         // every ordering test with a NaN is false
         if (op == 3 || op == 4) return 1;
         if (op == 5 || op == 6) return -1;
-        return 0;
+        // sorting puts NaNs after every number, so that the order stays total
+        if (op == 7 || op == 8) return nan_left == nan_right ? 0 : nan_left ? 1 : -1;
+        // a search for a NaN finds a NaN, and only a NaN
+        return nan_left && nan_right ? 0 : 1;
     }
     return left < r ? -1 : left > r ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 #include "datatypes/integer.hpp"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -392,7 +393,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t li
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     using namespace extended;
-    if ((op == 2 || op == 12) && !b->is(TYPE_INTEGER)) return 1;
+    if ((op == 2 || op == 9 || op == 12) && !b->is(TYPE_INTEGER)) return 1;
     switch (b->type()) {
         case TYPE_INTEGER:
         case TYPE_CHAR: {
@@ -478,21 +479,17 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
         fire("script", "not-related", &name, &dt);
     }
     int32_t v = get(n);
-    if (v == INT32_MIN) return n;
     if (scale && !scale->is(TYPE_INTEGER)) {
         floatx::make_at(n, double(v));
         return floatx::round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
     }
-    int32_t s = scale ? abs(get(scale)) : 1;
+    // in 64 bits, so that -2147483648 as the value or the scale needs no exception
+    int64_t s = scale ? std::abs(int64_t(get(scale))) : 1;
     if (s == 0) return n;
-    int32_t a = v < 0 ? -v : v;
-    int32_t r = a % s;
+    int64_t a = std::abs(int64_t(v));
+    int64_t r = a % s;
     if (r == 0) return n;
-    int32_t d = s - r;
-    int32_t up = 0;
-    bool up_overflows = __builtin_add_overflow(a, d, &up);
-    // /floor, /ceiling and /half-ceiling need the next multiple whichever way they go
-    bool checks_up = !down && (floor || ceiling || half_ceiling);
+    int64_t d = s - r;
     bool away;
     if (down) away = false;
     else if (floor) away = v < 0;
@@ -503,9 +500,11 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     else if (half_down) away = false;
     else if (half_ceiling) away = v > 0;
     else away = true;
-    if ((checks_up || away) && up_overflows) overflow();
-    int32_t m = away ? up : a - r;
-    n->data2 = uint32_t(v < 0 ? -m : m);
+    int64_t m = away ? a + d : a - r;
+    int64_t result = v < 0 ? -m : m;
+    // only the multiple actually chosen has to fit
+    if (result < INT32_MIN || result > INT32_MAX) overflow();
+    n->data2 = uint32_t(int32_t(result));
     return n;
 }
 

@@ -397,6 +397,12 @@ namespace {
 
 }  // namespace
 
+bool fits_fraction(double x) {
+    if (x == 0.0) return true;
+    floatx::Digits dg = floatx::format(x, 0, false);
+    return dg.count - dg.exponent <= FRACTION_DIGITS;
+}
+
 Cell of_float(double x, bool strict) {
     if (std::isnan(x) || float_overflow(x) || float_underflow(x)) bad_float(x);
     Cell c{uint32_t(TYPE_MONEY), 0, 0, 0};

@@ -122,6 +122,9 @@ bool float_underflow(double x);
 // digits: script/bad-make-arg with money! and the float. Without strict,
 // fraction digits past the fifth are dropped.
 Cell of_float(double x, bool strict);
+// Whether the shortest decimal text of a finite float has at most five
+// fraction digits (so that an amount can equal it).
+bool fits_fraction(double x);
 Cell* from_float(double x, bool strict);  // pushes it
 // The nearest double.
 double to_float(const Cell* c);

@@ -262,11 +262,13 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* boxed) {
-    if (index != 1 && index != 2) {
+    // the accessor words name the same fields as their positions
+    int32_t which = boxed && boxed->is(TYPE_WORD) ? field_of(boxed) : index;
+    if (which != 1 && which != 2) {
         Cell i = integer::make(index);
         fire("script", "out-of-range", boxed ? boxed : &i);
     }
-    *value = field(value, index);
+    *value = field(value, which);
     return value;
 }
 
@@ -343,27 +345,41 @@ void do_math(int32_t op) {
     *v1 = out;
 }
 
+namespace {
+
+// The true order of an amount against a float: a float that no amount holds
+// (too large, too small, more than five fraction digits) is never equal to one
+// and still lies on one side of it. NaN is unordered, and sorts last.
+int32_t compare_float(const Cell* value, double x, int32_t op) {
+    if (x != x) {
+        if (op == 3 || op == 4) return 1;
+        if (op == 5 || op == 6) return -1;
+        return op == 7 || op == 8 ? -1 : 1;
+    }
+    if (float_overflow(x)) return x > 0 ? -1 : 1;
+    if (float_underflow(x)) {
+        int32_t s = sign_of(value);
+        return s != 0 ? s : (x > 0 ? -1 : 1);
+    }
+    Cell cut = of_float(x, false);  // toward zero at five fraction digits
+    int32_t order = compare_values(value, &cut);
+    if (order != 0) return order;
+    return fits_fraction(x) ? 0 : (x > 0 ? -1 : 1);
+}
+
+}  // namespace
+
 int32_t compare(Cell* value, Cell* other, int32_t op) {
     bool strict = op == 2 || op == 9 || op == 12;
     if (!other->is(TYPE_MONEY)) {
         if (strict) return 1;
-        Cell b;
         if (other->is(TYPE_INTEGER)) {
-            b = of_integer(integer::get(other));
-        } else if (other->is(TYPE_FLOAT)) {
-            double x = other->get_float();
-            // a float no amount can hold still has an order against every amount
-            if (x != x) return (op >= 3 && op <= 8) ? -2 : 1;
-            if (float_overflow(x)) return x > 0 ? -1 : 1;
-            if (float_underflow(x)) {
-                int32_t s = sign_of(value);
-                return s != 0 ? s : (x > 0 ? -1 : 1);
-            }
-            b = of_float(x, true);
-        } else {
-            return -2;
+            Cell b = of_integer(integer::get(other));
+            return compare_values(value, &b);
         }
-        return compare_values(value, &b);
+        // a percent counts as its fraction, as it does in arithmetic
+        if (other->is(TYPE_FLOAT) || other->is(TYPE_PERCENT)) return compare_float(value, other->get_float(), op);
+        return -2;
     }
     if (op >= 3 && op <= 6) {
         if (!compatible(value, other, false)) fire("script", "wrong-denom", value, other);

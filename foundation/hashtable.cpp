@@ -1,9 +1,12 @@
 #include "foundation/hashtable.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <limits>
 #include <vector>
 
+#include "datatypes/date.hpp"
 #include "datatypes/symbol.hpp"
 #include "foundation/casing.hpp"
 #include "foundation/fire.hpp"
@@ -67,6 +70,45 @@ uint32_t symbol_name(const Cell* sym) {
     return murmur3(low.data(), n);
 }
 
+// A double as its equality sees it: 0.0 and -0.0 alike, every NaN alike.
+uint32_t number(double d) {
+    if (d == 0.0) d = 0.0;
+    uint64_t bits = d != d ? 0x7FF8000000000000ull : std::bit_cast<uint64_t>(d);
+    return murmur3(&bits, 8);
+}
+
+// Coordinates compare within ten steps of the float order (sign and magnitude
+// read as one number): they hash by cells of 32 steps, so that equal points
+// share a cell or lie in neighbouring ones, which a search probes both.
+int64_t coordinate_step(float f) {
+    uint32_t u = std::bit_cast<uint32_t>(f);
+    int64_t m = u & 0x7FFFFFFF;
+    return (u >> 31) ? -m : m;
+}
+
+uint32_t coordinate_cell(int64_t step) { return uint32_t(step >> 5); }
+
+uint32_t coordinate_cells(const uint32_t* cells, int n) { return murmur3(cells, uint32_t(n) * 4); }
+
+// The coordinates of a pair!, point2D! or point3D! (a pair as the point it equals).
+int coordinates_of(const Cell* v, float* c) {
+    if (v->is(TYPE_PAIR)) {
+        c[0] = float(int32_t(v->data2));
+        c[1] = float(int32_t(v->data3));
+        return 2;
+    }
+    std::memcpy(c, &v->data1, 3 * sizeof(float));
+    return v->is(TYPE_POINT2D) ? 2 : 3;
+}
+
+uint32_t coordinates(const Cell* v) {
+    float c[3];
+    uint32_t cells[3];
+    int n = coordinates_of(v, c);
+    for (int i = 0; i < n; i++) cells[i] = c[i] != c[i] ? 0x7FFFFFFFu : coordinate_cell(coordinate_step(c[i]));
+    return coordinate_cells(cells, n);
+}
+
 }  // namespace
 
 uint32_t murmur3(const void* bytes, uint32_t length, uint32_t s) {
@@ -117,17 +159,22 @@ uint32_t value(const Cell* v, bool case_sensitive) {
             return symbol_name(v);
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
             return text(v, !case_sensitive, -1);
-        case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: case TYPE_PAIR:
-            return murmur3(&v->data2, 8);
+        case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
+            return number(v->get_float());
+        case TYPE_PAIR:
         case TYPE_POINT2D:
-            return murmur3(&v->data1, 8);
         case TYPE_POINT3D:
-            return murmur3(&v->data1, 12);
+            return coordinates(v);
         case TYPE_MONEY: {
-            Cell c = *v;
-            c.header &= TYPE_MASK | 0x4000;  // the type and the sign only
-            return murmur3(&c, 16);
+            // the sign and the digits: an amount equals the same amount in no
+            // currency, and a zero equals a zero whatever its sign bit says
+            uint32_t words[4] = {v->header & 0x4000, v->data1 & 0xFFFFFF00u, v->data2, v->data3};
+            if (words[1] == 0 && words[2] == 0 && words[3] == 0) words[0] = 0;
+            return murmur3(words, 16);
         }
+        case TYPE_DATE:
+            // equal dates are the same moment, whatever the zone they show
+            return number(double(date::date_to_days(date::packed_of(v))) * 86400.0 + date::time_of(v));
         case TYPE_BINARY: {
             memory::Buffer* b = memory::buffer_of(v->data2);
             uint32_t used = b->used_bytes();
@@ -135,10 +182,14 @@ uint32_t value(const Cell* v, bool case_sensitive) {
             return murmur3(b->head_ptr() + (n ? v->data1 : 0), n);
         }
         case TYPE_TUPLE: {
+            // trailing zero bytes aside: 1.2.3 equals 1.2.3.0
             uint32_t n = (v->header >> 19) & 0xF;
-            return murmur3(&v->data1, n > 12 ? 12 : n);
+            if (n > 12) n = 12;
+            const auto* bytes = reinterpret_cast<const uint8_t*>(&v->data1);
+            while (n > 0 && bytes[n - 1] == 0) n--;
+            return murmur3(bytes, n);
         }
-        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TYPESET: case TYPE_TRIPLE: case TYPE_DATE:
+        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TYPESET: case TYPE_TRIPLE:
             return murmur3(&v->data1, 12);
         case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT: case TYPE_LOGIC: case TYPE_DATATYPE:
             return mix(v->data1);
@@ -267,6 +318,91 @@ inline bool type_matches(const Cell* stored, const Cell* key) {
     return (key->header & TYPE_MASK) == hash::TEXT_SLICE || stored->type() == key->type();
 }
 
+inline bool nan_number(const Cell* c) {
+    Type t = c->type();
+    return (t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME) && c->get_float() != c->get_float();
+}
+
+// A map! key matches under the lookup's equality; a NaN key matches a NaN key
+// of its type (except for sameness, which wants the same bits), so that a value
+// stored under NaN can be read back.
+bool key_matches(const Cell* stored, const Cell* key, int32_t op) {
+    if (op != 9 && nan_number(key) && nan_number(stored) && stored->type() == key->type()) return true;
+    return type_matches(stored, key) && satisfies(stored, key, op);
+}
+
+// Key types whose equality a hash cannot follow (dates compare within a
+// tolerance of their own; maps and images by content): a hash! finds them by a
+// scan.
+inline bool scanned_key(Type t) { return t == TYPE_DATE || t == TYPE_MAP || t == TYPE_IMAGE; }
+
+// The hashes of every cell combination a value equal to a pair or point key may
+// hash to (at most 8), or 0 when the key has a NaN or a coordinate near the
+// largest float, whose equality reaches further: such a key is found by a scan.
+int point_probes(const Cell* key, uint32_t* hashes) {
+    float c[3];
+    int n = hash::coordinates_of(key, c);
+    uint32_t low[3], high[3];
+    for (int i = 0; i < n; i++) {
+        if (c[i] != c[i] || (std::bit_cast<uint32_t>(c[i]) & 0x7FFFFFFF) > 0x7F6FFFFF) return 0;
+        int64_t step = hash::coordinate_step(c[i]);
+        low[i] = hash::coordinate_cell(step - 10);
+        high[i] = hash::coordinate_cell(step + 10);
+    }
+    int count = 0;
+    for (int pick = 0; pick < (1 << n); pick++) {
+        uint32_t cells[3];
+        bool valid = true;
+        for (int i = 0; i < n; i++) {
+            bool up = (pick >> i) & 1;
+            if (up && high[i] == low[i]) valid = false;
+            cells[i] = up ? high[i] : low[i];
+        }
+        if (valid) hashes[count++] = hash::coordinate_cells(cells, n);
+    }
+    return count;
+}
+
+// Whether a search may match values of another type: words of any kind match
+// by spelling, a pair matches the point it equals. Other values match only
+// values of their own type, which spares a comparison per bucket.
+inline bool crosses_types(Type a, Type b) {
+    if (a == b || b == Type(hash::TEXT_SLICE)) return true;
+    bool wa = a >= TYPE_WORD && a <= TYPE_REFINEMENT, wb = b >= TYPE_WORD && b <= TYPE_REFINEMENT;
+    if (wa && wb) return true;
+    return (a == TYPE_PAIR && b == TYPE_POINT2D) || (a == TYPE_POINT2D && b == TYPE_PAIR);
+}
+
+// Whether the values a search for this key finds are all strictly equal to it:
+// then they share one group, and the walk ends with that group.
+inline bool one_group(const Cell* key, int32_t op) {
+    // a pair equals points, which have groups of their own; points equal within a tolerance
+    Type t = key->type();
+    if (t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D) return false;
+    if (op == 2 || op == 9) return true;
+    switch (key->type()) {
+        case TYPE_INTEGER: case TYPE_CHAR: case TYPE_LOGIC: case TYPE_NONE: case TYPE_UNSET: case TYPE_DATATYPE:
+            return true;
+        case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
+            return !nan_number(key);
+        default:
+            return false;
+    }
+}
+
+// Whether a hash! position is a candidate of a search from head: a forward
+// search takes positions from head on, /last any, /reverse those before head;
+// the distance must be a whole number of records, counted as a linear scan
+// steps (back from the cell before head, back from the last cell, or on from head).
+bool on_record(int32_t pos, int32_t head, int32_t skip, int32_t last_cell, bool last, bool reverse) {
+    if (reverse ? pos >= head : (!last && pos < head)) return false;
+    int32_t dist = reverse ? head - pos - 1 : last ? last_cell - pos : pos - head;
+    int32_t step = skip < 0 ? -skip : skip;
+    int32_t rem = dist % skip;
+    if (rem < 0) rem += step;
+    return rem == 0;
+}
+
 // A hash! slot names one cell (>= 0) or a duplicate list (minus its 1-based number).
 uint32_t dup_list(const Table* r, int32_t slot) { return words(r->dup_lists)[-slot - 1]; }
 
@@ -364,7 +500,9 @@ Cell* put_cell(uint32_t t, Cell* key, int32_t* status) {
             int32_t slot = int32_t(words(r->slots)[i]);
             Cell* stored = slot_key(r, slot);
             if (stored->type() == key->type()) {
-                if (r->kind == HASH && satisfies(stored, key, 0)) {
+                // hash! groups strictly equal values only: every member of a
+                // group then answers a search as its first member does
+                if (r->kind == HASH && satisfies(stored, key, 2)) {
                     if (slot >= 0) {
                         uint32_t list = new_array(16, 0);
                         buf(list)->tail = 0;
@@ -379,7 +517,8 @@ Cell* put_cell(uint32_t t, Cell* key, int32_t* status) {
                     set_cell_bucket(t, pos, i + 1);
                     return key;
                 }
-                if (r->kind != HASH && satisfies(stored, key, 2)) return stored;
+                if (r->kind == MAP && key_matches(stored, key, 2)) return stored;
+                if (r->kind == NAMES && satisfies(stored, key, 2)) return stored;
             }
         }
         n++;
@@ -710,6 +849,68 @@ void index_block(uint32_t table, int32_t from, int32_t step) {
     }
 }
 
+namespace {
+
+// A hash! search: the position a linear scan of the block would answer. Every
+// group on the key's probe chain is looked at (equal values may sit in more
+// than one group when the equality is looser than the grouping), and the
+// candidates' positions decide.
+Cell* find_position(uint32_t table, const Cell* k, int32_t head, int32_t skip, int32_t op, bool last,
+                    bool reverse) {
+    Table* r = record(table);
+    Cell* base = cells(r->data);
+    int32_t last_cell = cell_count(r->data) - 1;
+    int64_t best = -1;
+    auto consider = [&](int32_t pos) {
+        if (!on_record(pos, head, skip, last_cell, last, reverse)) return;
+        if (best >= 0 && (last ? pos < best : pos > best)) return;
+        if (satisfies(base + pos, k, op)) best = pos;
+    };
+    auto scan = [&] {
+        for (int32_t pos = 0; pos <= last_cell; pos++) consider(pos);
+    };
+    auto walk = [&](uint32_t h) {
+        uint32_t mask = r->buckets - 1, i = h & mask, n = 0;
+        for (uint32_t walked = 0; walked < r->buckets; walked++) {
+            uint32_t s = get_state(bytes(r->states), i);
+            if (s & STATE_EMPTY) break;
+            if (s == STATE_LIVE) {
+                int32_t slot = int32_t(words(r->slots)[i]);
+                Cell* first = slot_key(r, slot);
+                // members are strictly equal to the first: it speaks for them all
+                // (for sameness, strict equality with the key admits the group)
+                if (crosses_types(first->type(), k->type()) &&
+                    (satisfies(first, k, op) || (op == 9 && satisfies(first, k, 2)))) {
+                    if (slot >= 0) {
+                        consider(slot);
+                    } else {
+                        uint32_t node = dup_list(r, slot);
+                        uint32_t count = word_count(node);
+                        for (uint32_t j = 0; j < count; j++) consider(int32_t(words(node)[j]));
+                    }
+                    if (one_group(k, op) && satisfies(first, k, 2)) break;
+                }
+            }
+            n++;
+            i = (i + n) & mask;
+        }
+    };
+    Type kt = k->type();
+    if (scanned_key(kt)) {
+        scan();
+    } else if (kt == TYPE_PAIR || kt == TYPE_POINT2D || kt == TYPE_POINT3D) {
+        uint32_t hashes[8];
+        int count = point_probes(k, hashes);
+        if (count == 0) scan();
+        for (int j = 0; j < count; j++) walk(hashes[j]);
+    } else {
+        walk(hash::value(k, false));
+    }
+    return best >= 0 ? base + best : nullptr;
+}
+
+}  // namespace
+
 Cell* find(uint32_t table, const Cell* key, int32_t head, int32_t skip, int32_t op, bool last, bool reverse) {
     check_stamp(table);
     Table* r = record(table);
@@ -721,43 +922,16 @@ Cell* find(uint32_t table, const Cell* key, int32_t head, int32_t skip, int32_t 
     }
     if (reverse) last = true;
     if (skip == 0) skip = 1;
-    int32_t step = skip < 0 ? -skip : skip;
+    if (r->kind == HASH) return find_position(table, &k, head, skip, op, last, reverse);
     uint32_t h = hash::value(&k, false);
     uint32_t mask = r->buckets - 1, i = h & mask, n = 0;
     for (uint32_t walked = 0; walked < r->buckets; walked++) {
         uint32_t s = get_state(bytes(r->states), i);
         if (s & STATE_EMPTY) return nullptr;
         if (s == STATE_LIVE) {
-            int32_t slot = int32_t(words(r->slots)[i]);
-            Cell* stored = slot_key(r, slot);
-            if (r->kind != HASH) {
-                if (type_matches(stored, &k) && satisfies(stored, &k, op)) return stored;
-            } else if (type_matches(stored, &k) && satisfies(stored, &k, 0)) {
-                uint32_t one = uint32_t(slot);
-                const uint32_t* list = &one;
-                uint32_t count = 1;
-                if (slot < 0) {
-                    uint32_t node = dup_list(r, slot);
-                    list = words(node);
-                    count = word_count(node);
-                }
-                int64_t best = -1;
-                Cell* base = cells(r->data);
-                int32_t last_cell = cell_count(r->data) - 1;
-                for (uint32_t j = 0; j < count; j++) {
-                    int32_t pos = int32_t(list[j]);
-                    if (reverse ? pos >= head : (!last && pos < head)) continue;
-                    if (!satisfies(base + pos, &k, op)) continue;
-                    // the same records a linear scan steps through: back from the
-                    // cell before head, back from the last cell, or on from head
-                    int32_t dist = reverse ? head - pos - 1 : last ? last_cell - pos : pos - head;
-                    int32_t rem = dist % skip;
-                    if (rem < 0) rem += step;
-                    if (rem != 0) continue;
-                    if (best < 0 || (last ? pos > best : pos < best)) best = pos;
-                }
-                if (best >= 0) return base + best;
-            }
+            Cell* stored = slot_key(r, int32_t(words(r->slots)[i]));
+            if (r->kind == MAP ? key_matches(stored, &k, op) : type_matches(stored, &k) && satisfies(stored, &k, op))
+                return stored;
         }
         n++;
         i = (i + n) & mask;
@@ -785,7 +959,7 @@ Cell* find_from(uint32_t table, const Cell* key, int32_t* state, int32_t* stop, 
         Cell* found = nullptr;
         if (s == STATE_LIVE) {
             Cell* stored = cells(r->data) + words(r->slots)[i];
-            if (type_matches(stored, key) && satisfies(stored, key, 0)) found = stored;
+            if (key_matches(stored, key, 0)) found = stored;
         }
         n++;
         i = (i + n) & mask;

@@ -72,8 +72,9 @@ uint32_t copy(uint32_t table);
 uint32_t clone(uint32_t table, uint32_t block_node);
 
 // Indexes a cell that already stands in the table's block. status is 2 when a
-// hash! table was rebuilt instead (the rebuild indexed the new cell too). For a
-// map!, a key strictly equal to an indexed one is not stored again.
+// hash! table was rebuilt instead (the rebuild indexed the new cell too). A
+// hash! groups strictly equal values in one bucket. For a map!, a key strictly
+// equal to an indexed one is not stored again; map! keys of NaN equal one another.
 Cell* put_with_status(uint32_t table, Cell* key, int32_t* status);
 Cell* put(uint32_t table, Cell* key);
 // Puts every step-th cell from a position. For a map!, a key already present

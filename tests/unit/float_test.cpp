@@ -191,8 +191,15 @@ TEST(Float, CompareOps) {
         {real(NaN), real(1.0), 4, 1},
         {real(NaN), real(1.0), 5, -1},
         {real(NaN), real(1.0), 6, -1},
-        {real(NaN), real(1.0), 7, 0},
+        // sorting puts NaN after every number; a search for NaN finds NaN only
+        {real(NaN), real(1.0), 7, 1},
+        {real(1.0), real(NaN), 8, -1},
+        {real(NaN), real(NaN), 7, 0},
+        {real(NaN), real(1.0), 12, 1},
+        {real(1.0), real(NaN), 12, 1},
+        {real(NaN), real(-NaN), 12, 0},
         {real(NaN), real(NaN), 0, 1},
+        {real(NaN), real(NaN), 2, 1},
         {real(2.0), real(1.0), 7, 1},
     };
     for (const Case& c : cases) {

@@ -229,18 +229,25 @@ TEST(Integer, RoundWithEveryRefinement) {
         {20, &ten, CEILING, "integer 20"},
         {7, nullptr, 0, "integer 7"},
         {MIN, nullptr, 0, "integer -2147483648"},
-        {MIN, &ten, CEILING, "integer -2147483648"},
-        // the next multiple beyond 32 bits
+        // -2147483648 rounds like any other value; only a result beyond 32 bits fails
+        {MIN, &ten, CEILING, "integer -2147483640"},
+        {MIN, &ten, DOWN, "integer -2147483640"},
+        {MIN, &ten, 0, "error math/overflow"},
+        {MIN, &min, 0, "integer -2147483648"},
+        // the next multiple beyond 32 bits, when it is the one chosen
         {MAX, &ten, 0, "error math/overflow"},
         {MAX - 5, &ten, 0, "integer 2147483640"},
-        {MAX - 5, &ten, FLOOR, "error math/overflow"},
-        {MAX - 5, &ten, HALF_CEILING, "error math/overflow"},
+        {MAX - 5, &ten, FLOOR, "integer 2147483640"},
+        {MAX - 5, &ten, HALF_CEILING, "integer 2147483640"},
+        {MAX - 5, &ten, CEILING, "error math/overflow"},
         {MAX - 2, &ten, HALF_CEILING, "error math/overflow"},
         {MAX, &ten, DOWN, "integer 2147483640"},
         {MAX, &ten, DOWN | FLOOR, "integer 2147483640"},
-        {-MAX, &ten, CEILING, "error math/overflow"},
+        {-MAX, &ten, CEILING, "integer -2147483640"},
+        {-MAX, &ten, FLOOR, "error math/overflow"},
         {MAX, &five, 0, "integer 2147483645"},
-        {7, &min, 0, "error math/overflow"},
+        {7, &min, 0, "integer 0"},
+        {-7, &min, CEILING, "integer 0"},
         // other scales: the float round answers with the scale's type
         {7, &quarter_scale, 0, "float 7.5"},
         {6, &quarter_scale, DOWN, "float 5"},
@@ -269,7 +276,8 @@ TEST(Integer, Compare) {
     const Case cases[] = {
         {int_cell(1), int_cell(2), {0, 1, 2, 3, 5, 7, 9, 12}, {-1, -1, -1, -1, -1, -1, -1, -1}},
         {int_cell(MIN), int_cell(MAX), {3}, {-1}},
-        {int_cell(65), chr('A'), {0, 2, 9, 12}, {0, 1, 0, 1}},
+        // sameness wants the same type, as strictness does
+        {int_cell(65), chr('A'), {0, 2, 9, 12}, {0, 1, 1, 1}},
         {int_cell(1), real(1.0), {0, 1, 2, 9, 12, 4}, {0, 0, 1, 1, 1, 0}},
         {int_cell(1), real(1.5), {3, 5}, {-1, -1}},
         {int_cell(2), percent(1.5), {0, 5}, {1, 1}},

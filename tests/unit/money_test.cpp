@@ -724,7 +724,12 @@ TEST(Money, Comparison) {
         {M("$1.5"), int_cell(1), 5, "1"},
         {M("$0.3"), real(0.3), 0, "0"},
         {M("$0.3"), real(0.3), 9, "1"},
-        {M("$1"), real(1.123456), 0, "error script/bad-make-arg"},
+        // a float no amount holds is unequal, and ordered by its true value
+        {M("$1"), real(1.123456), 0, "-1"},
+        {M("$1.12345"), real(1.123456), 0, "-1"},
+        {M("$1.12345"), real(1.123456), 5, "-1"},
+        {M("-$1.12345"), real(-1.123456), 3, "1"},
+        {M("$1.12346"), real(1.123456), 5, "1"},
         {M("$1"), real(1e17), 3, "-1"},
         {M("$1"), real(-INF), 3, "1"},
         {M("$1"), real(1e-6), 5, "1"},
@@ -732,8 +737,11 @@ TEST(Money, Comparison) {
         {M("$0"), real(1e-6), 3, "-1"},
         {M("$0"), real(-1e-6), 5, "1"},
         {M("$1"), real(NaN), 0, "1"},
-        {M("$1"), real(NaN), 3, "-2"},
-        {M("$1"), percent(0.5), 0, "-2"},
+        {M("$1"), real(NaN), 3, "1"},
+        {M("$1"), real(NaN), 5, "-1"},
+        {M("$1"), real(NaN), 7, "-1"},
+        {M("$0.5"), percent(0.5), 0, "0"},
+        {M("$1"), percent(0.5), 5, "1"},
         {M("$1"), text("1"), 3, "-2"},
     };
     for (const Case& c : cases) {
