@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "block_fixtures.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/simple.hpp"
@@ -18,36 +19,15 @@
 
 using namespace kro;
 
+using testing_blocks::block_of;
+using testing_blocks::integer;
+using testing_blocks::raised;
+using testing_blocks::w;
+
 namespace {
-
-Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0}; }
-Cell word_of(const char* name, Type t = TYPE_WORD) {
-    return Cell{uint32_t(t), 0, uint32_t(symbol::make(name)), uint32_t(-1)};
-}
-
-Cell block_of(const std::vector<Cell>& values) {
-    Cell b;
-    block::make_at(&b, uint32_t(values.size() + 1));
-    for (const Cell& v : values) copy_cell(&v, block::add_cell(&b));
-    return b;
-}
 
 int32_t values_length(uint32_t ctx) {
     return int32_t(memory::buffer_of(context::cell_of(ctx)->data2)->used_bytes() / sizeof(Cell));
-}
-
-// Runs f and answers the error it raised as "category/id" ("" when none).
-template <class F>
-std::string raised(F f) {
-    Cell* top = stack::top_ptr;
-    try {
-        f();
-    } catch (const Thrown&) {
-        runtime_context.thrown_code = 0;
-        stack::top_ptr = top;
-        return last_raised().category + "/" + last_raised().id;
-    }
-    return "";
 }
 
 }  // namespace
@@ -82,9 +62,9 @@ TEST(Context, SpecWordsInOrderWithOneSlotEach) {
     Cell doc;
     string::make_at(&doc, 4, 1);
     string::concatenate_ascii(&doc, "doc");
-    Cell types = block_of({word_of("integer!")});
-    Cell spec = block_of({doc, word_of("sp-a"), word_of("sp-b", TYPE_SET_WORD), word_of("sp-c", TYPE_REFINEMENT),
-                          types, word_of("sp-d", TYPE_GET_WORD), word_of("sp-e", TYPE_LIT_WORD), word_of("SP-A")});
+    Cell types = block_of({w("integer!")});
+    Cell spec = block_of({doc, w("sp-a"), w("sp-b", TYPE_SET_WORD), w("sp-c", TYPE_REFINEMENT), types,
+                          w("sp-d", TYPE_GET_WORD), w("sp-e", TYPE_LIT_WORD), w("SP-A")});
     uint32_t ctx = context::make_from_spec(&spec, false, false, context::OBJECT);
     const char* expected[] = {"sp-a", "sp-c", "sp-d", "sp-e"};
     ASSERT_EQ(context::word_count(ctx), 4) << "a repeated word is added once";
@@ -102,18 +82,18 @@ TEST(Context, SpecWordsInOrderWithOneSlotEach) {
 
 TEST(Context, LookupsIgnoreCaseOnlyWhenAsked) {
     uint32_t ctx = context::create(2, false, false, 0, context::OBJECT);
-    Cell foo = word_of("LookFoo");
+    Cell foo = w("LookFoo");
     int32_t slot = context::add(ctx, &foo);
     EXPECT_EQ(slot, 0);
     EXPECT_EQ(context::find_symbol(ctx, symbol::make("lookfoo"), true), 0);
     EXPECT_EQ(context::find_symbol(ctx, symbol::make("lookfoo"), false), -1);
     EXPECT_EQ(context::find_symbol(ctx, symbol::make("LookFoo"), false), 0);
-    Cell foo2 = word_of("LOOKFOO");
+    Cell foo2 = w("LOOKFOO");
     EXPECT_EQ(context::add(ctx, &foo2), 0) << "add looks up without case";
     EXPECT_EQ(context::word_count(ctx), 1);
     Cell dst = integer(1);
     EXPECT_EQ(context::add_word(ctx, &foo, &dst), 0);
-    Cell bar = word_of("LookBar");
+    Cell bar = w("LookBar");
     EXPECT_EQ(context::add_word(ctx, &bar, &dst), 1);
     EXPECT_TRUE(dst.is(TYPE_UNSET));
     EXPECT_EQ(values_length(ctx), 2);
@@ -123,12 +103,12 @@ TEST(Context, GrowsWellPastItsSize) {
     uint32_t ctx = context::create(1, false, false, 0, context::OBJECT);
     uint32_t buckets = hashtable::record(context::table_of(ctx))->buckets;
     for (int32_t i = 0; i < 300; i++) {
-        Cell w = word_of(("grow-word-" + std::to_string(i)).c_str());
-        EXPECT_EQ(context::add(ctx, &w), i);
+        Cell word = w(("grow-word-" + std::to_string(i)).c_str());
+        EXPECT_EQ(context::add(ctx, &word), i);
         Cell v = integer(i * 3);
-        w.data1 = ctx;
-        w.data3 = uint32_t(i);
-        context::set_in(&w, &v, ctx, false);
+        word.data1 = ctx;
+        word.data3 = uint32_t(i);
+        context::set_in(&word, &v, ctx, false);
     }
     EXPECT_GT(hashtable::record(context::table_of(ctx))->buckets, buckets);
     EXPECT_EQ(values_length(ctx), 300);
@@ -142,7 +122,7 @@ TEST(Context, GrowsWellPastItsSize) {
 
 TEST(Context, CloneCopiesTheWordsIntoTheNewContext) {
     uint32_t src = context::create(4, false, true, 0, context::OBJECT);
-    Cell a = word_of("cl-a"), b = word_of("cl-b");
+    Cell a = w("cl-a"), b = w("cl-b");
     context::add(src, &a);
     context::add(src, &b);
     Cell obj{uint32_t(TYPE_OBJECT), src, 0, 0};
@@ -155,7 +135,7 @@ TEST(Context, CloneCopiesTheWordsIntoTheNewContext) {
         EXPECT_EQ(context::word_at(copy, i)->data1, copy);
         EXPECT_EQ(context::word_at(copy, i)->data2, context::word_at(src, i)->data2);
     }
-    Cell c = word_of("cl-c");
+    Cell c = w("cl-c");
     context::add(copy, &c);
     EXPECT_EQ(context::word_count(copy), 3);
     EXPECT_EQ(context::word_count(src), 2);
@@ -165,8 +145,8 @@ TEST(Context, CloneCopiesTheWordsIntoTheNewContext) {
 
 TEST(Context, CollectSetWords) {
     uint32_t ctx = context::create(4, false, false, 0, context::OBJECT);
-    Cell body = block_of({word_of("cs-a", TYPE_SET_WORD), integer(1), word_of("cs-b", TYPE_SET_WORD),
-                          word_of("cs-x"), word_of("CS-A", TYPE_SET_WORD)});
+    Cell body = block_of(
+        {w("cs-a", TYPE_SET_WORD), integer(1), w("cs-b", TYPE_SET_WORD), w("cs-x"), w("CS-A", TYPE_SET_WORD)});
     EXPECT_TRUE(context::collect_set_words(ctx, &body));
     EXPECT_EQ(context::word_count(ctx), 2);
     EXPECT_FALSE(context::collect_set_words(ctx, &body));
@@ -177,17 +157,17 @@ TEST(Context, CollectSetWords) {
 
 TEST(Context, BindReachesEveryNestedWordKind) {
     uint32_t ctx = context::create(4, false, false, 0, context::OBJECT);
-    Cell x = word_of("bind-x"), y = word_of("bind-y");
+    Cell x = w("bind-x"), y = w("bind-y");
     context::add(ctx, &x);
     context::add(ctx, &y);
-    Cell paren = block_of({word_of("BIND-X")});
+    Cell paren = block_of({w("BIND-X")});
     paren.set_type(TYPE_PAREN);
-    Cell path = block_of({word_of("bind-z"), word_of("bind-x")});
+    Cell path = block_of({w("bind-z"), w("bind-x")});
     path.set_type(TYPE_PATH);
-    Cell inner = block_of({word_of("bind-y"), paren, path});
-    Cell outer = block_of({word_of("bind-x"), inner, word_of("bind-x", TYPE_LIT_WORD),
-                           word_of("bind-x", TYPE_GET_WORD), word_of("bind-x", TYPE_SET_WORD),
-                           word_of("bind-x", TYPE_REFINEMENT), word_of("bind-x", TYPE_ISSUE)});
+    Cell inner = block_of({w("bind-y"), paren, path});
+    Cell outer = block_of({w("bind-x"), inner, w("bind-x", TYPE_LIT_WORD),
+                           w("bind-x", TYPE_GET_WORD), w("bind-x", TYPE_SET_WORD),
+                           w("bind-x", TYPE_REFINEMENT), w("bind-x", TYPE_ISSUE)});
     copy_cell(&outer, block::add_cell(&inner));  // the outer block inside itself
     context::bind(&outer, ctx, false);
 
@@ -207,7 +187,7 @@ TEST(Context, BindSelfAndTooDeepNesting) {
     uint32_t ctx = context::create(2, false, false, 0, context::OBJECT);
     Cell obj{uint32_t(TYPE_OBJECT), ctx, 0, 0};
     copy_cell(&obj, context::owner(ctx));
-    Cell body = block_of({word_of("self"), word_of("SELF", TYPE_SET_WORD)});
+    Cell body = block_of({w("self"), w("SELF", TYPE_SET_WORD)});
     context::bind(&body, ctx, true);
     Cell* self = block::at(&body, 0);
     EXPECT_EQ(self->data1, ctx);
@@ -215,17 +195,17 @@ TEST(Context, BindSelfAndTooDeepNesting) {
     EXPECT_EQ(word::value_cell(self), context::owner(ctx));
     EXPECT_EQ(block::at(&body, 1)->data1, 0u) << "only a word! stands for the owner";
 
-    Cell deep = block_of({word_of("deep-w")});
+    Cell deep = block_of({w("deep-w")});
     for (int i = 0; i < 1000; i++) deep = block_of({deep});
     EXPECT_EQ(raised([&] { context::bind(&deep, ctx, false); }), "internal/too-deep");
-    Cell shallow = block_of({word_of("self")});
+    Cell shallow = block_of({w("self")});
     EXPECT_EQ(raised([&] { context::bind(&shallow, ctx, true); }), "");
     EXPECT_EQ(block::at(&shallow, 0)->data1, ctx);
 }
 
 TEST(Context, ValueErrorsAndStackValues) {
     uint32_t fn = context::create(2, true, false, 0, context::FUNCTION);
-    Cell a = word_of("sv-a"), b = word_of("sv-b");
+    Cell a = w("sv-a"), b = w("sv-b");
     context::add(fn, &a);
     context::add(fn, &b);
     Cell bound{uint32_t(TYPE_WORD), fn, b.data2, 1};
@@ -255,7 +235,7 @@ TEST(Context, SettingAnObjectFieldMarksItAndCallsTheHandler) {
         seen = {int32_t(w->data2), old_v->is(TYPE_UNSET) ? -1 : int32_t(old_v->data2), int32_t(new_v->data2)};
     };
     uint32_t ctx = context::create(2, false, false, 0, context::OBJECT);
-    Cell f = word_of("field-f");
+    Cell f = w("field-f");
     int32_t slot = context::add(ctx, &f);
     Cell w{uint32_t(TYPE_WORD), ctx, f.data2, uint32_t(slot)};
     Cell one = integer(1), two = integer(2);

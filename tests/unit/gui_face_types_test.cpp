@@ -33,6 +33,14 @@ protected:
         run("clear event-log");
         return s;
     }
+    // The face made from spec, alone in a window of the given size; both are
+    // shown, and the face's widget is answered (the window's is in window_).
+    Widget* alone(const std::string& name, const std::string& spec, const std::string& size) {
+        make_face(name, spec);
+        std::vector<Widget*> shown = show_in_window(size, {name});
+        window_ = shown[0];
+        return shown[1];
+    }
     // A key typed on the widget: key-down and key to awake, then its own handling.
     static void key(Widget* w, int32_t code) { key_input(w, code, code < 0); }
     static void click(Widget* w, float x, float y) {
@@ -42,13 +50,11 @@ protected:
         r.y = y;
         w->on_event(*w, event::CLICK, r);
     }
+    Widget* window_ = nullptr;
 };
 
 TEST_F(GuiFaceTypes, FieldTypingStopsAtItsWidth) {
-    make_face("f", "type: 'field size: 5x1 text: copy {abcd}");
-    make_face("win", "type: 'window size: 5x1 pane: reduce [f]");
-    Widget* w = show("win", nullptr);
-    Widget* f = show("f", w);
+    Widget* f = alone("f", "type: 'field size: 5x1 text: copy {abcd}", "5x1");
     set_focus(f);
     struct Step {
         int32_t key;
@@ -75,16 +81,13 @@ TEST_F(GuiFaceTypes, FieldTypingStopsAtItsWidth) {
         EXPECT_EQ(f->caret.index, s.index) << s.key;
         EXPECT_EQ(f->caret.column, s.column) << s.key;
     }
-    draw(w);
+    draw(window_);
     EXPECT_EQ(tui::frame().caret_column, 4) << "the cursor stays on the field's last column";
     EXPECT_EQ(tui::frame().caret_row, 0);
 }
 
 TEST_F(GuiFaceTypes, EditingAFieldsTextSendsChange) {
-    make_face("f", "type: 'field size: 3x1 text: copy {a}");
-    make_face("win", "type: 'window size: 3x1 pane: reduce [f]");
-    Widget* w = show("win", nullptr);
-    Widget* f = show("f", w);
+    Widget* f = alone("f", "type: 'field size: 3x1 text: copy {a}", "3x1");
     set_focus(f);
     log_events();
     struct Step {
@@ -109,10 +112,7 @@ TEST_F(GuiFaceTypes, EditingAFieldsTextSendsChange) {
 }
 
 TEST_F(GuiFaceTypes, FieldBackspaceAtTheStartChangesNothing) {
-    make_face("f", "type: 'field size: 6x1 text: copy {ab}");
-    make_face("win", "type: 'window size: 6x1 pane: reduce [f]");
-    Widget* w = show("win", nullptr);
-    Widget* f = show("f", w);
+    Widget* f = alone("f", "type: 'field size: 6x1 text: copy {ab}", "6x1");
     f->caret.index = 0;
     key(f, 8);
     EXPECT_EQ(run("f/text"), "\"ab\"");
@@ -120,10 +120,7 @@ TEST_F(GuiFaceTypes, FieldBackspaceAtTheStartChangesNothing) {
 }
 
 TEST_F(GuiFaceTypes, FieldClicksPlaceTheCaretByColumns) {
-    make_face("f", "type: 'field size: 10x1 text: copy {h漢llo}");
-    make_face("win", "type: 'window size: 10x1 pane: reduce [f]");
-    Widget* w = show("win", nullptr);
-    Widget* f = show("f", w);
+    Widget* f = alone("f", "type: 'field size: 10x1 text: copy {h漢llo}", "10x1");
     struct Case {
         float x;
         int index, column;
@@ -136,10 +133,7 @@ TEST_F(GuiFaceTypes, FieldClicksPlaceTheCaretByColumns) {
 }
 
 TEST_F(GuiFaceTypes, AFieldFollowsATextSetFromCode) {
-    make_face("f", "type: 'field size: 5x1 text: copy {abcd}");
-    make_face("win", "type: 'window size: 5x1 pane: reduce [f]");
-    Widget* w = show("win", nullptr);
-    Widget* f = show("f", w);
+    Widget* f = alone("f", "type: 'field size: 5x1 text: copy {abcd}", "5x1");
     EXPECT_EQ(f->caret.index, 4);
     // Cleared in place (as an on-enter actor does): typing starts again.
     run("clear f/text");
@@ -162,11 +156,10 @@ TEST_F(GuiFaceTypes, AFieldFollowsATextSetFromCode) {
 TEST_F(GuiFaceTypes, TextListKeysScrollAndSelect) {
     define_helpers();
     log_events();
-    make_face("l", "type: 'text-list size: 6x3 data: [\"a\" \"b\" \"c\" \"d\" \"e\" \"f\" \"g\" \"h\" \"i\" \"j\"] "
-                   "selected: 3");
-    make_face("win", "type: 'window size: 6x3 pane: reduce [l]");
-    Widget* w = show("win", nullptr);
-    Widget* l = show("l", w);
+    Widget* l = alone("l",
+                      "type: 'text-list size: 6x3 data: [\"a\" \"b\" \"c\" \"d\" \"e\" \"f\" \"g\" \"h\" \"i\" \"j\"] "
+                      "selected: 3",
+                      "6x3");
     struct Step {
         int32_t key;
         int selected, first_line;
@@ -200,10 +193,7 @@ TEST_F(GuiFaceTypes, TextListKeysScrollAndSelect) {
 TEST_F(GuiFaceTypes, TextListClicksSelectTheRowUnderThePointer) {
     define_helpers();
     log_events();
-    make_face("l", "type: 'text-list size: 6x5 data: [\"a\" \"b\" \"c\"]");
-    make_face("win", "type: 'window size: 6x5 pane: reduce [l]");
-    Widget* w = show("win", nullptr);
-    Widget* l = show("l", w);
+    Widget* l = alone("l", "type: 'text-list size: 6x5 data: [\"a\" \"b\" \"c\"]", "6x5");
     struct Case {
         float y;
         const char* selected;
@@ -226,10 +216,7 @@ TEST_F(GuiFaceTypes, TextListClicksSelectTheRowUnderThePointer) {
 
 TEST_F(GuiFaceTypes, ASelectAnsweredDoneSendsNoChange) {
     define_helpers();
-    make_face("l", "type: 'text-list size: 6x3 data: [\"a\" \"b\" \"c\"] selected: 1");
-    make_face("win", "type: 'window size: 6x3 pane: reduce [l]");
-    Widget* w = show("win", nullptr);
-    Widget* l = show("l", w);
+    Widget* l = alone("l", "type: 'text-list size: 6x3 data: [\"a\" \"b\" \"c\"] selected: 1", "6x3");
     run("seen: copy [] done-awake: func [e] [append seen e/type either e/type = 'select ['done] [none]]");
     set_awake(global("done-awake"));
     key(l, KEY_DOWN);
@@ -249,11 +236,8 @@ TEST_F(GuiFaceTypes, ChecksToggleAndRadiosSet) {
     make_face("c", "type: 'check size: 8x1 text: {opt}");
     make_face("z", "type: 'check offset: 0x1 size: 8x1 text: {zero} data: 0");
     make_face("r", "type: 'radio offset: 0x2 size: 8x1 text: {one} data: 5");
-    make_face("win", "type: 'window size: 8x3 pane: reduce [c z r]");
-    Widget* w = show("win", nullptr);
-    Widget* c = show("c", w);
-    Widget* z = show("z", w);
-    Widget* r = show("r", w);
+    std::vector<Widget*> shown = show_in_window("8x3", {"c", "z", "r"});
+    Widget *w = shown[0], *c = shown[1], *z = shown[2], *r = shown[3];
     draw(w);
     EXPECT_EQ(characters(grid()), (std::vector<std::string>{"[ ] opt ", "[x] zero", "(*) one "}))
         << "the mark is drawn from the widget's first rebuild";
@@ -285,10 +269,8 @@ TEST_F(GuiFaceTypes, AButtonClicksOnSpace) {
     log_events();
     make_face("b", "type: 'button size: 6x1 text: {OK}");
     make_face("off", "type: 'button offset: 0x1 size: 6x1 text: {no} enabled?: false");
-    make_face("win", "type: 'window size: 6x2 pane: reduce [b off]");
-    Widget* w = show("win", nullptr);
-    Widget* b = show("b", w);
-    Widget* off = show("off", w);
+    std::vector<Widget*> shown = show_in_window("6x2", {"b", "off"});
+    Widget *w = shown[0], *b = shown[1], *off = shown[2];
     key(b, ' ');
     EXPECT_EQ(events(), "key-down|key|click");
     key(b, 'a');
@@ -313,10 +295,7 @@ TEST_F(GuiFaceTypes, GroupBoxesFrameTheirInside) {
     };
     for (const Case& c : cases) {
         make_face("g", std::string("type: 'group-box size: 6x3 text: {ab} options: ") + c.options);
-        make_face("win", "type: 'window size: 7x4 pane: reduce [g]");
-        Widget* w = show("win", nullptr);
-        show("g", w);
-        draw(w);
+        draw(show_in_window("7x4", {"g"})[0]);
         std::vector<std::string> rows = characters(grid());
         ASSERT_EQ(rows.size(), 4u);
         for (int i = 0; i < 3; i++) EXPECT_EQ(rows[size_t(i)], c.rows[size_t(i)] + " ") << c.options;
@@ -330,10 +309,8 @@ TEST_F(GuiFaceTypes, GroupBoxesFrameTheirInside) {
 TEST_F(GuiFaceTypes, ACaretBasePlacesTheCursorOnlyForAFocusedTarget) {
     make_face("f", "type: 'area size: 5x2");
     make_face("k", "type: 'base offset: 2x1 size: 1x1 color: 255.0.0 options: reduce ['caret f]");
-    make_face("win", "type: 'window size: 5x2 pane: reduce [f k]");
-    Widget* w = show("win", nullptr);
-    Widget* f = show("f", w);
-    Widget* k = show("k", w);
+    std::vector<Widget*> shown = show_in_window("5x2", {"f", "k"});
+    Widget *w = shown[0], *f = shown[1], *k = shown[2];
     draw(w);
     EXPECT_TRUE(k->flags & W_CARET);
     EXPECT_TRUE(f->flags & W_TYPES_KEYS);
@@ -346,12 +323,11 @@ TEST_F(GuiFaceTypes, ACaretBasePlacesTheCursorOnlyForAFocusedTarget) {
 }
 
 TEST_F(GuiFaceTypes, RichTextStylesItsRanges) {
-    make_face("rt", "type: 'rich-text size: 11x1 text: {Hello world} color: 0.0.255 "
-                    "data: [7x5 bold 255.0.0 1x2 underline 0.255.0 'dashed backdrop 9.9.9]");
-    make_face("win", "type: 'window size: 11x1 pane: reduce [rt]");
-    Widget* w = show("win", nullptr);
-    show("rt", w);
-    draw(w);
+    alone("rt",
+          "type: 'rich-text size: 11x1 text: {Hello world} color: 0.0.255 "
+          "data: [7x5 bold 255.0.0 1x2 underline 0.255.0 'dashed backdrop 9.9.9]",
+          "11x1");
+    draw(window_);
     EXPECT_EQ(characters(grid())[0], "Hello world");
     const uint32_t blue = rgb_to_256(0, 0, 255), red = rgb_to_256(255, 0, 0), grey = rgb_to_256(9, 9, 9);
     EXPECT_EQ(grid().at(0, 0).flags, STYLE_UNDERLINE);

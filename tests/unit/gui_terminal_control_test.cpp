@@ -24,6 +24,7 @@
 #include "gui/terminal_input.hpp"
 #include "output_capture.hpp"
 #include "pty_terminal.hpp"
+#include "pty_ways_out.hpp"
 
 using namespace kro;
 using namespace kro::tui;
@@ -198,43 +199,8 @@ TEST(GuiTerminalControl, TerminalModeOnAPty) {
 
 // ---- ways out ---------------------------------------------------------------------------------
 
-struct PtyPair {
-    int master = -1, slave = -1;
-    termios cooked{};
-    PtyPair() {
-        winsize ws{};
-        ws.ws_col = 80;
-        ws.ws_row = 24;
-        if (::openpty(&master, &slave, nullptr, nullptr, &ws) != 0) master = slave = -1;
-        ::tcgetattr(slave, &cooked);
-        ::fcntl(master, F_SETFL, O_NONBLOCK);
-    }
-    ~PtyPair() {
-        ::close(master);
-        ::close(slave);
-    }
-    termios modes() const {
-        termios t{};
-        ::tcgetattr(slave, &t);
-        return t;
-    }
-    // Everything written to the terminal so far.
-    std::string output() {
-        std::string s;
-        char buf[4096];
-        for (;;) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) break;
-            ssize_t n = ::read(master, buf, sizeof buf);
-            if (n <= 0) break;
-            s.append(buf, size_t(n));
-        }
-        return s;
-    }
-};
-
-// In a child: the GUI's modes on the pty.
-void take_the_screen(int slave) {
+// In a child: the GUI's modes on the pty; answers the byte that tells the parent.
+char take_the_screen(int slave) {
     int null_fd = ::open("/dev/null", O_WRONLY);
     ::dup2(null_fd, 1);
     terminal::set_input_fd(slave);
@@ -244,119 +210,55 @@ void take_the_screen(int slave) {
     enter_alt_screen();
     mouse_on();
     hide_cursor();
+    return 'y';
 }
-
-void by_end_process() { rt_error::end_process(3); }
-void by_fatal_error() { rt_error::fatal(94, 0); }
-void by_fault() {
-    rt_error::install_signal_handlers();
-    ::raise(SIGSEGV);
-}
-void by_exit() { std::exit(5); }
-void by_sigterm() { ::raise(SIGTERM); }
-void by_sighup() { ::raise(SIGHUP); }
-void by_sigint() { ::raise(SIGINT); }
 
 TEST(GuiTerminalControl, TheScreenIsPutBackOnEveryWayOut) {
-    struct Way {
-        const char* what;
-        void (*leave)();
-        bool signalled;
-        int code;
-    };
-    const Way ways[] = {
-        {"end of the process (quit)", &by_end_process, false, 3},
-        {"fatal runtime error", &by_fatal_error, false, 94},
-        {"hardware fault", &by_fault, false, 1},
-        {"exit from other code", &by_exit, false, 5},
-        {"SIGTERM", &by_sigterm, true, SIGTERM},
-        {"SIGHUP", &by_sighup, true, SIGHUP},
-        {"SIGINT", &by_sigint, true, SIGINT},
-    };
-    for (const Way& w : ways) {
-        SCOPED_TRACE(w.what);
-        PtyPair p;
-        ASSERT_GE(p.slave, 0);
-        int ready[2], go[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        ASSERT_EQ(::pipe(go), 0);
-        pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            take_the_screen(p.slave);
-            char b = 'y';
-            if (::write(ready[1], &b, 1) != 1) ::_exit(90);
-            if (::read(go[0], &b, 1) != 1) ::_exit(91);
-            w.leave();
-            ::_exit(92);
-        }
-        char b = 0;
-        ASSERT_EQ(::read(ready[0], &b, 1), 1);
-        std::string on = p.output();
-        EXPECT_NE(on.find(E + "?1049h" + E + "2J" + MOUSE_ON + E + "?25l"), std::string::npos);
-        EXPECT_EQ(p.modes().c_lflag & ICANON, 0u);
-        ASSERT_EQ(::write(go[1], "g", 1), 1);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        if (w.signalled) {
-            ASSERT_TRUE(WIFSIGNALED(status)) << status;
-            EXPECT_EQ(WTERMSIG(status), w.code);
-        } else {
-            ASSERT_TRUE(WIFEXITED(status)) << status;
-            EXPECT_EQ(WEXITSTATUS(status), w.code);
-        }
-        std::string off = p.output();
-        EXPECT_EQ(off.find(DROPPED), off.rfind(DROPPED)) << "written once";
-        EXPECT_NE(off.find(DROPPED), std::string::npos) << off;
-        EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
-        for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
-    }
+    test::leave_every_way({
+        &take_the_screen,
+        [](test::PtyPair& p, char) {
+            std::string on = p.output();
+            EXPECT_NE(on.find(E + "?1049h" + E + "2J" + MOUSE_ON + E + "?25l"), std::string::npos);
+            EXPECT_EQ(p.modes().c_lflag & ICANON, 0u);
+        },
+        [](test::PtyPair& p) {
+            std::string off = p.output();
+            EXPECT_EQ(off.find(DROPPED), off.rfind(DROPPED)) << "written once";
+            EXPECT_NE(off.find(DROPPED), std::string::npos) << off;
+            EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
+        },
+    });
 }
 
 TEST(GuiTerminalControl, AStopPutsTheScreenBackAndContinuingTakesItAgain) {
-    PtyPair p;
-    ASSERT_GE(p.slave, 0);
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::setpgid(0, 0);  // a process group of its own, which job control may stop
-        take_the_screen(p.slave);
-        char b = 'y';
-        if (::write(ready[1], &b, 1) != 1) ::_exit(90);
+    test::StoppableChild child;
+    test::PtyPair& p = child.pty;
+    ASSERT_TRUE(child.start(&take_the_screen, [](int ready) {
         for (;;) {
             wait_for_input(100);
             read_console_input(true);
-            if (take_screen_reset()) {
-                b = 'r';
-                if (::write(ready[1], &b, 1) != 1) ::_exit(91);
-            }
+            if (take_screen_reset() && ::write(ready, "r", 1) != 1) ::_exit(91);
         }
-    }
+    }));
     char b = 0;
-    ASSERT_EQ(::read(ready[0], &b, 1), 1);
+    ASSERT_TRUE(child.next(b));
     p.output();
-    ::kill(pid, SIGTSTP);
     int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, WUNTRACED), pid);
+    ASSERT_TRUE(child.signal(SIGTSTP, WUNTRACED, status));
     EXPECT_TRUE(WIFSTOPPED(status));
     EXPECT_EQ(p.output(), DROPPED);
     EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
 
-    ::kill(pid, SIGCONT);
-    ASSERT_EQ(::read(ready[0], &b, 1), 1);
+    child.resume();
+    ASSERT_TRUE(child.next(b));
     EXPECT_EQ(b, 'r');
     EXPECT_EQ(p.output(), REAPPLIED);
     EXPECT_EQ(p.modes().c_lflag & ICANON, 0u);
 
-    ::kill(pid, SIGTERM);
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(child.signal(SIGTERM, 0, status));
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_EQ(p.output(), DROPPED);
     EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
-    ::close(ready[0]);
-    ::close(ready[1]);
 }
 
 }  // namespace

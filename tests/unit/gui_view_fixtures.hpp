@@ -115,6 +115,20 @@ inline Widget* show(const std::string& name, Widget* parent) {
     return w;
 }
 
+// A window face "win" of the given size whose pane holds the named faces (made
+// already), shown with them: the window's widget first, then the faces' in order.
+inline std::vector<Widget*> show_in_window(const std::string& size, const std::vector<std::string>& names) {
+    std::string pane;
+    for (const std::string& n : names) {
+        if (!pane.empty()) pane += ' ';
+        pane += n;
+    }
+    make_face("win", "type: 'window size: " + size + " pane: reduce [" + pane + "]");
+    std::vector<Widget*> shown{show("win", nullptr)};
+    for (const std::string& n : names) shown.push_back(show(n, shown[0]));
+    return shown;
+}
+
 // The window's tree drawn into a fresh grid of its size.
 inline void draw(Widget* root) {
     tui::grid().resize(int(root->width()), int(root->height()));

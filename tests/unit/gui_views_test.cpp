@@ -38,6 +38,15 @@ public:
     }
 };
 
+// Kro code and the molded result (or "error category/id") it answers.
+struct RunCase {
+    const char* code;
+    const char* expected;
+};
+void expect_results(const std::vector<RunCase>& cases) {
+    for (const RunCase& c : cases) EXPECT_EQ(run(c.code), c.expected) << c.code;
+}
+
 class GuiViewsTest : public GuiViews {
 protected:
     void SetUp() override {
@@ -150,10 +159,8 @@ TEST_F(GuiViewsTest, AFaceMovedIntoAnotherPaneTakesItsWidgetAlong) {
     make_face("b", "type: 'base offset: 1x0 size: 2x1 text: {bb}");
     make_face("p1", "type: 'panel offset: 0x0 size: 4x2 pane: reduce [b]");
     make_face("p2", "type: 'panel offset: 5x0 size: 4x2 pane: copy []");
-    make_face("win", "type: 'window size: 10x2 pane: reduce [p1 p2]");
-    Widget* w = show("win", nullptr);
-    Widget* w1 = show("p1", w);
-    Widget* w2 = show("p2", w);
+    std::vector<Widget*> shown = show_in_window("10x2", {"p1", "p2"});
+    Widget *w = shown[0], *w1 = shown[1], *w2 = shown[2];
     Widget* b = show("b", w1);
     draw(w);
     EXPECT_EQ(characters(grid())[0], " bb       ");
@@ -253,9 +260,7 @@ TEST_F(GuiViewsTest, RatesBecomeTimerIntervals) {
 
 TEST_F(GuiViewsTest, ARateOfThreeTicksEveryElevenPasses) {
     make_face("t", "type: 'base size: 1x1 rate: 3");
-    make_face("win", "type: 'window size: 4x2 pane: reduce [t]");
-    Widget* w = show("win", nullptr);
-    show("t", w);
+    show_in_window("4x2", {"t"});
     EXPECT_EQ(timer_count(), 1);
     run("ticks: copy [] tick-awake: func [e] [if e/type = 'time [append ticks passes] none] passes: 0");
     set_awake(global("tick-awake"));
@@ -269,9 +274,8 @@ TEST_F(GuiViewsTest, ARateOfThreeTicksEveryElevenPasses) {
 
 TEST_F(GuiViewsTest, UpdatesApplyTheChangedFacets) {
     make_face("b", "type: 'base offset: 1x1 size: 3x2 visible?: false rate: 4");
-    make_face("win", "type: 'window size: 10x5 pane: reduce [b]");
-    Widget* w = show("win", nullptr);
-    Widget* b = show("b", w);
+    std::vector<Widget*> shown = show_in_window("10x5", {"b"});
+    Widget *w = shown[0], *b = shown[1];
     EXPECT_TRUE(b->flags & W_HIDDEN);
     run("b/visible?: true b/offset: 4x2 b/enabled?: false b/rate: none "
         "b/state/2: (2 ** 9) + 2 + (2 ** 8) + (2 ** 16)");
@@ -311,11 +315,8 @@ TEST_F(GuiViewsTest, DestroyingAChildLeavesTheLoopRunningAWindowEndsIt) {
     make_face("leaf", "type: 'base size: 1x1 rate: 10");
     make_face("panel", "type: 'panel size: 4x2 pane: reduce [leaf]");
     make_face("other", "type: 'base offset: 5x0 size: 1x1");
-    make_face("win", "type: 'window size: 10x5 pane: reduce [panel other]");
-    Widget* w = show("win", nullptr);
-    Widget* p = show("panel", w);
-    show("leaf", p);
-    Widget* other = show("other", w);
+    std::vector<Widget*> shown = show_in_window("10x5", {"panel", "other"});
+    show("leaf", shown[1]);
     run("old-state: leaf/state");
     int passes_after_child = -1;
     int level_after_child = -1;
@@ -334,7 +335,6 @@ TEST_F(GuiViewsTest, DestroyingAChildLeavesTheLoopRunningAWindowEndsIt) {
     EXPECT_EQ(clock_.waits, 5) << "the window's end ends the loop after that pass";
     EXPECT_EQ(run("reduce [panel/state leaf/state win/state]"), "[none none none]");
     EXPECT_EQ(timer_count(), 0);
-    (void)other;
     // A face holding the handle of a freed widget finds no widget.
     run("leaf/state: old-state");
     Cell leaf = global("leaf");
@@ -345,9 +345,7 @@ TEST_F(GuiViewsTest, DestroyingAChildLeavesTheLoopRunningAWindowEndsIt) {
 
 TEST_F(GuiViewsTest, TheOutermostLoopsEndLeavesNoStaleStates) {
     make_face("b", "type: 'base size: 1x1");
-    make_face("win", "type: 'window size: 4x2 pane: reduce [b]");
-    Widget* w = show("win", nullptr);
-    show("b", w);
+    show_in_window("4x2", {"b"});
     clock_.step = [&](int i) {
         if (i == 2) post_quit_msg();
     };
@@ -399,11 +397,8 @@ TEST_F(GuiViewsTest, ImagesBecomeHalfBlockCells) {
         gui::reset_views();
     }
     // Drawn into the grid where the face is.
-    make_face("win", "type: 'window size: 3x2 pane: reduce [p]");
     run("p/offset: 1x0");
-    Widget* win = show("win", nullptr);
-    show("p", win);
-    draw(win);
+    draw(show_in_window("3x2", {"p"})[0]);
     EXPECT_EQ(grid().at(1, 0).cp, 0x2584u);
     EXPECT_EQ(grid().at(1, 0).bg, colour_rgb(255, 0, 0));
     // A face of no size keeps no cells.
@@ -414,42 +409,31 @@ TEST_F(GuiViewsTest, ImagesBecomeHalfBlockCells) {
 TEST_F(GuiViewsTest, SizeTextMeasuresTheFaceOrTheValue) {
     make_face("f", "type: 'text text: {hello}");
     make_face("n", "type: 'text");
-    struct Case {
-        const char* code;
-        const char* expected;
-    } cases[] = {
+    expect_results({
         {"pf-size-text f none", "(5, 1)"},
         {"pf-size-text f {ab^/c}", "(2, 2)"},
         {"pf-size-text n none", "none"},
         {"pf-size-text f 12", "error script/invalid-type"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(run(c.code), c.expected) << c.code;
+    });
 }
 
 TEST_F(GuiViewsTest, TextBoxMetricsAnswersOnlyForRichText) {
     make_face("rt", "type: 'rich-text size: 4x3 text: {abcdefgh}");
     make_face("nt", "type: 'rich-text size: 4x3");
     make_face("b", "type: 'base text: {abc}");
-    struct Case {
-        const char* code;
-        const char* expected;
-    } cases[] = {
+    expect_results({
         {"pf-text-box-metrics rt 5 0", "(0, 1)"},
         {"pf-text-box-metrics rt none 4", "2"},
         {"pf-text-box-metrics nt 1 0", "none"},
         {"pf-text-box-metrics b 1 0", "error script/face-type"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(run(c.code), c.expected) << c.code;
+    });
 }
 
 TEST_F(GuiViewsTest, SmallRoutines) {
     make_face("b", "type: 'base size: 2x1");
     make_face("free", "type: 'base size: 2x1");
     Widget* w = show("b", nullptr);
-    struct Case {
-        const char* code;
-        const char* expected;
-    } cases[] = {
+    const RunCase cases[] = {
         {"pf-make-null-handle", "handle!"},
         {"pf-set-face-ui b {mark}", "none"},
         {"pf-set-face-ui free {mark}", "none"},
@@ -464,7 +448,7 @@ TEST_F(GuiViewsTest, SmallRoutines) {
         {"pf-update-font f2 1 f2/state", "none"},
     };
     std::vector<std::string> results;
-    for (const Case& c : cases) results.push_back(run(c.code));
+    for (const RunCase& c : cases) results.push_back(run(c.code));
     EXPECT_EQ(results[0].substr(0, 7), "handle!");
     for (size_t i = 1; i < std::size(cases); i++) EXPECT_EQ(results[i], cases[i].expected) << cases[i].code;
     EXPECT_EQ(string::to_utf8(&w->ui), "mark");

@@ -5,32 +5,19 @@
 #include <limits>
 #include <string>
 
-#include "compound_fixtures.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/point.hpp"
-#include "object_fixtures.hpp"
+#include "pair_point_fixtures.hpp"
 
 using namespace kro;
 using namespace kro::testing_compound;
-using testing_blocks::block_of;
-using testing_blocks::integer;
-using testing_blocks::real;
-using testing_blocks::text;
-using testing_blocks::w;
 
 namespace {
-
-constexpr double INF = std::numeric_limits<double>::infinity();
-const double NaN = std::numeric_limits<double>::quiet_NaN();
 
 Cell p(int32_t x, int32_t y) { return pair::make(x, y); }
 Cell pt(float x, float y) { return point2d::make(x, y); }
 
-std::string from_text(const char* t) {
-    Cell out{uint32_t(TYPE_NONE), 0, 0, 0};
-    int32_t e = pair::from_text(reinterpret_cast<const uint8_t*>(t), std::strlen(t), &out);
-    return e ? joined("invalid ", std::to_string(e)) : shown(out);
-}
+std::string from_text(const char* t) { return scanned(&pair::from_text, t); }
 
 }  // namespace
 
@@ -91,10 +78,7 @@ TEST(Pair, MakeAndTo) {
         {typed_float(TYPE_PERCENT, 0.5), "error script/bad-to-arg"},
         {none::value, "error script/bad-to-arg"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(converted(A_MAKE, TYPE_PAIR, c.spec), c.expected) << shown(c.spec);
-        EXPECT_EQ(converted(A_TO, TYPE_PAIR, c.spec), c.expected) << shown(c.spec);
-    }
+    for (const Case& c : cases) expect_made(TYPE_PAIR, c.spec, c.expected);
 }
 
 TEST(Pair, FormMoldAndTheBudget) {
@@ -107,11 +91,7 @@ TEST(Pair, FormMoldAndTheBudget) {
 }
 
 TEST(Pair, ArithmeticStaysWholeOrGivesPoints) {
-    struct Case {
-        int slot;
-        Cell left, right;
-        const char* expected;
-    } cases[] = {
+    expect_ops({
         {A_MULTIPLY, p(3, 4), integer(2), "6x8"},
         {A_ADD, p(5, 6), p(-1, 1), "4x7"},
         {A_SUBTRACT, p(5, 6), p(1, 1), "4x5"},
@@ -150,18 +130,11 @@ TEST(Pair, ArithmeticStaysWholeOrGivesPoints) {
         {A_ADD, p(3, 4), real(-INF), "error script/invalid-arg"},
         {A_ADD, p(3, 4), text("1"), "error script/invalid-type"},
         {A_ADD, p(3, 4), point3d::make(1, 2, 3), "error script/invalid-type"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(op(c.slot, c.left, c.right), c.expected) << shown(c.left) << " slot " << c.slot << " "
-                                                          << shown(c.right);
+    });
 }
 
 TEST(Pair, NumbersOnTheLeftHandOver) {
-    struct Case {
-        int slot;
-        Cell left, right;
-        const char* expected;
-    } cases[] = {
+    expect_ops({
         {A_MULTIPLY, integer(2), p(3, 4), "6x8"},
         {A_ADD, integer(1), p(3, 4), "4x5"},
         {A_SUBTRACT, integer(10), p(3, 4), "7x6"},
@@ -170,20 +143,10 @@ TEST(Pair, NumbersOnTheLeftHandOver) {
         {A_ADD, real(1.9), p(2, 2), "3x3"},
         {A_DIVIDE, integer(2), p(3, 4), "error script/not-related"},
         {A_SUBTRACT, real(2.0), p(3, 4), "error script/not-related"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(op(c.slot, c.left, c.right), c.expected) << shown(c.left) << " slot " << c.slot << " "
-                                                          << shown(c.right);
+    });
 }
 
 TEST(Pair, UnaryActions) {
-    auto unary = [](int slot, Cell v) {
-        return outcome([&] {
-            if (slot == A_ABSOLUTE) return call_slot(slot, {v});
-            if (slot == A_NEGATE) return *datatype::action<A_NEGATE>(TYPE_PAIR)(&v);
-            return *datatype::action<A_REVERSE>(TYPE_PAIR)(&v, nullptr, nullptr);
-        });
-    };
     EXPECT_EQ(unary(A_ABSOLUTE, p(-3, 4)), "3x4");
     EXPECT_EQ(unary(A_ABSOLUTE, p(INT32_MIN, 0)), "error math/overflow");
     EXPECT_EQ(unary(A_NEGATE, p(3, -4)), "-3x4");
@@ -192,10 +155,6 @@ TEST(Pair, UnaryActions) {
 }
 
 TEST(Pair, Round) {
-    auto rounded = [](Cell v, Cell* scale, bool even = false, bool down = false, bool floor = false) {
-        return outcome(
-            [&] { return *datatype::action<A_ROUND>(TYPE_PAIR)(&v, scale, even, down, false, floor, false, false); });
-    };
     Cell ten = integer(10), by_axis = p(10, 4), money{uint32_t(TYPE_MONEY), 0, 0, 0}, half = real(0.5);
     EXPECT_EQ(rounded(p(17, -25), &ten), "20x-30");
     EXPECT_EQ(rounded(p(17, -25), &ten, false, true), "10x-20");
@@ -228,58 +187,30 @@ TEST(Pair, Comparison) {
 }
 
 TEST(Pair, PickAndPaths) {
-    auto pick = [](Cell v, Cell index) {
-        return outcome([&] { return *datatype::action<A_PICK>(TYPE_PAIR)(&v, int32_t(index.data2), &index); });
-    };
-    EXPECT_EQ(pick(p(3, 4), integer(1)), "3");
-    EXPECT_EQ(pick(p(3, 4), w("y")), "4");
-    EXPECT_EQ(pick(p(3, 4), w("X")), "3");
-    EXPECT_EQ(pick(p(3, 4), integer(3)), "error script/out-of-range");
-    EXPECT_EQ(pick(p(3, 4), integer(0)), "error script/out-of-range");
-    EXPECT_EQ(pick(p(3, 4), w("z")), "error script/cannot-use");
+    EXPECT_EQ(picked(p(3, 4), integer(1)), "3");
+    EXPECT_EQ(picked(p(3, 4), w("y")), "4");
+    EXPECT_EQ(picked(p(3, 4), w("X")), "3");
+    EXPECT_EQ(picked(p(3, 4), integer(3)), "error script/out-of-range");
+    EXPECT_EQ(picked(p(3, 4), integer(0)), "error script/out-of-range");
+    EXPECT_EQ(picked(p(3, 4), w("z")), "error script/cannot-use");
 
-    auto path = datatype::action<A_EVAL_PATH>(TYPE_PAIR);
-    auto get = [&](Cell v, Cell element) {
-        Cell none_path = none::value;
-        return outcome([&] { return *path(&v, &element, nullptr, &none_path, nullptr, nullptr, 0, false, true, false, false); });
-    };
-    EXPECT_EQ(get(p(3, 4), w("x")), "3");
-    EXPECT_EQ(get(p(3, 4), integer(2)), "4");
-    EXPECT_EQ(get(p(3, 4), integer(3)), "error script/invalid-path");
-    EXPECT_EQ(get(p(3, 4), w("z")), "error script/invalid-path");
-    EXPECT_EQ(get(p(3, 4), real(1.0)), "error script/invalid-path");
+    EXPECT_EQ(path_got(p(3, 4), w("x")), "3");
+    EXPECT_EQ(path_got(p(3, 4), integer(2)), "4");
+    EXPECT_EQ(path_got(p(3, 4), integer(3)), "error script/invalid-path");
+    EXPECT_EQ(path_got(p(3, 4), w("z")), "error script/invalid-path");
+    EXPECT_EQ(path_got(p(3, 4), real(1.0)), "error script/invalid-path");
 
-    Cell v = p(3, 4), element = w("y"), seven = integer(7), bad = real(7.0), none_path = none::value;
-    Cell* answer = path(&v, &element, &seven, &none_path, nullptr, nullptr, 0, false, false, false, false);
+    Cell v = p(3, 4), element = w("y"), seven = integer(7), none_path = none::value;
+    Cell* answer = datatype::action<A_EVAL_PATH>(TYPE_PAIR)(&v, &element, &seven, &none_path, nullptr, nullptr, 0,
+                                                            false, false, false, false);
     EXPECT_EQ(answer, &seven);
     EXPECT_EQ(shown(v), "3x7");
-    EXPECT_EQ(raised([&] { path(&v, &element, &bad, &none_path, nullptr, nullptr, 0, false, false, false, false); }),
-              "script/invalid-type");
+    EXPECT_EQ(path_set(v, element, real(7.0)), "script/invalid-type");
     EXPECT_EQ(shown(v), "3x7");
 }
 
 TEST(Pair, PathSetInAnObjectFieldCallsItsChangeHandler) {
-    using namespace testing_objects;
-    HandlerRecorder recorder;
-    Cell o = make_object({set_word("size"), p(3, 4), set_word("on-change*"), handler({"word", "old", "new"})});
-    recorder.calls().clear();
-    Cell field_word = w("size"), element = w("x"), seven = integer(7), none_path = none::value;
-    Cell* slot = const_cast<Cell*>(object::select_word(&o, &field_word));
-    ASSERT_TRUE(slot->is(TYPE_PAIR));
-    datatype::action<A_EVAL_PATH>(TYPE_PAIR)(slot, &element, &seven, &none_path, &o, &field_word, 2, false, false,
-                                             false, true);
-    EXPECT_EQ(shown(field(o, "size")), "7x4");
-    ASSERT_EQ(recorder.calls().size(), 1u);
-    const HandlerCall& call = recorder.calls()[0];
-    EXPECT_EQ(call.name, "on-change*");
-    EXPECT_EQ(spelling(call.args[0]), "size");
-    EXPECT_EQ(shown(call.args[1]), "3x4");
-    EXPECT_EQ(shown(call.args[2]), "7x4");
-    // without the change flag nothing is told
-    Cell eight = integer(8);
-    datatype::action<A_EVAL_PATH>(TYPE_PAIR)(slot, &element, &eight, &none_path, &o, &field_word, 2, false, false,
-                                             false, false);
-    EXPECT_EQ(recorder.calls().size(), 1u);
+    expect_field_set_told("size", p(3, 4), "7x4");
 }
 
 TEST(Pair, RandomAndSeed) {
@@ -296,15 +227,8 @@ TEST(Pair, RandomAndSeed) {
         EXPECT_LE(pair::x_of(&n), -1);
         EXPECT_EQ(pair::y_of(&n), 1);
     }
-    auto draws = [&] {
-        Cell s = p(12, 34);
-        random(&s, true, false, false);
-        EXPECT_TRUE(s.is(TYPE_UNSET));
-        Cell a = p(1000000, 1000000);
-        random(&a, false, false, false);
-        return shown(a);
-    };
-    EXPECT_EQ(draws(), draws()) << "a seeded generator repeats its draws";
+    auto draw = [] { return seeded_draw(p(12, 34), p(1000000, 1000000)); };
+    EXPECT_EQ(draw(), draw()) << "a seeded generator repeats its draws";
 }
 
 TEST(Pair, AsPair) {

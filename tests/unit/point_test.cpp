@@ -6,34 +6,22 @@
 #include <limits>
 #include <string>
 
-#include "compound_fixtures.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/point.hpp"
-#include "object_fixtures.hpp"
+#include "pair_point_fixtures.hpp"
 
 using namespace kro;
 using namespace kro::testing_compound;
-using testing_blocks::block_of;
-using testing_blocks::integer;
-using testing_blocks::real;
-using testing_blocks::text;
-using testing_blocks::w;
 
 namespace {
 
-constexpr double INF = std::numeric_limits<double>::infinity();
-const double NaN = std::numeric_limits<double>::quiet_NaN();
 const float FINF = std::numeric_limits<float>::infinity();
 const float FNaN = std::numeric_limits<float>::quiet_NaN();
 
 Cell p2(float x, float y) { return point2d::make(x, y); }
 Cell p3(float x, float y, float z) { return point3d::make(x, y, z); }
 
-std::string from_text(const char* t) {
-    Cell out{uint32_t(TYPE_NONE), 0, 0, 0};
-    int32_t e = point::from_text(reinterpret_cast<const uint8_t*>(t), std::strlen(t), &out);
-    return e ? joined("invalid ", std::to_string(e)) : shown(out);
-}
+std::string from_text(const char* t) { return scanned(&point::from_text, t); }
 
 // n representable floats away from x.
 float ulps(float x, int n) {
@@ -125,10 +113,7 @@ TEST(Point, MakeAndTo) {
         {TYPE_POINT2D, text("(1, 2, 3)"), "error script/bad-to-arg"},
         {TYPE_POINT3D, none::value, "error script/bad-to-arg"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(converted(A_MAKE, c.type, c.spec), c.expected) << shown(c.spec) << " to " << int(c.type);
-        EXPECT_EQ(converted(A_TO, c.type, c.spec), c.expected) << shown(c.spec) << " to " << int(c.type);
-    }
+    for (const Case& c : cases) expect_made(c.type, c.spec, c.expected);
 }
 
 TEST(Point, FormAndMold) {
@@ -152,11 +137,7 @@ TEST(Point, FormAndMold) {
 }
 
 TEST(Point, Arithmetic) {
-    struct Case {
-        int slot;
-        Cell left, right;
-        const char* expected;
-    } cases[] = {
+    expect_ops({
         {A_ADD, p2(1, 2), integer(1), "(2, 3)"},
         {A_MULTIPLY, p2(1, 2), real(2.5), "(2.5, 5)"},
         {A_MULTIPLY, p2(1, 2), typed_float(TYPE_PERCENT, 0.5), "(0.5, 1)"},
@@ -176,36 +157,20 @@ TEST(Point, Arithmetic) {
         {A_SUBTRACT, integer(10), p3(1, 2, 3), "(9, 8, 7)"},
         {A_MULTIPLY, real(0.5), p2(1, 2), "(0.5, 1)"},
         {A_DIVIDE, integer(1), p2(1, 2), "error script/not-related"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(op(c.slot, c.left, c.right), c.expected) << shown(c.left) << " slot " << c.slot << " "
-                                                          << shown(c.right);
+    });
 }
 
 TEST(Point, UnaryActionsAndRound) {
-    auto call = [](int slot, Cell v) {
-        return outcome([&] {
-            Type t = v.type();
-            if (slot == A_ABSOLUTE) return call_slot(slot, {v});
-            if (slot == A_NEGATE) return *datatype::action<A_NEGATE>(t)(&v);
-            return *datatype::action<A_REVERSE>(t)(&v, nullptr, nullptr);
-        });
-    };
-    EXPECT_EQ(call(A_NEGATE, p2(1, 0)), "(-1, 0)");
-    EXPECT_EQ(call(A_NEGATE, p3(1, -2, 3)), "(-1, 2, -3)");
-    EXPECT_EQ(call(A_ABSOLUTE, p3(-1, 2, -3.5f)), "(1, 2, 3.5)");
-    EXPECT_EQ(call(A_REVERSE, p2(1, 2)), "(2, 1)");
-    EXPECT_EQ(call(A_REVERSE, p3(1, 2, 3)), "(3, 2, 1)");
+    EXPECT_EQ(unary(A_NEGATE, p2(1, 0)), "(-1, 0)");
+    EXPECT_EQ(unary(A_NEGATE, p3(1, -2, 3)), "(-1, 2, -3)");
+    EXPECT_EQ(unary(A_ABSOLUTE, p3(-1, 2, -3.5f)), "(1, 2, 3.5)");
+    EXPECT_EQ(unary(A_REVERSE, p2(1, 2)), "(2, 1)");
+    EXPECT_EQ(unary(A_REVERSE, p3(1, 2, 3)), "(3, 2, 1)");
 
-    auto rounded = [](Cell v, Cell* scale, bool down = false) {
-        return outcome([&] {
-            return *datatype::action<A_ROUND>(v.type())(&v, scale, false, down, false, false, false, false);
-        });
-    };
     Cell half = real(0.5), ten_by_two = pair::make(10, 2), by_point = p2(0.25f, 4),
          money{uint32_t(TYPE_MONEY), 0, 0, 0};
     EXPECT_EQ(rounded(p2(1.5f, -2.5f), nullptr), "(2, -3)");
-    EXPECT_EQ(rounded(p2(1.5f, -2.5f), nullptr, true), "(1, -2)");
+    EXPECT_EQ(rounded(p2(1.5f, -2.5f), nullptr, false, true), "(1, -2)");
     EXPECT_EQ(rounded(p2(1.3f, 2.8f), &half), "(1.5, 3)");
     EXPECT_EQ(rounded(p2(14, 2.8f), &ten_by_two), "(10, 2)");
     EXPECT_EQ(rounded(p3(14, 2.8f, 7.4f), &ten_by_two), "(10, 2, 7)");
@@ -252,58 +217,29 @@ TEST(Point, ComparisonWithinTenUnitsInTheLastPlace) {
 }
 
 TEST(Point, PickAndPaths) {
-    auto pick = [](Cell v, Cell index) {
-        return outcome([&] { return *datatype::action<A_PICK>(v.type())(&v, int32_t(index.data2), &index); });
-    };
-    EXPECT_EQ(pick(p2(1.5f, 2), integer(1)), "1.5");
-    EXPECT_EQ(pick(p2(1.5f, 2), w("Y")), "2.0");
-    EXPECT_EQ(pick(p3(1, 2, 3), w("z")), "3.0");
-    EXPECT_EQ(pick(p3(1, 2, 3), integer(3)), "3.0");
-    EXPECT_EQ(pick(p2(1, 2), integer(3)), "error script/out-of-range");
-    EXPECT_EQ(pick(p2(1, 2), w("z")), "error script/cannot-use");
-    EXPECT_EQ(pick(p3(1, 2, 3), w("w")), "error script/cannot-use");
+    EXPECT_EQ(picked(p2(1.5f, 2), integer(1)), "1.5");
+    EXPECT_EQ(picked(p2(1.5f, 2), w("Y")), "2.0");
+    EXPECT_EQ(picked(p3(1, 2, 3), w("z")), "3.0");
+    EXPECT_EQ(picked(p3(1, 2, 3), integer(3)), "3.0");
+    EXPECT_EQ(picked(p2(1, 2), integer(3)), "error script/out-of-range");
+    EXPECT_EQ(picked(p2(1, 2), w("z")), "error script/cannot-use");
+    EXPECT_EQ(picked(p3(1, 2, 3), w("w")), "error script/cannot-use");
 
-    Cell none_path = none::value;
-    auto get = [&](Cell v, Cell element) {
-        return outcome([&] {
-            return *datatype::action<A_EVAL_PATH>(v.type())(&v, &element, nullptr, &none_path, nullptr, nullptr, 0,
-                                                            false, true, false, false);
-        });
-    };
-    EXPECT_EQ(get(p2(1.5f, 2), w("x")), "1.5");
-    EXPECT_EQ(get(p3(1, 2, 3), integer(3)), "3.0");
-    EXPECT_EQ(get(p2(1, 2), integer(3)), "error script/invalid-path");
-    EXPECT_EQ(get(p2(1, 2), w("z")), "error script/invalid-path");
+    EXPECT_EQ(path_got(p2(1.5f, 2), w("x")), "1.5");
+    EXPECT_EQ(path_got(p3(1, 2, 3), integer(3)), "3.0");
+    EXPECT_EQ(path_got(p2(1, 2), integer(3)), "error script/invalid-path");
+    EXPECT_EQ(path_got(p2(1, 2), w("z")), "error script/invalid-path");
 
-    auto set = [&](Cell& v, Cell element, Cell value) {
-        return raised([&] {
-            datatype::action<A_EVAL_PATH>(v.type())(&v, &element, &value, &none_path, nullptr, nullptr, 0, false,
-                                                     false, false, false);
-        });
-    };
     Cell v = p3(1, 2, 3);
-    EXPECT_EQ(set(v, w("z"), real(0.1)), "");
-    EXPECT_EQ(set(v, integer(1), integer(7)), "");
+    EXPECT_EQ(path_set(v, w("z"), real(0.1)), "");
+    EXPECT_EQ(path_set(v, integer(1), integer(7)), "");
     EXPECT_EQ(shown(v), "(7, 2, 0.1)");
-    EXPECT_EQ(set(v, w("y"), text("1")), "script/invalid-type");
+    EXPECT_EQ(path_set(v, w("y"), text("1")), "script/invalid-type");
     EXPECT_EQ(shown(v), "(7, 2, 0.1)");
 }
 
 TEST(Point, PathSetInAnObjectFieldCallsItsChangeHandler) {
-    using namespace testing_objects;
-    HandlerRecorder recorder;
-    Cell o = make_object({set_word("p"), p2(1, 2), set_word("on-change*"), handler({"word", "old", "new"})});
-    recorder.calls().clear();
-    Cell field_word = w("p"), element = w("x"), seven = integer(7), none_path = none::value;
-    Cell* slot = const_cast<Cell*>(object::select_word(&o, &field_word));
-    ASSERT_TRUE(slot->is(TYPE_POINT2D));
-    datatype::action<A_EVAL_PATH>(TYPE_POINT2D)(slot, &element, &seven, &none_path, &o, &field_word, 2, false, false,
-                                                false, true);
-    EXPECT_EQ(shown(field(o, "p")), "(7, 2)");
-    ASSERT_EQ(recorder.calls().size(), 1u);
-    EXPECT_EQ(spelling(recorder.calls()[0].args[0]), "p");
-    EXPECT_EQ(shown(recorder.calls()[0].args[1]), "(1, 2)");
-    EXPECT_EQ(shown(recorder.calls()[0].args[2]), "(7, 2)");
+    expect_field_set_told("p", p2(1, 2), "(7, 2)");
 }
 
 TEST(Point, PathSetInAnOwnedBlockTellsTheOwner) {
@@ -336,15 +272,8 @@ TEST(Point, RandomAndSeed) {
         EXPECT_GE(point::coord(&v, 1), 0.0f);
         EXPECT_LE(point::coord(&v, 1), 5.0f);
     }
-    auto draws = [&] {
-        Cell s = p2(1, 2);
-        random(&s, true, false, false);
-        EXPECT_TRUE(s.is(TYPE_UNSET));
-        Cell a = p3(1000, 1000, 1000);
-        datatype::action<A_RANDOM>(TYPE_POINT3D)(&a, false, false, false);
-        return shown(a);
-    };
-    EXPECT_EQ(draws(), draws()) << "a seeded generator repeats its draws";
+    auto draw = [] { return seeded_draw(p2(1, 2), p3(1000, 1000, 1000)); };
+    EXPECT_EQ(draw(), draw()) << "a seeded generator repeats its draws";
 }
 
 TEST(Point, AsPoint) {

@@ -117,16 +117,38 @@ TEST(StringAppend, ItselfAndOversizedDups) {
     EXPECT_EQ(raised([&] { string::insert(&t, &big, -1, false, 0x7FFFFFFF, false); }), "internal/no-memory");
 }
 
+namespace {
+
+// An insert or change at a head of a string: the value, /part and /dup, the
+// string's whole text after it and the head answered.
+struct EditCase {
+    const char* name;
+    uint32_t head;
+    Cell value;
+    int32_t part, dup;
+    const char* expected;
+    uint32_t head_after;
+};
+
+// Each edit made on the original text 1, 2 and 4 bytes wide.
+template <class Edit>
+void expect_edits(const char* original, const std::vector<EditCase>& cases, Edit edit) {
+    for (int u = 0; u < 3; u++) {
+        for (const EditCase& c : cases) {
+            SCOPED_TRACE(testing::Message() << UNIT_TEXTS[u] << " " << c.name);
+            Cell s = at_head(text(original, unit_number(u)), c.head);
+            Cell v = c.value;
+            edit(&s, &v, c);
+            EXPECT_EQ(whole(s), c.expected);
+            EXPECT_EQ(s.data1, c.head_after);
+        }
+    }
+}
+
+}  // namespace
+
 TEST(StringInsert, PositionsAndWidths) {
-    struct Case {
-        const char* name;
-        uint32_t head;
-        Cell value;
-        int32_t part, dup;
-        const char* expected;
-        uint32_t head_after;
-    };
-    std::vector<Case> cases = {
+    std::vector<EditCase> cases = {
         {"middle", 2, text("XY"), -1, 1, "abXYcd", 4},
         {"front", 0, text("XY"), -1, 1, "XYabcd", 2},
         {"tail", 4, text("XY"), -1, 1, "abcdXY", 6},
@@ -138,16 +160,9 @@ TEST(StringInsert, PositionsAndWidths) {
         {"block", 2, block_of({w("x"), text("y")}), -1, 1, "abxycd", 4},
         {"tag", 1, text("i", 1, TYPE_TAG), -1, 1, "a<i>bcd", 4},
     };
-    for (int u = 0; u < 3; u++) {
-        for (Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << UNIT_TEXTS[u] << " " << c.name);
-            Cell s = at_head(text("abcd", unit_number(u)), c.head);
-            Cell v = c.value;
-            string::insert(&s, &v, c.part, false, c.dup, false);
-            EXPECT_EQ(whole(s), c.expected);
-            EXPECT_EQ(s.data1, c.head_after);
-        }
-    }
+    expect_edits("abcd", cases, [](Cell* s, Cell* v, const EditCase& c) {
+        string::insert(s, v, c.part, false, c.dup, false);
+    });
     // Inserting a string into itself before its tail inserts its text as it was.
     Cell s = at_head(text("abc"), 1);
     Cell same = s;
@@ -161,15 +176,7 @@ TEST(StringInsert, PositionsAndWidths) {
 }
 
 TEST(StringChange, ReplacedCounts) {
-    struct Case {
-        const char* name;
-        uint32_t head;
-        Cell value;
-        int32_t part, dup;
-        const char* expected;
-        uint32_t head_after;
-    };
-    std::vector<Case> cases = {
+    std::vector<EditCase> cases = {
         {"as many as inserted", 0, text("XY"), -1, 1, "XYcdef", 2},
         {"part", 0, text("XY"), 4, 1, "XYef", 2},
         {"part 0 inserts", 1, text("XY"), 0, 1, "aXYbcdef", 3},
@@ -182,16 +189,8 @@ TEST(StringChange, ReplacedCounts) {
         {"shorter with part", 1, text("Z"), 3, 1, "aZef", 2},
     };
     ScratchNumbers numbers;
-    for (int u = 0; u < 3; u++) {
-        for (Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << UNIT_TEXTS[u] << " " << c.name);
-            Cell s = at_head(text("abcdef", unit_number(u)), c.head);
-            Cell v = c.value;
-            string::change(&s, &v, c.part, false, c.dup);
-            EXPECT_EQ(whole(s), c.expected);
-            EXPECT_EQ(s.data1, c.head_after);
-        }
-    }
+    expect_edits("abcdef", cases,
+                 [](Cell* s, Cell* v, const EditCase& c) { string::change(s, v, c.part, false, c.dup); });
     Cell s = at_head(text("abcdef"), 2);
     Cell same = s;
     string::change(&s, &same, -1, false, 1);
@@ -406,6 +405,14 @@ struct SortArgs {
     Cell* part = nullptr;
 };
 
+// Sort arguments with what `set` changes in them.
+template <class F>
+SortArgs sort_args(F set) {
+    SortArgs a;
+    set(a);
+    return a;
+}
+
 Cell sorted(Cell s, SortArgs a) {
     s.data1 = a.head;
     Cell skip = integer(a.skip);
@@ -424,35 +431,30 @@ TEST(StringSort, OrdersAndRecords) {
         const char* expected;
         uint32_t head_after;
     };
-    auto args = [](auto&& set) {
-        SortArgs a;
-        set(a);
-        return a;
-    };
     std::vector<Case> cases = {
         {"plain", "dcBa", {}, "aBcd", 0},
-        {"case", "dcBa", args([](SortArgs& a) { a.case_ = true; }), "Bacd", 0},
-        {"reverse", "adcB", args([](SortArgs& a) { a.reverse = true; }), "dcBa", 0},
-        {"from the head", "zydcba", args([](SortArgs& a) { a.head = 2; }), "zyabcd", 2},
-        {"skip", "b2a1c3", args([](SortArgs& a) { a.skip = 2; }), "a1b2c3", 0},
-        {"skip all", "b2a1a0", args([](SortArgs& a) {
+        {"case", "dcBa", sort_args([](SortArgs& a) { a.case_ = true; }), "Bacd", 0},
+        {"reverse", "adcB", sort_args([](SortArgs& a) { a.reverse = true; }), "dcBa", 0},
+        {"from the head", "zydcba", sort_args([](SortArgs& a) { a.head = 2; }), "zyabcd", 2},
+        {"skip", "b2a1c3", sort_args([](SortArgs& a) { a.skip = 2; }), "a1b2c3", 0},
+        {"skip all", "b2a1a0", sort_args([](SortArgs& a) {
              a.skip = 2;
              a.all = true;
          }), "a0a1b2", 0},
-        {"skip reverse", "b2a1c3", args([](SortArgs& a) {
+        {"skip reverse", "b2a1c3", sort_args([](SortArgs& a) {
              a.skip = 2;
              a.reverse = true;
          }), "c3b2a1", 0},
-        {"compare offset", "x3y1z2", args([&](SortArgs& a) {
+        {"compare offset", "x3y1z2", sort_args([&](SortArgs& a) {
              a.skip = 2;
              a.comparator = &two;
          }), "y1z2x3", 0},
-        {"part", "dcba", args([&](SortArgs& a) { a.part = &two; }), "cdba", 0},
-        {"part before the head", "dcba", args([&](SortArgs& a) {
+        {"part", "dcba", sort_args([&](SortArgs& a) { a.part = &two; }), "cdba", 0},
+        {"part before the head", "dcba", sort_args([&](SortArgs& a) {
              a.head = 4;
              a.part = &minus2;
          }), "dcab", 2},
-        {"part beyond the start", "dcba", args([&](SortArgs& a) {
+        {"part beyond the start", "dcba", sort_args([&](SortArgs& a) {
              a.head = 2;
              a.part = &minus5;
          }), "dcba", 0},
@@ -480,28 +482,23 @@ TEST(StringSort, RefusedArguments) {
         SortArgs args;
         const char* error;
     };
-    auto args = [](auto&& set) {
-        SortArgs a;
-        set(a);
-        return a;
-    };
     Case cases[] = {
-        {args([](SortArgs& a) { a.skip = 3; }), "script/invalid-refine-arg"},
-        {args([](SortArgs& a) { a.skip = 5; }), "script/invalid-refine-arg"},
-        {args([](SortArgs& a) { a.skip = -1; }), "script/invalid-refine-arg"},
-        {args([](SortArgs& a) { a.all = true; }), "script/bad-refines"},
-        {args([&](SortArgs& a) { a.comparator = &two; }), "script/bad-refines"},
-        {args([&](SortArgs& a) {
+        {sort_args([](SortArgs& a) { a.skip = 3; }), "script/invalid-refine-arg"},
+        {sort_args([](SortArgs& a) { a.skip = 5; }), "script/invalid-refine-arg"},
+        {sort_args([](SortArgs& a) { a.skip = -1; }), "script/invalid-refine-arg"},
+        {sort_args([](SortArgs& a) { a.all = true; }), "script/bad-refines"},
+        {sort_args([&](SortArgs& a) { a.comparator = &two; }), "script/bad-refines"},
+        {sort_args([&](SortArgs& a) {
              a.comparator = &two;
              a.skip = 2;
              a.all = true;
          }), "script/bad-refines"},
-        {args([&](SortArgs& a) {
+        {sort_args([&](SortArgs& a) {
              a.comparator = &three;
              a.skip = 2;
          }), "script/out-of-range"},
-        {args([&](SortArgs& a) { a.comparator = &word_arg; }), "script/invalid-refine-arg"},
-        {args([&](SortArgs& a) { a.part = &other; }), "script/invalid-refine-arg"},
+        {sort_args([&](SortArgs& a) { a.comparator = &word_arg; }), "script/invalid-refine-arg"},
+        {sort_args([&](SortArgs& a) { a.part = &other; }), "script/invalid-refine-arg"},
     };
     for (Case& c : cases) {
         Cell s = text("dcba");

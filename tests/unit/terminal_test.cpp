@@ -11,6 +11,7 @@
 #include "console/terminal.hpp"
 #include "foundation/frame.hpp"
 #include "pty_terminal.hpp"
+#include "pty_ways_out.hpp"
 
 using namespace kro;
 using namespace kro::terminal;
@@ -104,29 +105,8 @@ TEST(KeyDecoding, BytesBecomeTheEditorsKeyCodes) {
 
 // ---- raw mode ---------------------------------------------------------------------------
 
-struct PtyPair {
-    int master = -1, slave = -1;
-    termios cooked{};
-    PtyPair() {
-        winsize ws{};
-        ws.ws_col = 80;
-        ws.ws_row = 24;
-        if (::openpty(&master, &slave, nullptr, nullptr, &ws) == 0) ::tcgetattr(slave, &cooked);
-    }
-    ~PtyPair() {
-        ::close(master);
-        ::close(slave);
-    }
-    termios modes() const {
-        termios t{};
-        ::tcgetattr(slave, &t);
-        return t;
-    }
-    bool raw() const { return (modes().c_lflag & ICANON) == 0; }
-};
-
 TEST(RawMode, EntersAndLeavesOnATerminalOnly) {
-    PtyPair p;
+    test::PtyPair p;
     ASSERT_GE(p.slave, 0);
     set_input_fd(p.slave);
     console::set_output_fd(p.slave);
@@ -165,71 +145,21 @@ TEST(RawMode, EntersAndLeavesOnATerminalOnly) {
 
 // A child process takes raw mode on the pty and leaves by one way or another;
 // the parent sees the modes before and after.
-struct ExitCase {
-    const char* what;
-    void (*leave)();
-    bool signalled;
-    int code;  // exit status or signal
-};
-
-void by_end_process() { rt_error::end_process(3); }
-void by_fatal_error() { rt_error::fatal(94, 0); }
-void by_fault() {
-    rt_error::install_signal_handlers();
-    ::raise(SIGSEGV);
-}
-void by_exit() { std::exit(5); }
-void by_sigterm() { ::raise(SIGTERM); }
-void by_sighup() { ::raise(SIGHUP); }
-void by_sigint() { ::raise(SIGINT); }
-
 TEST(RawMode, IsRestoredOnEveryWayOut) {
-    const ExitCase cases[] = {
-        {"end of the process (quit)", &by_end_process, false, 3},
-        {"fatal runtime error", &by_fatal_error, false, 94},
-        {"hardware fault", &by_fault, false, 1},
-        {"exit from other code", &by_exit, false, 5},
-        {"SIGTERM", &by_sigterm, true, SIGTERM},
-        {"SIGHUP", &by_sighup, true, SIGHUP},
-        {"SIGINT", &by_sigint, true, SIGINT},
-    };
-    for (const ExitCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        PtyPair p;
-        ASSERT_GE(p.slave, 0);
-        int ready[2], go[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        ASSERT_EQ(::pipe(go), 0);
-        pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+    test::leave_every_way({
+        [](int slave) {
             int null_fd = ::open("/dev/null", O_WRONLY);
             console::set_output_fd(null_fd);
             ::dup2(null_fd, 1);
-            set_input_fd(p.slave);
-            char b = enter_raw_mode() ? 'y' : 'n';
-            if (::write(ready[1], &b, 1) != 1) ::_exit(90);
-            if (::read(go[0], &b, 1) != 1) ::_exit(91);
-            c.leave();
-            ::_exit(92);
-        }
-        char b = 0;
-        ASSERT_EQ(::read(ready[0], &b, 1), 1);
-        EXPECT_EQ(b, 'y');
-        EXPECT_TRUE(p.raw());
-        ASSERT_EQ(::write(go[1], "g", 1), 1);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        if (c.signalled) {
-            ASSERT_TRUE(WIFSIGNALED(status)) << status;
-            EXPECT_EQ(WTERMSIG(status), c.code);
-        } else {
-            ASSERT_TRUE(WIFEXITED(status)) << status;
-            EXPECT_EQ(WEXITSTATUS(status), c.code);
-        }
-        EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
-        for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
-    }
+            set_input_fd(slave);
+            return enter_raw_mode() ? 'y' : 'n';
+        },
+        [](test::PtyPair& p, char b) {
+            EXPECT_EQ(b, 'y');
+            EXPECT_TRUE(p.raw());
+        },
+        [](test::PtyPair& p) { EXPECT_TRUE(test::same_modes(p.modes(), p.cooked)); },
+    });
 }
 
 bool wait_until(const std::function<bool()>& pred) {
@@ -242,36 +172,29 @@ bool wait_until(const std::function<bool()>& pred) {
 }
 
 TEST(RawMode, IsLeftWhileStoppedAndTakenAgainOnContinuing) {
-    PtyPair p;
-    ASSERT_GE(p.slave, 0);
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::setpgid(0, 0);  // a process group of its own, which job control may stop
-        set_input_fd(p.slave);
-        char b = enter_raw_mode() ? 'y' : 'n';
-        if (::write(ready[1], &b, 1) != 1) ::_exit(90);
-        for (;;) ::pause();
-    }
+    test::StoppableChild child;
+    test::PtyPair& p = child.pty;
+    ASSERT_TRUE(child.start(
+        [](int slave) {
+            set_input_fd(slave);
+            return enter_raw_mode() ? 'y' : 'n';
+        },
+        [](int) {
+            for (;;) ::pause();
+        }));
     char b = 0;
-    ASSERT_EQ(::read(ready[0], &b, 1), 1);
+    ASSERT_TRUE(child.next(b));
     EXPECT_EQ(b, 'y');
     EXPECT_TRUE(p.raw());
-    ::kill(pid, SIGTSTP);
     int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, WUNTRACED), pid);
+    ASSERT_TRUE(child.signal(SIGTSTP, WUNTRACED, status));
     EXPECT_TRUE(WIFSTOPPED(status));
     EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
-    ::kill(pid, SIGCONT);
+    child.resume();
     EXPECT_TRUE(wait_until([&] { return p.raw(); }));
-    ::kill(pid, SIGTERM);
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(child.signal(SIGTERM, 0, status));
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_TRUE(test::same_modes(p.modes(), p.cooked));
-    ::close(ready[0]);
-    ::close(ready[1]);
 }
 
 // ---- keys, the cursor query and the window size on a live pty -------------------------------
