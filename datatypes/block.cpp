@@ -16,6 +16,7 @@
 #include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/mold.hpp"
+#include "foundation/ownership.hpp"
 #include "foundation/registry.hpp"
 #include "foundation/sort.hpp"
 #include "foundation/stack_guard.hpp"
@@ -708,6 +709,8 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     new_full = int64_t(full) - replaced + inserted;
     bytes = uint64_t(new_full) * CELL;
     if (bytes > MAX_BYTES) fire("internal", "no-memory");
+    // the values replaced stop reporting to the block's owner
+    ownership::release_range(series, h, replaced);
     Buffer* b = ensure_room(node, bytes, false);
     Cell* base = b->cells();
     std::memmove(base + h + inserted, base + h + replaced, size_t(full - h - replaced) * CELL);

@@ -10,6 +10,7 @@
 #include "foundation/gc.hpp"
 #include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
+#include "foundation/ownership.hpp"
 #include "foundation/registry.hpp"
 #include "foundation/runtime.hpp"
 #include "interpreter/stack.hpp"
@@ -298,7 +299,8 @@ Cell* set_in(Cell* word, const Cell* value, uint32_t ctx, bool fire_events) {
     }
     if (slot < word_count(ctx)) word_at(ctx, slot)->header |= WORD_SLOT_SET;
     Cell* own = owner(ctx);
-    if (!fire_events || !on_change || own->data3 == 0) {
+    // an object without handlers still reports to the object that owns it
+    if (!fire_events || !on_change || (own->data3 == 0 && !ownership::owned_context(ctx))) {
         copy_cell(v.get(), dst);
         return dst;
     }

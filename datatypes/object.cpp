@@ -361,7 +361,8 @@ int32_t handler_count(const Cell* obj, int32_t which) {
 
 // ---- change handlers ------------------------------------------------------------------------------
 
-void call_on_change(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value) {
+namespace {
+void run_on_change(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value) {
     if (!obj->data3) return;
     gc::Rooted o(*obj), w(*word), old_v(*old_value), new_v(*new_value);
     uint32_t ctx = o->data1;
@@ -380,6 +381,14 @@ void call_on_change(const Cell* obj, const Cell* word, const Cell* old_value, co
     stack::push(new_v.get());
     function::push_refinement_defaults(count);
     run_handler(handler.cell, ctx, "on-change*", args, function::CALLBACK_ON_CHANGE);
+}
+}  // namespace
+
+void call_on_change(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value) {
+    gc::Rooted o(*obj), w(*word), old_v(*old_value), new_v(*new_value);
+    run_on_change(o.get(), w.get(), old_v.get(), new_v.get());
+    // an object held by another one's field is a change of that field too
+    ownership::field_set(o.get(), w.get(), old_v.get(), new_v.get());
 }
 
 void call_on_change_top(const Cell* obj, const Cell* word) {
@@ -437,7 +446,7 @@ void extend(Cell* obj, const Cell* value, bool only, bool any, bool some) {
         uint32_t ctx = o->data1;
         Cell w = *context::word_at(ctx, i);
         w.header = uint32_t(TYPE_WORD);
-        context::set_in(&w, &x, ctx, o->data3 != 0);
+        context::set_in(&w, &x, ctx, true);
     };
     int32_t n = value_count(o->data1);
     bool many = (v->is(TYPE_BLOCK) || is_object_type(v->type())) && !only;
@@ -721,7 +730,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     }
     gc::Rooted o(*parent), e(*element), v(*value);
     e->set_type(TYPE_WORD);
-    if (!o->data3) {
+    if (!o->data3 && !ownership::owned_context(ctx)) {
         context::set_in(e.get(), v.get(), ctx, false);
         return value;
     }
@@ -785,6 +794,12 @@ Cell* modify(Cell* obj, Cell* field, Cell* value, bool) {
                 fire("script", "invalid-arg", value);
             Cell owned = *block::at(value, 0);
             Cell w = *block::at(value, 1);
+            if (is_object_type(owned.type())) {
+                // [owner field]: this object is the one owned, as a series would be
+                Cell me = *obj;
+                ownership::set_owner(&me, &owned, &w);
+                return value;
+            }
             ownership::set_owner(&owned, obj, &w);
             *block::at(value, 0) = owned;  // an image! keeps its owned flag in its cell
         }

@@ -1,13 +1,15 @@
 // The ownership table: an object with an on-deep-change* handler is told when
 // a series held (directly or nested) in one of its fields changes in place.
-// One identity hash table (kind 4) maps the node of each owned series to a
-// record of three cells: a copy of the owned value, a copy of the owner object
-// and the word of the owner's field that holds it (for a series reached
-// through a nested object, that object's field word).
+// One identity hash table (kind 4) maps the node of each owned series (or the
+// context node of an owned object) to a record of three cells: a copy of the
+// owned value, a copy of the owner object and the word of the owner's field
+// that holds it (for a series reached through a nested object, that object's
+// field word).
 //
 // Membership flags keep unowned values off the table: bit 0x20000 of an owned
 // series' buffer flags (an image!'s node included: every copy of the value
-// sees it), and bit 0x10000 of the context cell header of an owner object.
+// sees it; an owned object's context buffer likewise), and bit 0x10000 of the
+// context cell header of an owner object.
 //
 // The table holds its keys weakly: the collector drops a record whose key or
 // owner died (hashtable::sweep_keys), so `table` is a root it sweeps, not one
@@ -31,8 +33,9 @@ void init();
 
 // Enters the value under that owner and word: a series or image! when not
 // owned yet (a value already owned keeps its first owner), then, for the block
-// kinds, every value they hold; an object that is not an owner itself hands
-// each field value on under that field's word. A structure that contains
+// kinds, every value they hold; an object that is not an owner itself is
+// entered (keyed by its context) and hands each field value on under that
+// field's word. A structure that contains
 // itself is walked once.
 void bind(Cell* value, const Cell* owner, const Cell* word);
 // bind, then marks the owner's context as an owner.
@@ -41,6 +44,15 @@ void set_owner(Cell* value, const Cell* owner, const Cell* word);
 // answers whether the value itself had an entry.
 bool unbind(Cell* value);
 void unbind_range(const Cell* block, int32_t position, int32_t count);
+// Before values leave an owned block: those of its owner (and what they hold)
+// leave the table, unless the block holds them elsewhere too.
+void release_range(const Cell* block, int32_t position, int32_t count);
+// True when an object keyed by that context node is owned.
+bool owned_context(uint32_t ctx);
+// After a field of an object is assigned: when the object is owned, what the
+// field held leaves the owner and the owner's on-deep-change* hears `set-path`
+// with the object, the new value and the field's index.
+void field_set(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value);
 // The entry's owner cell, or null (valid until the next allocation).
 const Cell* get_owner(uint32_t node);
 // After (or before) a change of the value in place: when it has an owner with

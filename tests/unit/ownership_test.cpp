@@ -84,8 +84,11 @@ TEST(Ownership, ChangesInPlaceCallTheOwnersHandlerBeforeAndAfter) {
     EXPECT_EQ(call.args[5].data2, 1u) << "the 0-based index";
     EXPECT_EQ(call.args[6].data2, 1u) << "one unit";
 
+    // the poke above took `inner` out of the list, and with it off the table
+    EXPECT_FALSE(owned_flag(o.inner));
+    Owner fresh;
     HandlerRecorder::calls().clear();
-    series::clear(&o.inner);
+    series::clear(&fresh.inner);
     EXPECT_TRUE(actions_seen() == (std::vector<std::string>{"clear", "cleared"}));
     EXPECT_EQ(spelling(HandlerRecorder::calls()[0].args[1]), "list") << "a nested block reports its field";
     EXPECT_EQ(HandlerRecorder::calls()[0].args[6].data2, 1u);
