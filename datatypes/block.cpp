@@ -791,6 +791,12 @@ Cell* swap(Cell* series1, Cell* series2) {
     if (ta) hashtable::remove(ta, cell_at(a->data2, ha));
     if (tb) hashtable::remove(tb, cell_at(b->data2, hb));
     sort::swap(cell_at(a->data2, ha), cell_at(b->data2, hb), CELL);
+    if (a->data2 != b->data2) {
+        // each value that changed blocks leaves its old block's owner; the new
+        // block's owner takes it on when it hears of the swap
+        ownership::release_left(a, cell_at(b->data2, hb), 1);
+        ownership::release_left(b, cell_at(a->data2, ha), 1);
+    }
     if (ta) hashtable::put(ta, cell_at(a->data2, ha));
     if (tb) hashtable::put(tb, cell_at(b->data2, hb));
     ea.done();

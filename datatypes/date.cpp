@@ -854,8 +854,10 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (!b->is(TYPE_DATE)) return -2;
     int64_t da = date_to_days(packed_of(a)), db = date_to_days(packed_of(b));
     double ta = time_of(a), tb = time_of(b);
+    // the same date, as same? has it: the packed word (with its zone and whether a
+    // time is given) and the time's bits, not merely the same moment
     if (op == actions::SAME)
-        return da == db && std::bit_cast<uint64_t>(ta) == std::bit_cast<uint64_t>(tb) ? 0 : 1;
+        return packed_of(a) == packed_of(b) && std::bit_cast<uint64_t>(ta) == std::bit_cast<uint64_t>(tb) ? 0 : 1;
     // the moments, as seconds from the start of b's local day
     double x = ta + double(da - db) * DAY, y = tb;
     bool equal = floatx::almost_equal(x, y);

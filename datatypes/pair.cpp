@@ -304,6 +304,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
 }
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
+    // sameness wants the same kind of value: 1x2 is not the same as (1, 2)
+    if (op == 9 && !b->is(TYPE_PAIR)) return 1;
     if (b->is(TYPE_POINT2D)) {
         Cell p = *a;
         to_point2d(&p);

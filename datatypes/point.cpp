@@ -177,6 +177,8 @@ void negate_last() {
 template <int N>
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     Cell other = *b;
+    // a pair equals the point it converts to, but is not the same value
+    if (op == 9 && !b->is(own_type<N>)) return 1;
     if (N == 2 && b->is(TYPE_PAIR)) pair::to_point2d(&other);
     else if (!b->is(own_type<N>)) return -2;
     switch (op) {

@@ -615,6 +615,8 @@ void move_between(Cell* origin, Cell* target, int32_t oh, int32_t count) {
     std::memmove(o.at(oh), o.at(oh + count), o.bytes(rest));
     o.buf()->tail -= o.bytes(count);
     hash_removed_after(otable, oh, count, rest, ofull - count);
+    // what left an owned block leaves its owner, so that the target's may take it
+    if (is_block_kind(ot)) ownership::release_left(origin, reinterpret_cast<Cell*>(t.at(th)), count);
     ev.done();
     arriving.done();
 }

@@ -299,8 +299,10 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell* grandpare
     return value;
 }
 
-int32_t compare(Cell* a, Cell* b, int32_t) {
+int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (!b->is(TYPE_TUPLE)) return -2;
+    // 1.2.3 equals 1.2.3.0 but is not the same value: sameness counts the bytes too
+    if (op == 9 && length(a) != length(b)) return 1;
     int32_t n = std::max(length(a), length(b));
     for (int32_t i = 0; i < n; i++) {
         uint8_t x = i < length(a) ? byte_at(a, i) : 0, y = i < length(b) ? byte_at(b, i) : 0;

@@ -203,6 +203,22 @@ void release_range(const Cell* block, int32_t position, int32_t count) {
     }
 }
 
+void release_left(const Cell* block, Cell* values, int32_t count) {
+    if (!table || !series::is_block_kind(block->type()) || !owned(block)) return;
+    Cell* rec = hashtable::get_key(table, block->data2);
+    if (!rec) return;
+    uint32_t owner_ctx = rec[1].data1;
+    Cell b = *block;
+    int32_t full = series::ks_full_length(&b);
+    for (int32_t i = 0; i < count; i++) {
+        Cell* v = values + i;
+        if (!is_object_type(v->type()) && !buffer_flagged(v->type())) continue;
+        bool kept = false;
+        for (int32_t j = 0; j < full && !kept; j++) kept = same_holding(v, block::ks_abs_at(&b, j));
+        if (!kept) release(v, owner_ctx);
+    }
+}
+
 bool owned_context(uint32_t ctx) { return table && (memory::buffer_of(ctx)->flags & FLAG_OWNED); }
 
 void field_set(const Cell* obj, const Cell* word, const Cell* old_value, const Cell* new_value) {

@@ -47,6 +47,11 @@ void unbind_range(const Cell* block, int32_t position, int32_t count);
 // Before values leave an owned block: those of its owner (and what they hold)
 // leave the table, unless the block holds them elsewhere too.
 void release_range(const Cell* block, int32_t position, int32_t count);
+// After values have left an owned block for another one (swap, move): each
+// that the block no longer holds anywhere leaves the block's owner, as after a
+// remove, so that the receiving block's owner may take it. values points at
+// the count cells where they now stand.
+void release_left(const Cell* block, Cell* values, int32_t count);
 // True when an object keyed by that context node is owned.
 bool owned_context(uint32_t ctx);
 // After a field of an object is assigned: when the object is owned, what the
