@@ -7,7 +7,9 @@
 // MAX_PIXELS before any pixel memory is taken, every library call is checked,
 // and a file that cannot be decoded answers null, never a partial raster.
 // Decoding keeps frame 0 of multi-frame files; 16-bit samples are scaled to 8
-// bits; no gamma, ICC or orientation tag is applied.
+// bits; no gamma, ICC or orientation tag is applied. JPEG data that ends
+// early or holds a code that does not decode is corrupt (the library would
+// fill the gap with grey), and so is a progressive JPEG of more than 500 scans.
 //
 // Rasters live in malloc memory outside the collected heap: the image
 // back-end (image_codec_bitmap.hpp) owns them through the external-resource

@@ -24,20 +24,32 @@ namespace {
 struct ErrorManager {
     jpeg_error_mgr pub;  // first: libjpeg sees only this part
     std::jmp_buf jump;
-    bool truncated;  // the data ended before the image did
 };
 
 [[noreturn]] void on_error(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
 }
 
-// Warnings are not printed. A premature end of data is a corrupt file for us,
-// though libjpeg would fill the rest of the image with grey.
+// Warnings are not printed. Entropy data that ends early or does not decode
+// is a corrupt file for us, though libjpeg would fill the rest of the image
+// with grey: we stop at once, which also keeps a tiny file that claims a huge
+// image from costing a pass over every pixel it lacks.
 void on_message(j_common_ptr cinfo, int level) {
     if (level >= 0) return;
-    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-    if (err->pub.msg_code == JWRN_JPEG_EOF) err->truncated = true;
-    err->pub.num_warnings++;
+    int code = cinfo->err->msg_code;
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE ||
+        code == JWRN_ARITH_BAD_CODE || code == JWRN_MUST_RESYNC)
+        on_error(cinfo);
+    cinfo->err->num_warnings++;
+}
+
+// Each scan of a progressive file is a pass over the whole image, and a scan
+// can cover it in a few bytes: a file of many scans is refused, as no encoder
+// writes anywhere near this many.
+constexpr int MAX_SCANS = 500;
+
+void on_progress(j_common_ptr cinfo) {
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MAX_SCANS) on_error(cinfo);
 }
 
 void no_output(j_common_ptr) {}
@@ -47,13 +59,13 @@ void install(ErrorManager* err) {
     err->pub.error_exit = on_error;
     err->pub.emit_message = on_message;
     err->pub.output_message = no_output;
-    err->truncated = false;
 }
 
 inline uint8_t mul255(uint32_t a, uint32_t b) { return uint8_t((a * b + 127) / 255); }
 
 struct DecodeJob {
     ErrorManager err;
+    jpeg_progress_mgr progress;
     jpeg_decompress_struct cinfo;
     const uint8_t* data;
     size_t size;
@@ -70,6 +82,8 @@ bool run_decode(DecodeJob* job) {
         return false;
     }
     jpeg_create_decompress(&job->cinfo);
+    job->progress.progress_monitor = on_progress;
+    job->cinfo.progress = &job->progress;
     jpeg_mem_src(&job->cinfo, job->data, static_cast<unsigned long>(job->size));
     if (jpeg_read_header(&job->cinfo, TRUE) != JPEG_HEADER_OK ||
         !size_ok(job->cinfo.image_width, job->cinfo.image_height)) {
@@ -117,7 +131,7 @@ bool run_decode(DecodeJob* job) {
     }
     jpeg_finish_decompress(&job->cinfo);
     jpeg_destroy_decompress(&job->cinfo);
-    return !job->err.truncated;
+    return true;
 }
 
 struct EncodeJob {

@@ -162,6 +162,15 @@ private:
         fire("script", "kb-invalid-record", &offset);
     }
     [[noreturn]] void not_krobin(const char* boot_message);
+    // Indexes a table's keys. Keys that refuse to be compared with each other
+    // (vectors of different element types) were never written by us: the
+    // record is corrupt, not the script.
+    template <typename Index>
+    void indexed(const uint8_t* at, Index index) {
+        if (!frame::catch_region(code::ERROR, index)) return;
+        if (last_raised().category != "script") frame::rethrow();
+        corrupt(at);
+    }
     [[noreturn]] void no_codec(uint32_t t) {
         Cell dt{uint32_t(TYPE_DATATYPE), t, 0, 0};
         fire("access", "no-codec", &dt);
@@ -806,7 +815,7 @@ uint32_t Reader::hash(const Rec& r, const Slot& s) {
     uint32_t table = hashtable::make(int32_t(room(n)), &blk, hashtable::HASH);
     uint32_t pos = place(s, flagged(Cell{uint32_t(TYPE_HASH), head, blk.data2, table}, r.nl));
     items(blk.data2, n);
-    hashtable::rebuild(table, int32_t(n ? n : 1));
+    indexed(at, [&] { hashtable::rebuild(table, int32_t(n ? n : 1)); });
     return pos;
 }
 
@@ -824,7 +833,7 @@ uint32_t Reader::map(const Rec& r, const Slot& s) {
         if (!(i & 1) && !map::valid_key(cell_at(m.data2, k)->type())) corrupt(item_at);
     }
     // keys are prepared (and repeated ones folded) as make map! does
-    hashtable::index_block(m.data3, 0, 2);
+    indexed(at, [&] { hashtable::index_block(m.data3, 0, 2); });
     return pos;
 }
 

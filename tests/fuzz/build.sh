@@ -1,12 +1,15 @@
 #!/bin/sh
-# Builds the libFuzzer targets (the tokenizer's, the KROBIN reader's and the
-# decoders' behind decompress) with
+# Builds the libFuzzer targets (the tokenizer's, the KROBIN reader's, the
+# decoders' behind decompress and the image decoders') with
 # clang, AddressSanitizer and UndefinedBehaviorSanitizer, in their own build
-# directory (CI builds with g++ and does not build them).
+# directory (CI builds with g++ and does not build them). The library is linked
+# whole: groups of natives register themselves through objects nothing names.
 #   tests/fuzz/build.sh [build-dir]        then   build-dir/lexer_fuzz -runs=1000000 corpus-dir
 #                                          or     build-dir/krobin_fuzz -runs=1000000 corpus-dir
 #                                          or     build-dir/decompress_fuzz -runs=1000000 corpus-dir
-# KROBIN_FUZZ_SEEDS=corpus-dir build-dir/krobin_fuzz -runs=0 writes a seed corpus first.
+#                                          or     build-dir/image_fuzz -runs=1000000 corpus-dir
+# KROBIN_FUZZ_SEEDS=corpus-dir build-dir/krobin_fuzz -runs=0 writes a seed corpus first;
+# IMAGE_FUZZ_SEEDS=corpus-dir build-dir/image_fuzz -runs=0 likewise.
 set -e
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 OUT=${1:-"$ROOT/build-fuzz"}
@@ -14,8 +17,8 @@ SAN="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-fram
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$OUT" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $SAN" >/dev/null
 ninja -C "$OUT" kro_runtime
-for target in lexer_fuzz krobin_fuzz decompress_fuzz; do
+for target in lexer_fuzz krobin_fuzz decompress_fuzz image_fuzz; do
     clang++ -std=c++20 -O1 -g -fsanitize=fuzzer $SAN -ffp-contract=off -I "$ROOT" \
-        "$ROOT/tests/fuzz/$target.cpp" "$OUT/libkro_runtime.a" -lcrypto -lcurl -lpng -ljpeg -lgif -ltiff -lpthread -o "$OUT/$target"
+        "$ROOT/tests/fuzz/$target.cpp" -Wl,--whole-archive "$OUT/libkro_runtime.a" -Wl,--no-whole-archive -lcrypto -lcurl -lpng -ljpeg -lgif -ltiff -lz -lpthread -o "$OUT/$target"
     echo "built $OUT/$target"
 done

@@ -4,7 +4,12 @@
 // buffer of 0 to 255 bytes that must count what does not fit); the rest is the
 // data. Bad data is expected; crashes, sanitizer reports, hangs, a size that
 // disagrees between the two ways, and a failed round trip of the input through
-// our own encoder are not.
+// our own encoder are not. zlib is the second opinion: whatever it decodes
+// whole, we decode to the same bytes, and a raw stream we accept it accepts too
+// (the framings' trailers we read from the input's end, so there only the
+// first way holds).
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
@@ -28,6 +33,28 @@ int decode_into(compress::Method m, uint8_t* out, size_t& size, const uint8_t* i
 
 void check(bool ok) {
     if (!ok) std::abort();
+}
+
+// zlib's reading of the same bytes, at most limit of them: true when the stream
+// ends within the limit, with every input byte used when whole is set.
+bool zlib_reads(compress::Method m, const uint8_t* in, size_t n, size_t limit, bool whole, std::vector<uint8_t>& out) {
+    z_stream z{};
+    int bits = m == compress::Method::DEFLATE ? -15 : m == compress::Method::ZLIB ? 15 : 31;
+    if (inflateInit2(&z, bits) != Z_OK) std::abort();
+    out.clear();
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = uInt(n);
+    int r = Z_OK;
+    while (r == Z_OK && out.size() <= limit) {
+        uint8_t chunk[16384];
+        z.next_out = chunk;
+        z.avail_out = sizeof chunk;
+        r = inflate(&z, Z_NO_FLUSH);
+        out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
+    }
+    bool ok = r == Z_STREAM_END && out.size() <= limit && (!whole || z.avail_in == 0);
+    inflateEnd(&z);
+    return ok;
 }
 
 }  // namespace
@@ -64,6 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // bad data is bad whatever the room
         check(r > deflate::TOO_SMALL);
     }
+
+    // What zlib decodes whole we decode alike; a raw stream we take, zlib takes.
+    std::vector<uint8_t> theirs;
+    if (zlib_reads(m, in, n, LIMIT, true, theirs)) check(r == deflate::OK && grown == theirs);
+    if (r == deflate::OK && m == compress::Method::DEFLATE)
+        check(zlib_reads(m, in, n, LIMIT, false, theirs) && grown == theirs);
 
     // Our own encoder's output always decodes back to its input.
     if (mode & 16) {

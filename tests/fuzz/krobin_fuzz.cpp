@@ -132,7 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const Thrown&) {
         runtime_context.thrown_code = 0;
         ok = false;
-        if (!allowed(last_raised())) __builtin_trap();
+        if (!allowed(last_raised())) {
+            std::fprintf(stderr, "the reader raised %s/%s\n", last_raised().category.c_str(), last_raised().id.c_str());
+            __builtin_trap();
+        }
         if (block::length(blk.get()) != 0) __builtin_trap();  // the output is left as it was
     }
     if (ok) {
