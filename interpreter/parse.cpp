@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
@@ -320,11 +322,13 @@ public:
           mode_(mode), limit_(limit), traced_(callback != nullptr) {}
 
     Flow run() {
+        cycle_ = collector::cycles();
         Nesting nesting;
         base_ = stack::push(&unset::value);
         int32_t t = series::ks_full_length(&cursor_.cell);
         cursor_.cell.data1 = uint32_t(std::clamp(int32_t(cursor_.cell.data1), 0, t));
         push_cell(input_stack_cell, cursor_.cell);
+        rs_sync();
         rp_ = -1;
         state_ = PUSH_BLOCK;
         Flow f = loop();
@@ -359,14 +363,46 @@ private:
     std::vector<uint8_t> collects_;
     int32_t in_depth_ = 1;    // inputs on the input stack: 1 outside any `into`
     int32_t phantom_ = 0;     // cells of the entries matched in place, not pushed
+    // whether the input's datatype copies through the series action (asked
+    // once per datatype: the actions table does not change during a run)
+    mutable uint32_t copy_type_ = uint32_t(-1);
+    mutable bool copy_plain_ = false;
+
+    // ---- views ----
+    // The current rules' cells and the input's tail, read from their buffers
+    // once and kept while no code runs and neither register changes: only
+    // code changes, grows or moves a series (the machine changes the input
+    // through the series actions, and counts that as code having run).
+    mutable bool rules_ok_ = false;
+    mutable bool tail_ok_ = false;
+    mutable const Cell* rule_cells_ = nullptr;  // from the rules' head
+    mutable int32_t rule_count_ = 0;            // rules from the head (negative: the head lies past the tail)
+    mutable int32_t tail_ = 0;                  // the input's tail
+    void view_rules() const {
+        if (rules_ok_) return;
+        memory::Buffer* r = buf(rules_.cell.data2);
+        int32_t n = int32_t(r->used_bytes() / sizeof(Cell));
+        rule_count_ = n - rules_head();
+        rule_cells_ = r->cells() + std::clamp(rules_head(), 0, n);
+        rules_ok_ = true;
+    }
+    void view_tail() const {
+        if (tail_ok_) return;
+        const memory::Buffer* b = buf(cursor_.cell.data2);
+        tail_ = int32_t(b->used_bytes() >> __builtin_ctz(uint32_t(b->unit())));
+        tail_ok_ = true;
+    }
 
     // ---- rules ----
     int32_t rules_head() const { return int32_t(rules_.cell.data1); }
-    bool at_tail() const { return int64_t(rules_head()) + rp_ >= cells_in(rules_.cell.data2); }
+    bool at_tail() const {
+        view_rules();
+        return rp_ >= rule_count_;
+    }
     bool rule_at(int32_t rel, Cell* out) const {
-        int64_t abs = int64_t(rules_head()) + rel;
-        if (rel < 0 || abs >= cells_in(rules_.cell.data2)) return false;
-        *out = cells_of(rules_.cell.data2)[abs];
+        view_rules();
+        if (rel < 0 || rel >= rule_count_) return false;
+        *out = rule_cells_[rel];
         return true;
     }
 
@@ -374,8 +410,8 @@ private:
     int32_t idx() const { return int32_t(cursor_.cell.data1); }
     void set_idx(int32_t i) { cursor_.cell.data1 = uint32_t(std::clamp(i, 0, in_tail())); }
     int32_t in_tail() const {
-        const memory::Buffer* b = buf(cursor_.cell.data2);
-        return int32_t(b->used_bytes() >> __builtin_ctz(uint32_t(b->unit())));
+        view_tail();
+        return tail_;
     }
     bool outermost() const { return in_depth_ == 1; }
     int32_t eff_end() const {
@@ -416,7 +452,11 @@ private:
     void copy_slice(int32_t lo, int32_t hi, Cell* out) const {
         Cell src = cursor_.cell;
         src.data1 = uint32_t(lo);
-        if (actions::get<A_COPY>(&src) == &series::copy) {
+        if (src.type() != copy_type_) {
+            copy_type_ = src.type();
+            copy_plain_ = actions::get<A_COPY>(&src) == &series::copy;
+        }
+        if (copy_plain_) {
             // text and binaries: the copy the series action makes, without
             // going through its argument forms
             int32_t full = in_tail();
@@ -431,11 +471,21 @@ private:
     }
 
     // ---- rule stack ----
-    int32_t rs_len() const { return length(rule_stack_cell); }
+    // Its cell count (absolute) and its head, kept in step with the
+    // machine's pushes and drops, and read again from the block after code
+    // has run (a trace callback may change the stack).
+    int32_t rs_total_ = 0;
+    int32_t rs_head_ = 0;
+    void rs_sync() {
+        rs_total_ = total(rule_stack_cell);
+        rs_head_ = head(rule_stack_cell);
+    }
+    int32_t rs_len() const { return rs_total_ - rs_head_; }
     void check_limits() const {
         if (rs_len() + phantom_ >= STACK_LIMIT || length(input_stack_cell) >= STACK_LIMIT) fire("script", "parse-stack");
     }
     void rs_push(const Cell& a, const Cell& b, const Cell& c) {
+        rs_total_ += 3;
         memory::Buffer* bf = buf(rule_stack_cell.data2);
         if (bf->free_bytes() >= 3 * sizeof(Cell)) {
             Cell* at = bf->cell_tail();
@@ -453,22 +503,17 @@ private:
     // A block entry: cell is the enclosing rules block; a command entry: its
     // first cell.
     void push_entry(bool command, const Cell& cell, int32_t code, int32_t arg) {
-        int32_t t = total(rule_stack_cell), i = idx(), len = remaining();
+        int32_t t = rs_total_, i = idx(), len = remaining();
         if (command) rs_push(cell, triple::make(rp_, i, len), pair::make(code, arg));
         else rs_push(none::value, triple::make(rp_, i, len), cell);
-        top_.at = t;
-        top_.command = command;
-        top_.rule = rp_;
-        top_.index = i;
-        top_.len = len;
-        top_.code = code;
-        top_.arg = arg;
-        top_.cell = cell;
+        top_ = Entry{t, command, rp_, i, len, code, arg, cell};
         top_ok_ = true;
     }
     // Drops the entry on top.
     void drop_entry() {
-        drop_cells(rule_stack_cell, 3);
+        rs_total_ -= 3;
+        memory::Buffer* b = buf(rule_stack_cell.data2);
+        b->tail = b->offset + uint32_t(rs_total_) * sizeof(Cell);
         top_ok_ = false;
     }
 
@@ -479,13 +524,18 @@ private:
     // read and checked again from its cells.
     mutable Entry top_{};
     mutable bool top_ok_ = false;
-    void ran_code() { top_ok_ = false; }
+    void ran_code() {
+        top_ok_ = false;
+        rules_ok_ = tail_ok_ = false;
+        rs_sync();
+        cycle_ = collector::cycles();
+    }
 
     // The type of the top cell: a command (pair!) or a rules block entry.
     bool top_is_command() const {
         if (top_ok_) return top_.command;
         if (rs_len() < 3) damaged();
-        const Cell& c = cells_of(rule_stack_cell.data2)[total(rule_stack_cell) - 1];
+        const Cell& c = cells_of(rule_stack_cell.data2)[rs_total_ - 1];
         if (c.is(TYPE_PAIR)) return true;
         if (c.is(TYPE_BLOCK)) return false;
         damaged();
@@ -493,7 +543,7 @@ private:
     const Entry& top() const {
         if (top_ok_) return top_;
         if (rs_len() < 3) damaged();
-        top_ = read_entry(total(rule_stack_cell) - 3);
+        top_ = read_entry(rs_total_ - 3);
         top_ok_ = true;
         return top_;
     }
@@ -523,9 +573,9 @@ private:
     }
     // What the stack keeps of a command completed above its top entry.
     void completed_above(int32_t code) {
-        int32_t t = total(rule_stack_cell);
+        int32_t t = rs_total_;
         if (break_at_ >= t) break_at_ = -1;
-        if (t - head(rule_stack_cell) >= 3) {
+        if (t - rs_head_ >= 3) {
             Cell& pos = cells_of(rule_stack_cell.data2)[t - 2];
             if (pos.is(TYPE_TRIPLE)) {
                 pos.data3 = uint32_t(code);
@@ -558,7 +608,22 @@ private:
     // A word's value, or unset when it has none (unbound words included).
     static Cell value_of(const Cell& w) {
         if (!w.data1) return unset::value;
-        return *word::value_cell(&w);
+        const Cell* v = slot_of(w);
+        return v ? *v : *word::value_cell(&w);
+    }
+    // The value cell of a word bound to a slot of a live context, read in
+    // place; null for the other cases, where word::value_cell answers or
+    // raises the fitting error.
+    static const Cell* slot_of(const Cell& w) {
+        uint32_t ctx = w.data1;
+        int32_t slot = int32_t(w.data3);
+        if (!ctx || slot < 0) return nullptr;
+        const Cell* c = context::cell_of(ctx);
+        if (!c->data2) return nullptr;
+        if (c->header & context::FLAG_ON_STACK) return arena::ptr<Cell>(c->data2) + slot;
+        memory::Buffer* b = buf(c->data2);
+        if (uint32_t(slot) >= b->used_bytes() / sizeof(Cell)) return nullptr;
+        return b->cells() + slot;
     }
 
     // ---- events ----
@@ -679,7 +744,6 @@ private:
     }
 
     void keep_matched(const Entry& e) {
-        int32_t lo = e.index, hi = idx();
         if (e.len == C_COPY) {  // keep copy word rule: the copied value
             Cell w;
             if (rule_at(e.rule + 2, &w) && w.is(TYPE_WORD)) {
@@ -688,8 +752,34 @@ private:
             }
             return;
         }
+        keep_span(e.index, idx(), e.arg != 0);
+    }
+
+    // A collection's own block that keeps many values grows fourfold from
+    // 64 KB to 64 MB rather than twofold: fewer of its former buffers are
+    // copied and written to fresh pages, for at most four times the room it
+    // needs (past 64 MB the arena's room counts more).
+    static memory::Buffer* grow_collection(memory::Buffer* b) {
+        bool four = b->size >= (64u << 10) && b->size < (64u << 20);
+        return memory::grow_series(b, four ? b->size * 4 : 0);  // 0: twofold
+    }
+
+    // Keeps the input from lo to hi: one item, each item (pick), or a copy.
+    void keep_span(int32_t lo, int32_t hi, bool pick) {
         if (hi <= lo) return;
-        bool pick = e.arg != 0;
+        if (hi - lo > 1 && !pick && keeps_quietly()) {
+            // a copy to the end of the collection's own block: nothing
+            // evaluates or collects on the way
+            Cell v;
+            copy_slice(lo, hi, &v);
+            Cell* t = target(collects_.size() - 1);
+            memory::Buffer* b = buf(t->data2);
+            if (b->free_bytes() < sizeof(Cell)) b = grow_collection(b);
+            *b->cell_tail() = v;
+            b->tail += sizeof(Cell);
+            t->data1 = 0;
+            return;
+        }
         gc::Rooted v;
         if (hi - lo == 1 || pick) {
             for (int32_t i = lo; i < hi && i < in_tail(); i++) {
@@ -804,11 +894,14 @@ private:
         }
     }
 
-    // 0: enter the block in value_.
+    // 0: enter the block in value_ (the outermost block: with an empty stack).
     Flow push_block() {
+        if (!traced_ && rs_len() > 0 && !known_unfit(value_.cell) && quick_enter())
+            return Flow::NORMAL;
         check_limits();
         push_entry(false, rules_.cell, 0, 0);
         rules_.cell = value_.cell;
+        rules_ok_ = false;
         rp_ = -1;
         match_ = true;
         state_ = NEXT_RULE;
@@ -830,6 +923,7 @@ private:
         const Entry& e = top_block();
         if (!match_) set_idx(e.index);  // a failed block gives its input back (reject leaves at once)
         rules_.cell = e.cell;
+        rules_ok_ = false;
         rp_ = e.rule;
         drop_entry();
         leave_ = false;
@@ -1023,14 +1117,13 @@ private:
 
     // 7
     Flow next_rule() {
-        const memory::Buffer* b = buf(rules_.cell.data2);
-        int64_t n = int64_t(b->used_bytes() / sizeof(Cell)) - rules_head();  // rules left from the head
-        if (rp_ < n) rp_++;
-        if (rp_ >= n) {
+        view_rules();
+        if (rp_ < rule_count_) rp_++;
+        if (rp_ >= rule_count_) {
             state_ = top_is_command() ? POP_COMMAND : POP_BLOCK;
             return Flow::NORMAL;
         }
-        value_.cell = reinterpret_cast<const Cell*>(b->data() + b->offset)[rules_head() + rp_];
+        value_.cell = rule_cells_[rp_];
         state_ = EVAL_RULE;
         if (!traced_) return eval_rule();  // no fetch to tell of
         KRO_PARSE_FIRE(EV_FETCH);
@@ -1042,8 +1135,9 @@ private:
         const Entry& e = top_block();
         set_idx(e.index);
         int32_t from = std::max(rp_ + 1, 0);
-        int32_t t = cells_in(rules_.cell.data2) - rules_head();
-        Cell* c = cells_of(rules_.cell.data2) + rules_head();
+        view_rules();
+        int32_t t = rule_count_;
+        const Cell* c = rule_cells_;
         int32_t bar = keyword_symbol[KW_BAR];
         for (int32_t i = from; i < t; i++) {
             if (c[i].is(TYPE_WORD) && symbol::resolve(int32_t(c[i].data2)) == bar) {
@@ -1091,23 +1185,8 @@ private:
                 KRO_PARSE_DO(to_step(e, &resumed));
                 break;
             case C_COPY:
-                if (match_) {
-                    gc::Rooted w(e.cell), v;
-                    int32_t a = std::min(e.index, idx()), b = std::max(e.index, idx());
-                    copy_slice(std::min(a, in_tail()), std::min(b, in_tail()), v.get());
-                    word::set(w.get(), v.get());
-                    ran_code();
-                    clamp_cursor();
-                }
-                break;
             case C_SET:
-                if (match_) {
-                    gc::Rooted w(e.cell), v(none::value);
-                    if (idx() > e.index && e.index < in_tail()) v.cell = item_at(e.index);
-                    word::set(w.get(), v.get());
-                    ran_code();
-                    clamp_cursor();
-                }
+                if (match_) copied(e.code == C_COPY, e.cell, e.index);
                 break;
             case C_NOT:
                 match_ = !match_;
@@ -1149,6 +1228,21 @@ private:
         KRO_PARSE_FIRE(EV_POP);
         pop_command_entry();
         return Flow::NORMAL;
+    }
+
+    // copy or set word, its rule matched from index `from`: the word takes
+    // the copy of what it matched (set: its first item, or none).
+    void copied(bool copy, const Cell& word, int32_t from) {
+        gc::Rooted w(word), v(none::value);
+        if (copy) {
+            int32_t a = std::min(from, idx()), b = std::max(from, idx());
+            copy_slice(std::min(a, in_tail()), std::min(b, in_tail()), v.get());
+        } else if (idx() > from && from < in_tail()) {
+            v.cell = item_at(from);
+        }
+        word::set(w.get(), v.get());
+        ran_code();
+        clamp_cursor();
     }
 
     // The repetition step after each try of the repeated rule.
@@ -1209,6 +1303,7 @@ private:
         drop_cells(input_stack_cell, 1);
         in_depth_--;
         cursor_.cell = cells_of(input_stack_cell.data2)[total(input_stack_cell) - 1];
+        tail_ok_ = false;
         clamp_cursor();
         if (ok) set_idx(idx() + 1);
         match_ = ok;
@@ -1252,7 +1347,8 @@ private:
             case KW_OPT:
                 if (!rule_at(rp_ + 1, &c)) parse_end(kw);
                 cmd_ = Pending{C_REPEAT, kw == KW_SOME ? 1 : 0, kw == KW_OPT ? 1 : -1, 0};
-                if (!traced_ && (quick_literal(rp_ + 1, &c) ? (quick_command(c), true) : quick_repeat()))
+                if (!traced_ &&
+                    (quick_literal(rp_ + 1, &c) ? (quick_command(c), true) : quick_repeat() || quick_first()))
                     return Flow::NORMAL;
                 state_ = PUSH_COMMAND;
                 return Flow::NORMAL;
@@ -1267,6 +1363,7 @@ private:
                 target_word_.cell = c;
                 rp_++;
                 cmd_ = Pending{kw == KW_COPY ? C_COPY : C_SET, -1, -1, 0};
+                if (!traced_ && quick_copy(kw == KW_COPY)) return Flow::NORMAL;
                 state_ = PUSH_COMMAND;
                 return Flow::NORMAL;
             }
@@ -1397,67 +1494,94 @@ private:
     // ---- commands matched at once ----
     // Without a trace callback nothing watches the rule stack while a command
     // over a literal is matched by a fast path: no code runs between the push
-    // of its entry and its pop. Such a command is matched in place, and so is
-    // a repetition of a block made only of such rules; of their entries only
-    // what outlasts them is kept: the stack limit checks of their pushes (the
-    // entries that are not pushed count in phantom_) and the code that the
-    // entry below learns when the outermost one completes.
+    // of its entry and its pop. Such a command is matched in place (copy and
+    // set too, whose word is set after), and so is a block made only of such
+    // rules, entered as a rule or repeated; of their entries only what
+    // outlasts them is kept: the stack limit checks of their pushes (the
+    // entries that are not pushed count in phantom_, or the block's are
+    // checked at once) and the code that the entry below learns when the
+    // outermost one completes. A repetition whose block starts with such a
+    // rule tries that rule first, and pushes its entries only when it matches.
 
     // The literal a command's rule cell stands for: the cell itself, or the
     // value of an ordinary word that holds one. False when the rule needs the
     // machine (a block, a keyword, a count, a paren, a datatype, a word
     // holding a word, an unset word: the machine raises their errors).
     static bool literal_of(const Cell& rule, Cell* out) {
-        Cell c = rule;
-        if (c.is(TYPE_WORD)) {
-            Kw kw = keyword_of(c);
-            if (kw != KW_NOT_A_KEYWORD && kw < KW_ONLY) return false;
-            c = value_of(c);
-            if (c.is(TYPE_WORD) || c.is(TYPE_UNSET)) return false;
+        const Cell* c = literal_at(&rule);
+        if (!c) return false;
+        *out = *c;
+        return true;
+    }
+    // The same, read in place: the cell itself or the word's value cell, or
+    // null. Valid until code runs.
+    static const Cell* literal_at(const Cell* rule) {
+        const Cell* c = rule;
+        if (c->is(TYPE_WORD)) {
+            Kw kw = keyword_of(*c);
+            if (kw != KW_NOT_A_KEYWORD && kw < KW_ONLY) return nullptr;
+            // read without raising: a word the machine would raise on is
+            // left to it, which raises only if the rule is reached
+            c = slot_of(*c);
+            if (!c || c->is(TYPE_WORD) || c->is(TYPE_UNSET)) return nullptr;
         }
-        switch (c.type()) {
+        switch (c->type()) {
             case TYPE_BLOCK: case TYPE_INTEGER: case TYPE_PAREN: case TYPE_TYPESET: case TYPE_DATATYPE:
             case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-                return false;
+                return nullptr;
             default:
-                *out = c;
-                return true;
+                return c;
         }
     }
     bool quick_literal(int32_t rel, Cell* out) const {
-        Cell c;
-        return rule_at(rel, &c) && literal_of(c, out);
+        view_rules();
+        if (rel < 0 || rel >= rule_count_) return false;
+        return literal_of(rule_cells_[rel], out);
     }
 
     // A repetition, to or thru over a literal: its push's limit check and its
     // rule's fast path.
-    void quick_match(const Pending& cmd, const Cell& literal, const ByteRun* bytes = nullptr) {
+    void quick_match(const Pending& cmd, const Cell& literal) {
         check_limits();
         value_.cell = literal;
-        if (bytes && bytes->kind != ByteRun::NONE) {
-            // loop_value's run of single bytes, prepared
-            int32_t i = idx(), end = eff_end();
-            if (end - i <= 0 || end - i < cmd.min) {
-                match_ = cmd.min == 0;
-                return;
-            }
-            int32_t stop = cmd.max >= 0 && int64_t(i) + cmd.max < end ? i + cmd.max : end;
-            int32_t after = bytes->scan(buf(cursor_.cell.data2)->head_ptr(), i, stop);
-            match_ = after - i >= cmd.min;
-            if (match_) set_idx(after);
-            return;
-        }
+        int32_t after = idx();
+        match_ = literal_rule(cmd, value_.get(), nullptr, nullptr, span(), &after);
+        if (match_) set_idx(after);
+    }
+
+    // A repetition, to or thru over a literal at s.index of the input s (p:
+    // its bytes when `bytes` is prepared for it): whether it matches, and
+    // the index after it in *after (left alone when it does not move).
+    bool literal_rule(const Pending& cmd, const Cell* literal, const ByteRun* bytes, const uint8_t* p, const Span& s,
+                      int32_t* after) const {
+        int32_t i = s.index, end = s.end;
         if (cmd.code == C_REPEAT) {
-            int32_t after = idx();
-            int32_t n = loop_value(span(), value_.get(), mode_, cmd.min, cmd.max, &after);
-            match_ = n >= 0 && n >= cmd.min && (cmd.max < 0 || n <= cmd.max);
-            if (match_) set_idx(after);
-        } else {
-            int32_t at = find_value(span(), value_.get(), mode_, cmd.code == C_THRU);
-            match_ = at >= 0;
-            if (match_) set_idx(at);
-            else if (limit_ >= 0 && outermost() && idx() > limit_) match_ = true;
+            if (!bytes) {
+                int32_t n = loop_value(s, literal, mode_, cmd.min, cmd.max, after);
+                return n >= 0 && n >= cmd.min && (cmd.max < 0 || n <= cmd.max);
+            }
+            // loop_value's run of single bytes
+            if (end - i <= 0 || end - i < cmd.min) return cmd.min == 0;
+            int32_t stop = cmd.max >= 0 && int64_t(i) + cmd.max < end ? i + cmd.max : end;
+            int32_t k = bytes->scan(p, i, stop);
+            if (k - i < cmd.min) return false;
+            *after = k;
+            return true;
         }
+        bool thru = cmd.code == C_THRU;
+        int32_t at;
+        if (!bytes) {
+            at = find_value(s, literal, mode_, thru);
+        } else {
+            at = bytes->find(p, i, end);
+            if (at >= 0 && thru) at++;
+        }
+        if (at >= 0) {
+            *after = at;
+            return true;
+        }
+        // not found, but the cursor already lies past the /part limit
+        return limit_ >= 0 && outermost() && i > limit_;
     }
 
     // The pending command (cmd_) over the literal after it, completed in place.
@@ -1473,7 +1597,10 @@ private:
     struct QuickRule {
         Pending cmd;
         Cell literal;
-        ByteRun bytes;  // a repetition's byte scan, prepared for a block repeated in place
+        // for a block repeated in place: the literal's bytes, prepared at
+        // their first use (0: not yet, 1: ready, 2: the literal has none)
+        uint8_t prepared;
+        ByteRun bytes;
     };
     // Reads it at rule `at` of block `rules` (a series value at its head):
     // answers the cells it takes, or 0.
@@ -1481,6 +1608,7 @@ private:
         const Cell* c = cells_of(rules.data2) + head(rules);
         int32_t n = cells_in(rules.data2) - head(rules);
         if (at >= n || !c[at].is(TYPE_WORD)) return 0;
+        out->prepared = 0;
         Kw kw = keyword_of(c[at]);
         switch (kw) {
             case KW_SKIP:
@@ -1503,27 +1631,55 @@ private:
         return 2;
     }
 
-    // keep [pick] with such a rule: the keep's push, its rule, its completion.
-    void quick_keep_run(bool pick, const QuickRule& r) {
+    // Such a rule as the rule of a command whose entry is not pushed: the
+    // entry's limit check, then the rule (its own entry's check counts the
+    // one left out).
+    void quick_rule_run(const QuickRule& r) {
         check_limits();
-        Entry e{};
-        e.command = true;
-        e.index = idx();
-        e.len = remaining();
-        e.code = C_KEEP;
-        e.arg = pick ? 1 : 0;
         if (r.cmd.code == 0) {
             match_ = !at_end();
             if (match_) set_idx(idx() + 1);
         } else {
-            cmd_ = r.cmd;
             phantom_ += 3;
-            quick_match(r.cmd, r.literal, &r.bytes);
+            quick_match(r.cmd, r.literal);
             phantom_ -= 3;
-            e.len = r.cmd.code;
         }
         leave_ = false;
-        if (match_) keep_matched(e);
+    }
+
+    // keep [pick] with such a rule: the keep's push, its rule, its completion.
+    void quick_keep_run(bool pick, const QuickRule& r) {
+        int32_t lo = idx();
+        quick_rule_run(r);
+        if (match_) keep_span(lo, idx(), pick);
+    }
+
+    // copy or set (rp_ at its word) with a rule matched at once: skip, a
+    // repetition, to or thru over a literal, or a literal. The command's
+    // push, its rule, its completion.
+    bool quick_copy(bool copy) {
+        int32_t at = rp_ + 1;
+        QuickRule r;
+        Cell literal;
+        int32_t used = quick_rule(rules_.cell, at, &r);
+        if (used == 0 && !quick_literal(at, &literal)) return false;
+        int32_t from = idx();
+        if (used == 0) {
+            used = 1;
+            check_limits();
+            value_.cell = literal;
+            int32_t m = match_literal(span(), value_.get(), mode_);
+            match_ = m >= 0;
+            if (match_) set_idx(from + m);
+            leave_ = false;
+        } else {
+            quick_rule_run(r);
+        }
+        rp_ = at + used - 1;
+        if (match_) copied(copy, target_word_.cell, from);
+        completed_above(copy ? C_COPY : C_SET);
+        settle();
+        return true;
     }
 
     // Whether kept values go to a collection's own block (no code runs then).
@@ -1548,6 +1704,7 @@ private:
     struct QuickOp {
         enum Kind : uint8_t { BAR, LITERAL, RULE, KEEP } kind;
         bool pick;
+        int8_t next;     // the first op of the next alternative, or -1 for none
         QuickRule rule;  // LITERAL: its literal; RULE and KEEP: the rule
     };
     static constexpr int QUICK_OPS = 16;
@@ -1594,89 +1751,280 @@ private:
                 at++;
             }
         }
+        for (int32_t at = k - 1, next = -1; at >= 0; at--) {
+            ops[at].next = int8_t(next);
+            if (ops[at].kind == QuickOp::BAR) next = at + 1;
+        }
         return k;
     }
 
+    // The rules of a block when they can run in place (see quick_block) and
+    // the rule stack has room for the entries they stand for: at most 9
+    // cells (a repetition, its block, a keep, the keep's rule). Near the
+    // stack's limit the machine pushes them and raises the error where it
+    // arises. The ops are read into scratch or come from the cache below;
+    // answers them and their count in *n, or null.
+    QuickOp* quick_ops(const Cell& block, QuickOp* scratch, int32_t* n) {
+        if (rs_len() + 9 >= STACK_LIMIT || length(input_stack_cell) >= STACK_LIMIT) return nullptr;
+        if (known_unfit(block)) return nullptr;
+        uint64_t id = unfit_id(block);
+        const Cell* c = cells_of(block.data2) + head(block);
+        int32_t cells = cells_in(block.data2) - head(block);
+        if (cells < 0) return nullptr;  // a head past the tail: the machine
+        for (QuickCache& q : cached_) {
+            if (q.id != id || q.cells != cells || (q.keeps && !keeps_quietly())) continue;
+            if (!same_cells(q.copy, c, cells)) continue;
+            if (q.prepares)  // the input may be another now
+                for (int32_t k = 0; k < q.n; k++) q.ops[k].rule.prepared = 0;
+            *n = q.n;
+            return q.ops;
+        }
+        if (!quick_shape(block)) return nullptr;
+        *n = quick_block(block, scratch);
+        if (*n < 0) return nullptr;
+        // kept when no value of a word went into the ops: then they follow
+        // from the cells alone
+        bool keeps = false, prepares = false;
+        for (int32_t at = 0; at < cells; at++) {
+            if (!c[at].is(TYPE_WORD)) continue;
+            Kw kw = keyword_of(c[at]);
+            if (kw == KW_NOT_A_KEYWORD || kw >= KW_ONLY) return scratch;
+            keeps |= kw == KW_KEEP;
+            prepares |= kw != KW_BAR && kw != KW_KEEP && kw != KW_SKIP;
+        }
+        QuickCache& q = cached_[cache_next_++ % CACHED];
+        q.id = id;
+        q.cells = cells;
+        q.keeps = keeps;
+        q.prepares = prepares;
+        q.n = *n;
+        std::memcpy(q.copy, c, size_t(cells) * sizeof(Cell));
+        std::copy(scratch, scratch + *n, q.ops);
+        return q.ops;
+    }
+
+    // Blocks of literals and keywords read by quick_block, kept for their
+    // next entries while their cells stay as they were, byte for byte: the
+    // ops then hold the same values. A collection that moves a node rewrites
+    // the block's cells but not the copy here, so the entry is read again.
+    struct QuickCache {
+        uint64_t id;     // the block's head and node (0 for none: a node is never 0)
+        int32_t cells;
+        int32_t n;
+        bool keeps;      // only while keeps go to a collection's own block
+        bool prepares;   // repetitions, to or thru: byte tables to prepare again
+        Cell copy[2 * QUICK_OPS];
+        QuickOp ops[QUICK_OPS];
+    };
+    static bool same_cells(const Cell* a, const Cell* b, int32_t n) {
+        for (int32_t k = 0; k < n; k++)
+            if (a[k].header != b[k].header || a[k].data1 != b[k].data1 || a[k].data2 != b[k].data2 ||
+                a[k].data3 != b[k].data3)
+                return false;
+        return true;
+    }
+    // Shared by every run: an entry is good wherever its cells match.
+    static constexpr uint32_t CACHED = 2;
+    static inline QuickCache cached_[CACHED];
+    static inline uint32_t cache_next_ = 0;
+
+    // Whether a block's cells may all run in place, judged by their types
+    // and keywords alone (words' values are read by quick_block): most
+    // blocks that cannot are told at once, without reading any value. A
+    // block found unfit is remembered (by node and head) until the next
+    // collection, which may give its node to another block: it is not
+    // looked at again. Should code change it meanwhile, the machine runs it,
+    // which is always right; a fit block is judged again each time.
+    struct Unfit {
+        uint64_t id;     // head and node (a node is never 0)
+        uint32_t cycle;  // the collection count when it was found unfit
+    };
+    static inline Unfit unfit_[64];
+    uint32_t cycle_ = 0;  // the collection count, read again after code runs
+    static Unfit& unfit_slot(const Cell& rules) { return unfit_[((rules.data2 + rules.data1 * 31u) * 2654435761u) >> 26]; }
+    static uint64_t unfit_id(const Cell& rules) { return (uint64_t(rules.data1) << 32) | rules.data2; }
+    bool known_unfit(const Cell& rules) const {
+        const Unfit& u = unfit_slot(rules);
+        return u.id == unfit_id(rules) && u.cycle == cycle_;
+    }
+    bool quick_shape(const Cell& rules) {
+        if (known_unfit(rules)) return false;
+        const Cell* c = cells_of(rules.data2) + head(rules);
+        int32_t n = cells_in(rules.data2) - head(rules);
+        bool fit = n <= 2 * QUICK_OPS;
+        for (int32_t at = 0; fit && at < n; at++) {
+            switch (c[at].type()) {
+                case TYPE_BLOCK: case TYPE_INTEGER: case TYPE_PAREN: case TYPE_TYPESET: case TYPE_DATATYPE:
+                case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+                    fit = false;
+                    break;
+                case TYPE_WORD:
+                    switch (keyword_of(c[at])) {
+                        case KW_NOT_A_KEYWORD: case KW_BAR: case KW_SKIP: case KW_ANY: case KW_SOME: case KW_OPT:
+                        case KW_TO: case KW_THRU: case KW_KEEP: case KW_ONLY: case KW_PICK: case KW_AFTER:
+                            break;
+                        default:
+                            fit = false;
+                    }
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (!fit) unfit_slot(rules) = Unfit{unfit_id(rules), cycle_};
+        return fit;
+    }
+
+    // The input's bytes, or null for a block.
+    const uint8_t* input_bytes(const Span& s) const {
+        return kind_of(s.type) == InputKind::BLOCK ? nullptr : buf(s.node)->head_ptr();
+    }
+
+    // One try of a block's rules run in place from *at (s: the input, p: its
+    // bytes): its alternatives, its keeps, and whether it matched (*at: the
+    // index after it; a failed try leaves it). Nothing in it evaluates, nor
+    // changes or moves the input, so the input's bytes are read in place.
+    bool quick_try(QuickOp* ops, int32_t n, Span& s, const uint8_t* p, int32_t* at) {
+        const int32_t start = *at, end = s.end;
+        int32_t i = start;
+        for (int32_t k = 0; k < n;) {
+            QuickOp& op = ops[k];
+            if (op.kind == QuickOp::BAR) break;  // this alternative matched
+            QuickRule& r = op.rule;
+            int32_t lo = i;
+            bool matched;
+            if (op.kind == QuickOp::LITERAL) {
+                s.index = i;
+                int32_t m = match_literal(s, &r.literal, mode_);
+                matched = m >= 0;
+                if (matched) i += m;
+            } else if (r.cmd.code == 0) {  // skip
+                matched = i < end;
+                if (matched) i++;
+            } else {
+                if (r.prepared == 0) r.prepared = r.bytes.prepare(s, &r.literal, mode_) ? 1 : 2;
+                s.index = i;
+                matched = literal_rule(r.cmd, &r.literal, r.prepared == 1 ? &r.bytes : nullptr, p, s, &i);
+            }
+            if (matched) {
+                if (op.kind == QuickOp::KEEP) keep_span(lo, i, op.pick);
+                k++;
+                continue;
+            }
+            // back to the try's start, on to the next alternative
+            i = start;
+            k = op.next;
+            if (k < 0) {
+                block_completed_ = false;
+                return false;
+            }
+        }
+        block_completed_ = true;
+        *at = i;
+        return true;
+    }
+
     // The pending repetition (cmd_) over the block after it, run in place:
-    // the block entered and left at each try, its alternatives, the
-    // repetition's progress guard and its result, as the machine has them.
+    // the block entered and left at each try, the repetition's progress guard
+    // and its result, as the machine has them.
     bool quick_repeat() {
         Cell block;
         if (!rule_at(rp_ + 1, &block) || !block.is(TYPE_BLOCK)) return false;
-        QuickOp ops[QUICK_OPS];
-        int32_t n = quick_block(block, ops);
-        if (n < 0) return false;
-        Span input = span();
-        for (int32_t k = 0; k < n; k++) {
-            QuickRule& r = ops[k].rule;
-            if ((ops[k].kind == QuickOp::RULE || ops[k].kind == QuickOp::KEEP) && r.cmd.code == C_REPEAT)
-                r.bytes.prepare(input, &r.literal, mode_);
-        }
+        QuickOp scratch[QUICK_OPS];
+        int32_t n;
+        QuickOp* ops = quick_ops(block, scratch, &n);
+        if (!ops) return false;
+        Span s = span();
+        const uint8_t* p = input_bytes(s);
         const Pending rep = cmd_;
-        check_limits();  // the repetition's push
-        phantom_ = 3;
-        check_limits();  // its block's (the same at every try)
-        phantom_ = 6;
-        int32_t count = 1;
+        int32_t i = s.index, count = 1;
+        bool matched;
         for (;;) {
-            int32_t start = idx();
-            bool failed = false;
-            match_ = true;
-            for (int32_t k = 0; k < n;) {
-                const QuickOp& op = ops[k];
-                if (op.kind == QuickOp::BAR) break;  // this alternative matched
-                switch (op.kind) {
-                    case QuickOp::LITERAL: {
-                        value_.cell = op.rule.literal;
-                        int32_t m = match_literal(span(), value_.get(), mode_);
-                        match_ = m >= 0;
-                        if (match_) set_idx(idx() + m);
-                        break;
-                    }
-                    case QuickOp::RULE:
-                        if (op.rule.cmd.code == 0) {
-                            match_ = !at_end();
-                            if (match_) set_idx(idx() + 1);
-                        } else {
-                            cmd_ = op.rule.cmd;
-                            quick_match(op.rule.cmd, op.rule.literal, &op.rule.bytes);
-                        }
-                        break;
-                    case QuickOp::KEEP:
-                        quick_keep_run(op.pick, op.rule);
-                        break;
-                    default:
-                        break;
-                }
-                if (match_) {
-                    k++;
-                    continue;
-                }
-                // back to the try's start, on to the next alternative
-                set_idx(start);
-                int32_t bar = k + 1;
-                while (bar < n && ops[bar].kind != QuickOp::BAR) bar++;
-                if (bar == n) {
-                    failed = true;
-                    break;
-                }
-                k = bar + 1;
-                match_ = true;
-            }
-            block_completed_ = !failed;
-            if (!match_) set_idx(start);
-            leave_ = false;
-            bool more = match_ && (rep.max == -1 || count < rep.max);
-            if (more && idx() == start) more = false;  // no progress
+            int32_t start = i;
+            matched = quick_try(ops, n, s, p, &i);
+            bool more = matched && (rep.max == -1 || count < rep.max);
+            if (more && i == start) more = false;  // no progress
             if (!more) {
-                if (!match_) match_ = count - 1 >= rep.min || rep.min == 0;
+                if (!matched) matched = count - 1 >= rep.min || rep.min == 0;
                 break;
             }
             count++;
         }
-        phantom_ = 0;
+        match_ = matched;
+        set_idx(i);
+        leave_ = false;
         rp_++;
         completed_above(C_REPEAT);
+        settle();
+        return true;
+    }
+
+    // The pending repetition (cmd_) over a block without alternatives whose
+    // first rule is a literal or a block that runs in place: that rule is
+    // tried at once. When it fails, so does the first try, and the
+    // repetition is over (matched when it may match no time); when it
+    // matches, the repetition and its block are pushed as the machine pushes
+    // them, and the machine goes on after that rule.
+    bool quick_first() {
+        Cell body;
+        if (!rule_at(rp_ + 1, &body) || !body.is(TYPE_BLOCK)) return false;
+        if (rs_len() + 9 >= STACK_LIMIT || length(input_stack_cell) >= STACK_LIMIT) return false;
+        const Cell* c = cells_of(body.data2) + head(body);
+        int32_t n = cells_in(body.data2) - head(body);
+        if (n <= 0) return false;
+        for (int32_t k = 0; k < n; k++)
+            if (c[k].is(TYPE_WORD) && keyword_of(c[k]) == KW_BAR) return false;
+        Cell first = c[0];
+        Span s = span();
+        int32_t i = s.index;
+        bool matched;
+        if (first.is(TYPE_BLOCK)) {
+            QuickOp scratch[QUICK_OPS];
+            int32_t m;
+            QuickOp* ops = quick_ops(first, scratch, &m);
+            if (!ops) return false;
+            matched = quick_try(ops, m, s, input_bytes(s), &i);
+        } else {
+            const Cell* literal = literal_at(&first);
+            if (!literal) return false;
+            int32_t m = match_literal(s, literal, mode_);
+            matched = m >= 0;
+            if (matched) i += m;
+            block_completed_ = matched;
+        }
+        leave_ = false;
+        if (!matched) {
+            match_ = cmd_.min == 0;
+            block_completed_ = false;
+            rp_++;
+            completed_above(C_REPEAT);
+            settle();
+            return true;
+        }
+        push_entry(true, triple::make(cmd_.min, cmd_.max, 1), C_REPEAT, cmd_.arg);
+        rp_++;
+        push_entry(false, rules_.cell, 0, 0);
+        rules_.cell = body;
+        rules_ok_ = false;
+        rp_ = 0;
+        set_idx(i);
+        match_ = true;
+        state_ = NEXT_RULE;
+        return true;
+    }
+
+    // The block in value_, entered as a rule, run in place: its push, its
+    // rules, its pop.
+    bool quick_enter() {
+        QuickOp scratch[QUICK_OPS];
+        int32_t n;
+        QuickOp* ops = quick_ops(value_.cell, scratch, &n);
+        if (!ops) return false;
+        Span s = span();
+        int32_t i = s.index;
+        match_ = quick_try(ops, n, s, input_bytes(s), &i);
+        set_idx(i);
+        leave_ = false;
         settle();
         return true;
     }
@@ -1705,6 +2053,7 @@ private:
         push_cell(input_stack_cell, item);
         in_depth_++;
         cursor_.cell = item;
+        tail_ok_ = false;
         clamp_cursor();
         cmd_ = Pending{C_INTO, -1, -1, 0};
         state_ = PUSH_COMMAND;

@@ -25,10 +25,9 @@ struct Fold1 {
         for (uint32_t c = 0; c < 256; c++) map[c] = casing::convert(c, true);
     }
 };
-const Fold1& fold1() {
-    static const Fold1 table;
-    return table;
-}
+// Built before anything runs: the case tables it reads are constants.
+const Fold1 fold_table;
+inline const Fold1& fold1() { return fold_table; }
 
 inline uint32_t fold(uint32_t c) { return c < 256 ? fold1().map[c] : casing::to_upper_fast(c); }
 
@@ -51,10 +50,8 @@ struct Spellings {
         }
     }
 };
-const Spellings& spellings() {
-    static const Spellings table;
-    return table;
-}
+const Spellings spellings_table;
+inline const Spellings& spellings() { return spellings_table; }
 
 // A bitset's stored bits, read for membership.
 struct Bits {
@@ -73,6 +70,20 @@ struct Bits {
         return (bits[byte] & (0x80u >> (c & 7))) != 0;
     }
 };
+
+// For each byte of a bitset's bits, the membership bytes (0 or 1) of the 8
+// values it stands for, the first (its high bit) lowest in memory.
+struct Spread {
+    uint64_t of[256];
+    Spread() {
+        for (uint32_t x = 0; x < 256; x++) {
+            uint64_t v = 0;
+            for (uint32_t j = 0; j < 8; j++) v |= uint64_t((x >> (7 - j)) & 1) << (8 * j);
+            of[x] = v;
+        }
+    }
+};
+const Spread spread;
 
 inline const uint8_t* data_of(uint32_t node) { return memory::buffer_of(node)->head_ptr(); }
 inline int unit_of(uint32_t node) { return memory::buffer_of(node)->unit(); }
@@ -162,6 +173,55 @@ bool bytes_of(const Cell* v, std::string& out) {
         return true;
     }
     return false;
+}
+
+// The first index from `from` to end of a byte among the n in v (one or two:
+// byte searches), or among those set in table (more), or -1. Two bytes are
+// searched for in windows, so that one that never occurs is not looked for up
+// to the end at every call.
+int32_t find_byte(const uint8_t* p, int32_t from, int32_t end, const uint8_t* v, int n, const uint8_t* table) {
+    if (n == 0 || from >= end) return -1;
+    const uint8_t* start = p + from;
+    size_t len = size_t(end - from);
+    if (n == 1) {
+        const void* hit = std::memchr(start, v[0], len);
+        return hit ? int32_t(static_cast<const uint8_t*>(hit) - p) : -1;
+    }
+    if (n == 2) {
+        constexpr size_t WINDOW = 4096;
+        for (size_t at = 0; at < len; at += WINDOW) {
+            size_t w = std::min(WINDOW, len - at);
+            const void* x = std::memchr(start + at, v[0], w);
+            size_t limit = x ? size_t(static_cast<const uint8_t*>(x) - (start + at)) : w;
+            const void* y = std::memchr(start + at, v[1], limit);
+            const void* hit = y ? y : x;
+            if (hit) return int32_t(static_cast<const uint8_t*>(hit) - p);
+        }
+        return -1;
+    }
+    for (int32_t i = from; i < end; i++)
+        if (table[p[i]]) return i;
+    return -1;
+}
+
+// The bytes that match character c in a 1-byte text (folded: c is folded,
+// and so is each byte compared with it).
+int byte_spellings(uint32_t c, bool folded, uint8_t out[256]) {
+    if (!folded) {
+        if (c >= 256) return 0;
+        out[0] = uint8_t(c);
+        return 1;
+    }
+    // c folds to itself: the bytes that fold as it does are listed
+    if (c < 256 && fold1().map[c] == c && spellings().count[c] > 0) {
+        int n = spellings().count[c];
+        std::memcpy(out, spellings().of[c], size_t(n));
+        return n;
+    }
+    int n = 0;
+    for (uint32_t b = 0; b < 256; b++)
+        if (fold1().map[b] == c) out[n++] = uint8_t(b);
+    return n;
 }
 
 // A rule value prepared once against one input, then tried at positions.
@@ -332,14 +392,6 @@ private:
         return (bits_[byte] & (0x80u >> (c & 7))) != 0;
     }
 
-    // The byte values whose fold equals a folded character (at most 256).
-    int variants(uint32_t folded, uint8_t out[256]) const {
-        int n = 0;
-        for (uint32_t c = 0; c < 256; c++)
-            if ((fold_ ? fold1().map[c] : c) == folded) out[n++] = uint8_t(c);
-        return n;
-    }
-
     // One character in a 1-byte text: memchr for one or two spellings.
     int32_t find_char_1(int32_t from, int32_t end) const {
         uint8_t v[256];
@@ -347,49 +399,15 @@ private:
         return scan_bytes(v, n, from, end);
     }
 
-    // The bytes that match a character (folded when fold_ is set).
-    int spellings_of(uint32_t c, uint8_t out[256]) const {
-        if (!fold_) {
-            if (c >= 256) return 0;
-            out[0] = uint8_t(c);
-            return 1;
-        }
-        // c is folded: a byte that folds to c is c itself when c folds to itself
-        if (c < 256 && fold1().map[c] == c && spellings().count[c] > 0) {
-            int n = spellings().count[c];
-            std::memcpy(out, spellings().of[c], size_t(n));
-            return n;
-        }
-        return variants(c, out);
-    }
+    int spellings_of(uint32_t c, uint8_t out[256]) const { return byte_spellings(c, fold_, out); }
 
     int32_t scan_bytes(const uint8_t* v, int n, int32_t from, int32_t end) const {
-        if (n == 0 || from >= end) return -1;
-        const uint8_t* p = base_ + from;
-        size_t len = size_t(end - from);
-        if (n == 1) {
-            const void* hit = std::memchr(p, v[0], len);
-            return hit ? int32_t(static_cast<const uint8_t*>(hit) - base_) : -1;
+        uint8_t set[256];
+        if (n > 2) {
+            std::memset(set, 0, sizeof set);
+            for (int k = 0; k < n; k++) set[v[k]] = 1;
         }
-        if (n == 2) {
-            // in windows, so that a spelling that never occurs is not looked
-            // for up to the end at every call
-            constexpr size_t WINDOW = 4096;
-            for (size_t at = 0; at < len; at += WINDOW) {
-                size_t w = std::min(WINDOW, len - at);
-                const void* a = std::memchr(p + at, v[0], w);
-                size_t limit = a ? size_t(static_cast<const uint8_t*>(a) - (p + at)) : w;
-                const void* b = std::memchr(p + at, v[1], limit);
-                const void* hit = b ? b : a;
-                if (hit) return int32_t(static_cast<const uint8_t*>(hit) - base_);
-            }
-            return -1;
-        }
-        bool set[256] = {};
-        for (int k = 0; k < n; k++) set[v[k]] = true;
-        for (int32_t i = from; i < end; i++)
-            if (set[base_[i]]) return i;
-        return -1;
+        return find_byte(base_, from, end, v, n, set);
     }
 
     // A text in a 1-byte text: memmem when exact, else candidates for the
@@ -434,12 +452,6 @@ private:
 [[noreturn]] void bad_rule(const Cell* value) { fire("script", "parse-rule", value); }
 
 }  // namespace
-
-InputKind kind_of(uint32_t type) {
-    if (series::is_block_kind(type)) return InputKind::BLOCK;
-    if (type == TYPE_BINARY) return InputKind::BINARY;
-    return InputKind::TEXT;
-}
 
 int32_t match_literal(const Span& s, const Cell* value, int32_t mode) {
     if (s.index >= s.end) {
@@ -542,27 +554,44 @@ int32_t loop_value(const Span& s, const Cell* value, int32_t mode, int32_t min, 
 }
 
 bool ByteRun::prepare(const Span& s, const Cell* value, int32_t mode) {
-    kind = NONE;
     uint32_t vt = value->type();
     if (vt != TYPE_BITSET && vt != TYPE_CHAR) return false;
-    InputKind in = kind_of(s.type);
-    bool bytes = in == InputKind::BINARY || (in == InputKind::TEXT && unit_of(s.node) == 1);
-    if (!bytes || (vt == TYPE_CHAR && in != InputKind::TEXT)) return false;
+    InputKind input = kind_of(s.type);
+    bool bytes = input == InputKind::BINARY || (input == InputKind::TEXT && unit_of(s.node) == 1);
+    if (!bytes || (vt == TYPE_CHAR && input != InputKind::TEXT)) return false;
+    count = 0;
     if (vt == TYPE_BITSET) {
-        // past the stored bytes every value is in a complemented set
+        // past its stored bytes every value is in a complemented set
         Bits b(value);
-        std::memset(bits, b.complement ? 0xFF : 0, sizeof bits);
-        std::memcpy(bits, b.bits, std::min<size_t>(b.count, sizeof bits));
-        kind = BITS;
-    } else if (mode != MODE_STRICT) {
-        folding = fold1().map;
-        cp = fold(value->data2);
-        kind = FOLDED;
-    } else {
-        cp = value->data2;
-        kind = EXACT;
+        uint32_t stored = std::min<uint32_t>(b.count, 32);
+        for (uint32_t k = 0; k < stored; k++) std::memcpy(in + 8 * k, &spread.of[b.bits[k]], 8);
+        std::memset(in + 8 * stored, b.complement ? 1 : 0, 256 - 8 * stored);
+        for (uint32_t k = 0; k < 32 && count < 3; k++) {
+            uint64_t w;
+            std::memcpy(&w, in + 8 * k, 8);
+            while (w && count < 3) {
+                uint32_t c = 8 * k + uint32_t(__builtin_ctzll(w)) / 8;
+                if (count < 2) first[count] = uint8_t(c);
+                count++;
+                w &= w - 1;
+            }
+        }
+        return true;
     }
+    std::memset(in, 0, sizeof in);
+    uint8_t v[256];
+    bool folded = mode != MODE_STRICT;
+    int n = byte_spellings(folded ? fold(value->data2) : value->data2, folded, v);
+    for (int k = 0; k < n; k++) {
+        in[v[k]] = 1;
+        if (k < 2) first[k] = v[k];
+    }
+    count = uint8_t(std::min(n, 3));
     return true;
+}
+
+int32_t ByteRun::find(const uint8_t* p, int32_t i, int32_t end) const {
+    return find_byte(p, i, end, first, count, in);
 }
 
 int32_t match_type(const Span& s, const Cell* rule) {

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/series.hpp"
 #include "foundation/cell.hpp"
 
 namespace kro::parse::detail {
@@ -13,7 +14,11 @@ namespace kro::parse::detail {
 enum class InputKind : uint8_t { BLOCK, TEXT, BINARY };
 
 // The kind of input a series type gives (any-block, any-string, binary!).
-InputKind kind_of(uint32_t type);
+inline InputKind kind_of(uint32_t type) {
+    if (series::is_block_kind(type)) return InputKind::BLOCK;
+    if (type == TYPE_BINARY) return InputKind::BINARY;
+    return InputKind::TEXT;
+}
 
 // The input at one level: the series and the part of it that may be matched,
 // [index, end), where end is the tail or a nearer /part limit.
@@ -42,34 +47,23 @@ int32_t find_value(const Span& s, const Cell* value, int32_t mode, bool thru);
 // as matching as often as asked), the index after them in *after.
 int32_t loop_value(const Span& s, const Cell* value, int32_t mode, int32_t min, int32_t max, int32_t* after);
 
-// A repetition of a char! over 1-byte text, or of a bitset! over 1-byte text
-// or a binary, prepared once for many runs over one input: the value's bits
-// are copied, so nothing refers to its buffer.
+// A char! over 1-byte text, or a bitset! over 1-byte text or a binary,
+// prepared once for many runs over one input: which byte values match is
+// copied into a table, so nothing refers to the value's buffer.
 struct ByteRun {
-    enum Kind : uint8_t { NONE, BITS, EXACT, FOLDED } kind = NONE;
-    uint8_t bits[32];  // BITS: membership of each byte value
-    uint32_t cp;       // EXACT, FOLDED: the (folded) character
-    const uint32_t* folding;
+    uint8_t in[256];   // 1 for each byte value that matches
+    uint8_t count;     // how many byte values match: 0, 1, 2, or 3 for more
+    uint8_t first[2];  // the first two of them, for a byte search
 
     // Prepares for the value over the input s; answers whether it applies.
     bool prepare(const Span& s, const Cell* value, int32_t mode);
     // The index after the run of matching bytes of p from i, before end.
     int32_t scan(const uint8_t* p, int32_t i, int32_t end) const {
-        switch (kind) {
-            case BITS:
-                while (i < end && (bits[p[i] >> 3] & (0x80u >> (p[i] & 7)))) i++;
-                break;
-            case EXACT:
-                while (i < end && p[i] == cp) i++;
-                break;
-            case FOLDED:
-                while (i < end && folding[p[i]] == cp) i++;
-                break;
-            case NONE:
-                break;
-        }
+        while (i < end && in[p[i]]) i++;
         return i;
     }
+    // The first index from i, before end, of a matching byte, or -1.
+    int32_t find(const uint8_t* p, int32_t i, int32_t end) const;
 };
 
 // A datatype! or typeset! rule at s.index: the units the matched value takes,
