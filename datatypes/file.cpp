@@ -18,6 +18,7 @@
 #include "foundation/platform/os.hpp"
 #include "foundation/registry.hpp"
 #include "foundation/support.hpp"
+#include "foundation/unicode.hpp"
 #include "interpreter/actions.hpp"
 #include "interpreter/stack.hpp"
 #include "io/simple_io.hpp"
@@ -123,14 +124,6 @@ int64_t count_of(const Cell* arg) {
 
 Cell binary_of(const std::vector<uint8_t>& bytes) { return binary::of_bytes(bytes); }
 
-Cell text_value(const std::string& bytes, Type type) {
-    Cell s = *string::load(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()),
-                           string::ENCODING_UTF8);
-    stack::pop(1);
-    s.set_type(type);
-    return s;
-}
-
 // A name from the system: its bytes as UTF-8, a byte that starts no sequence
 // standing for itself.
 Cell name_value(const std::string& name) {
@@ -141,12 +134,58 @@ Cell name_value(const std::string& name) {
     return s;
 }
 
-Cell block_of(const std::vector<std::string>& items, bool names) {
+Cell listing_of(const std::vector<std::string>& names) {
     gc::Rooted blk;
-    block::make_at(blk.get(), int32_t(items.size()) + 1);
-    for (const std::string& item : items) {
-        Cell v = names ? name_value(item) : text_value(item, TYPE_STRING);
+    block::make_at(blk.get(), int32_t(names.size()) + 1);
+    for (const std::string& name : names) {
+        Cell v = name_value(name);
         block::ks_append(blk.get(), &v);
+    }
+    return blk.cell;
+}
+
+// Drops an incomplete UTF-8 sequence at the end of the bytes.
+void trim_cut_character(std::vector<uint8_t>& bytes) {
+    size_t n = bytes.size();
+    for (size_t back = 1; back <= 3 && back <= n; back++) {
+        uint8_t b = bytes[n - back];
+        if (unicode::utf8_continuation(b)) continue;
+        int length = unicode::utf8_lead_length(b);
+        if (length > int(back)) bytes.resize(n - back);
+        return;
+    }
+}
+
+// A file's content as text; bytes that are not UTF-8 are refused, never
+// dropped or replaced.
+Cell text_of_bytes(const std::vector<uint8_t>& bytes) {
+    Cell s = *string::load(bytes.data(), uint32_t(bytes.size()), string::ENCODING_UTF8);
+    stack::pop(1);
+    return s;
+}
+
+// The lines of a text: split at LF with a CR before the LF dropped, a last
+// line without LF kept, an LF at the very end adding no empty line. The
+// whole file is decoded first, so that lines are refused as the whole text
+// would be and a byte-order mark counts only at the start of the file.
+Cell lines_of(const Cell& text) {
+    gc::Rooted src(text), blk;
+    Text t = text_of(src.get());
+    std::vector<uint32_t> ends;  // the index of each LF
+    for (uint32_t i = 0; i < t.count; i++)
+        if (t.get(i) == '\n') ends.push_back(i);
+    if ((ends.empty() ? 0 : ends.back() + 1) < t.count) ends.push_back(t.count);  // a last line without LF
+    block::make_at(blk.get(), int32_t(ends.size()) + 1);
+    uint32_t start = 0;
+    for (uint32_t end : ends) {
+        uint32_t stop = end;
+        if (stop < t.count && stop > start && t.get(stop - 1) == '\r') stop--;
+        Cell piece{uint32_t(TYPE_STRING), t.head + start, t.node, 0};
+        Cell line;
+        string::make_at(&line, stop - start + 1, 1);
+        string::append_string(&line, &piece, int32_t(stop - start));
+        block::ks_append(blk.get(), &line);
+        start = end + 1;
     }
     return blk.cell;
 }
@@ -192,19 +231,24 @@ Cell* query(Cell* file) {
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
     if (as) fire("internal", "not-done");
     std::string path = path_of(source);
-    simple_io::ReadResult r = simple_io::read(path, count_of(part), count_of(seek), lines && !binary);
+    simple_io::ReadResult r = simple_io::read(path, count_of(part), count_of(seek));
     switch (r.kind) {
         case simple_io::ReadResult::FAILED:
             fire("access", "cannot-open", source);
         case simple_io::ReadResult::LISTING:
-            *source = block_of(r.items, true);
+            *source = listing_of(r.items);
             break;
-        case simple_io::ReadResult::LINES:
-            *source = block_of(r.items, false);
-            break;
+        case simple_io::ReadResult::LINES:  // not asked for: lines are split from the decoded text
         case simple_io::ReadResult::BYTES:
-            *source = binary ? binary_of(r.bytes)
-                             : text_value(std::string(r.bytes.begin(), r.bytes.end()), TYPE_STRING);
+            if (binary) {
+                *source = binary_of(r.bytes);
+            } else {
+                // a /part limit may end inside a character: that cut is the
+                // caller's, so the partial character is left out, not refused
+                if (part) trim_cut_character(r.bytes);
+                Cell text = text_of_bytes(r.bytes);
+                *source = lines ? lines_of(text) : text;
+            }
             break;
     }
     return source;

@@ -656,7 +656,15 @@ void append_bytes(Cell* str, const uint8_t* bytes, uint32_t n) {
 Cell* load_at(const uint8_t* bytes, uint32_t length, Cell* out, int32_t encoding) {
     uint32_t node;
     if (encoding == ENCODING_UTF8) {
-        node = unicode::load_utf8(bytes, length, 0, nullptr, false);
+        // Every caller hands over a whole text: one that stops inside a
+        // sequence is refused as a bad byte anywhere else is, not cut short.
+        uint32_t left = 0;
+        node = unicode::load_utf8(bytes, length, 0, &left, false);
+        if (left) {
+            Cell bin;
+            binary::load_in(bytes + length - left, left, &bin);
+            fire("access", "invalid-utf8", &bin);
+        }
     } else if (encoding == ENCODING_UTF16LE) {
         node = unicode::load_utf16(bytes, length / 2, nullptr, false);
     } else {

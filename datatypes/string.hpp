@@ -205,8 +205,10 @@ constexpr int32_t ENCODING_UTF8 = 0;
 constexpr int32_t ENCODING_UTF16LE = -1;
 
 // Decodes bytes into a new string! in out (null: a new data-stack cell) and
-// answers that cell. Any encoding other than the two above raises
-// script/invalid-arg with the encoding as an integer!.
+// answers that cell. Invalid UTF-8, a text that ends inside a sequence
+// included, raises access/invalid-utf8 with the refused bytes as a binary!.
+// Any encoding other than the two above raises script/invalid-arg with the
+// encoding as an integer!.
 Cell* load_at(const uint8_t* bytes, uint32_t length, Cell* out, int32_t encoding);
 // load_at into a new cell at the block's tail.
 Cell* load_in(const uint8_t* bytes, uint32_t length, Cell* block, int32_t encoding);
