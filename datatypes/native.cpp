@@ -21,11 +21,16 @@
 
 namespace kro::native {
 
+namespace detail {
+Entry natives[NATIVE_SLOTS] = {};
+uint32_t specs = 0;  // fixed block: the natives' specs, then the actions'
+}  // namespace detail
+
 namespace {
 
-Entry natives[NATIVE_SLOTS] = {};
+using detail::natives;
+using detail::specs;
 Entry action_entries[ACTION_SLOTS] = {};
-uint32_t specs = 0;  // fixed block: the natives' specs, then the actions'
 
 Cell* spec_slot(int32_t n) { return memory::buffer_of(specs)->cells() + n; }
 
@@ -166,7 +171,6 @@ void register_action(int32_t index, Entry fn, const Cell* spec) {
     *spec_slot(NATIVE_SLOTS + index - 1) = *spec;
 }
 
-Entry native_entry(int32_t index) { return index >= 1 && index <= NATIVE_SLOTS ? natives[index - 1] : nullptr; }
 Entry action_entry(int32_t index) { return index >= 1 && index <= ACTION_SLOTS ? action_entries[index - 1] : nullptr; }
 
 const Cell* native_spec(int32_t index) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "foundation/cell.hpp"
+#include "foundation/memory.hpp"
 
 namespace kro::native {
 
@@ -34,8 +35,23 @@ void init_tables();
 // An index outside the table is a build fault (fatal error 98).
 void register_native(int32_t index, Entry fn, const Cell* spec);
 void register_action(int32_t index, Entry fn, const Cell* spec);
+namespace detail {
+extern Entry natives[NATIVE_SLOTS];
+extern uint32_t specs;
+}
 // Entries and specs; null for an empty slot or an index outside the table.
-Entry native_entry(int32_t index);
+// (The natives' entry is read on every call the evaluator makes.)
+inline Entry native_entry(int32_t index) {
+    return index >= 1 && index <= NATIVE_SLOTS ? detail::natives[index - 1] : nullptr;
+}
+// Whether a native! value was made from the spec its slot was registered
+// with (the natives made at start-up and copies of them), rather than from
+// another spec with the same arguments (whose types may differ).
+inline bool registered_spec(const Cell* native) {
+    int32_t index = int32_t(native->data1);
+    return detail::specs && index >= 1 && index <= NATIVE_SLOTS &&
+           memory::buffer_of(detail::specs)->cells()[index - 1].data2 == native->data2;
+}
 Entry action_entry(int32_t index);
 const Cell* native_spec(int32_t index);
 const Cell* action_spec(int32_t index);

@@ -23,6 +23,8 @@
 #include "foundation/stack_guard.hpp"
 #include "foundation/support.hpp"
 #include "interpreter/actions.hpp"
+#include "interpreter/control.hpp"
+#include "interpreter/loops.hpp"
 #include "interpreter/stack.hpp"
 #include "interpreter/tracer.hpp"
 #include "io/lexer.hpp"
@@ -67,7 +69,7 @@ inline void safe_point() {
 
 // The value cell of a bound word, or null when it cannot give one now (then
 // context::value_cell raises the fitting error, or answers `self`).
-inline Cell* lookup(const Cell* word) {
+[[gnu::always_inline]] inline Cell* lookup(const Cell* word) {
     uint32_t ctx = word->data1;
     int32_t slot = int32_t(word->data3);
     if (!ctx || slot < 0) [[unlikely]]
@@ -185,8 +187,10 @@ Flow eval_path(const Cell& path, Walk& w, const Cell* new_value, bool get, bool 
 [[gnu::always_inline]] inline Flow invoke(Walk& w, Cell* fn, const Cell* name, const PathRest* rest, uint32_t obj_ctx,
                                           bool infix, int mode);
 [[gnu::always_inline]] inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out);
+template <bool parens = false>
 [[gnu::always_inline]] inline bool integer_infix(Walk& w, Cell* base, const Cell* op);
 Flow infix_calls(Walk& w, Cell* base, const Cell* op);
+bool quick_paren_outer(const Cell* paren, Cell* out);
 
 void check_entries(const Cell* fn, const int32_t* refs);
 
@@ -307,13 +311,14 @@ inline bool passive(Type t) { return t >= 64 || !(ACTIVE_KINDS & type_bit(t)); }
 
 
 // The op! value when the cell is a word whose value is one, else null.
-inline const Cell* names_op(const Cell* c) {
+[[gnu::always_inline]] inline const Cell* names_op(const Cell* c) {
     if (c->type() != TYPE_WORD) return nullptr;
     const Cell* op = lookup(c);
     return op && op->type() == TYPE_OP ? op : nullptr;
 }
 
 Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn);
+Flow pure_conditional(Walk& w, const Cell* fn, bool& done);
 Flow eval_operators(Walk& w, const Cell* left, bool push, const Cell* op);
 Flow eval_set_or_paren(Walk& w, bool no_infix, bool push);
 Flow eval_set(Walk& w, bool no_infix, bool push, bool& quick);
@@ -329,7 +334,7 @@ inline void finish(Cell* base, bool push) {
 
 // The value of a code cell when it is a literal or a word's plain value
 // (nothing to evaluate to get it), else null.
-inline const Cell* plain_value(const Cell* c) {
+[[gnu::always_inline]] inline const Cell* plain_value(const Cell* c) {
     Type t = c->type();
     if (t == TYPE_WORD) {
         const Cell* v = lookup(c);
@@ -599,10 +604,46 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
     }
 }
 
+// An argument of the normal kind at the walk's index (synced, an item left,
+// not tracing) that is a literal or a word's plain value: pushed, and the
+// built-in operators on integers with plain right operands after it done in
+// place (nothing is evaluated: the list and the block stay). Answers false,
+// having done nothing, when the item must be evaluated; *op receives the
+// operator still to be called after the pushed value, or null.
+[[gnu::always_inline]] inline bool push_plain(Walk& w, bool infix, const Cell** op) {
+    const Cell* v = plain_item(w, w.index);
+    if (!v) return false;
+    const Cell* next = !infix && w.index + 1 < w.limit ? names_op(w.cells + w.index + 1) : nullptr;
+    Cell* base = stack::push(v);
+    w.index++;
+    while (next && integer_infix(w, base, next)) next = w.index < w.limit ? names_op(w.cells + w.index) : nullptr;
+    *op = next;
+    return true;
+}
+
+// An argument of the normal kind for list entry e taken by push_plain, then
+// checked against e, with the operators push_plain leaves called. Answers
+// false, having done nothing, when the item must be evaluated; moved: set
+// when something was evaluated (the list and the block may have moved).
+[[gnu::always_inline]] inline bool plain_arg(Walk& w, const Call& c, const Cell& e, Flow& f, bool& moved) {
+    const Cell* op;
+    if (!push_plain(w, c.infix, &op)) return false;
+    if (!op) [[likely]] {
+        check_top(e, c);
+        return true;
+    }
+    Cell entry = e;  // a copy: the list may move
+    moved = true;
+    f = infix_calls(w, stack::top_ptr - 1, op);
+    if (f == Flow::NORMAL) check_top(entry, c);
+    return true;
+}
+
 // The arguments of fetch_plain from list entry i on, the general way (left:
 // entry i's argument is an infix call's left operand, already in place).
 // The walk is read again before use.
 [[gnu::noinline]] Flow fetch_rest(Walk& w, Call& c, int32_t i, bool left) {
+    list_length(c.fn);  // built at the first call when the caller has not read it
     memory::Buffer* lb = buf(record_of(c.fn)[1].data2);
     const Cell* list = lb->cells();
     int32_t n = int32_t(lb->used_bytes() / sizeof(Cell));
@@ -624,25 +665,16 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
             stale = false;
         }
         if (entry_kind(e) == 0 && w.index < w.limit && !trace::tracing) [[likely]] {
-            // a literal or a plain value: nothing is evaluated, the list stays
-            if (const Cell* v = plain_item(w, w.index)) {
-                const Cell* op = !c.infix && w.index + 1 < w.limit ? names_op(w.cells + w.index + 1) : nullptr;
-                if (op) {
-                    Cell entry = e;
-                    Flow f = eval_operators(w, v, true, op);
-                    if (f != Flow::NORMAL) [[unlikely]]
-                        return f;
-                    check_top(entry, c);
+            Flow f = Flow::NORMAL;
+            bool moved = false;
+            if (plain_arg(w, c, e, f, moved)) {
+                if (f != Flow::NORMAL) [[unlikely]]
+                    return f;
+                if (moved) {
                     lb = buf(record_of(c.fn)[1].data2);
                     list = lb->cells();
                     stale = true;
-                    continue;
                 }
-                Type t = v->type();
-                if (!admits(e, t)) [[unlikely]]
-                    call_expects(c, t, e.data3);
-                copy_cell(v, stack::push_cell());
-                w.index++;
                 continue;
             }
         }
@@ -669,7 +701,7 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
 // first refinement are fetched, the rest is laid out unused. The leading
 // arguments of the normal kind (the count the list's last cell keeps) take
 // the short way; whatever the list holds after them goes to fetch_rest.
-inline Flow fetch_plain(Walk& w, Call& c) {
+[[gnu::always_inline]] inline Flow fetch_plain(Walk& w, Call& c) {
     Cell* rec = record_of(c.fn);
     if (!rec[1].is(TYPE_BLOCK)) [[unlikely]] {
         build_list(c.fn);
@@ -696,33 +728,15 @@ inline Flow fetch_plain(Walk& w, Call& c) {
             stale = false;
         }
         if (w.index < w.limit && !trace::tracing) [[likely]] {
-            // a literal or a plain value: nothing is evaluated, the list stays
-            if (const Cell* v = plain_item(w, w.index)) {
-                const Cell* op = !c.infix && w.index + 1 < w.limit ? names_op(w.cells + w.index + 1) : nullptr;
-                if (!op) [[likely]] {
-                    Type t = v->type();
-                    if (!admits(list[i], t)) [[unlikely]]
-                        call_expects(c, t, list[i].data3);
-                    copy_cell(v, stack::push_cell());
-                    w.index++;
-                    continue;
-                }
-                // built-in operators on integers with plain right operands
-                // are done in place (nothing evaluated: the list stays)
-                Cell* base = stack::push(v);
-                w.index++;
-                while (op && integer_infix(w, base, op)) op = w.index < w.limit ? names_op(w.cells + w.index) : nullptr;
-                if (op) {
-                    Cell entry = list[i];
-                    Flow f = infix_calls(w, base, op);
-                    if (f != Flow::NORMAL) [[unlikely]]
-                        return f;
-                    check_top(entry, c);
+            Flow f = Flow::NORMAL;
+            bool moved = false;
+            if (plain_arg(w, c, list[i], f, moved)) {
+                if (f != Flow::NORMAL) [[unlikely]]
+                    return f;
+                if (moved) {
                     lb = buf(record_of(c.fn)[1].data2);
                     list = lb->cells();
                     stale = true;
-                } else {
-                    check_top(list[i], c);
                 }
                 continue;
             }
@@ -749,6 +763,120 @@ inline Flow fetch_plain(Walk& w, Call& c) {
         function::push_refinement_defaults(count);
     }
     return Flow::NORMAL;
+}
+
+// The first argument of a native done in place (of the normal kind, its
+// spec admitting any value), fetched as fetch_plain fetches it; the walk is
+// synced after. general: set when the argument is missing and the arguments
+// were fetched the general way (which raises).
+[[gnu::always_inline]] inline Flow fetch_first(Walk& w, Call& c, bool& general) {
+    w.sync();
+    if (w.index >= w.limit) [[unlikely]] {
+        general = true;
+        return fetch_rest(w, c, 0, false);
+    }
+    const Cell* op;
+    Flow f = Flow::NORMAL;
+    if (push_plain(w, false, &op)) {
+        if (!op) return Flow::NORMAL;
+        f = infix_calls(w, stack::top_ptr - 1, op);
+    } else {
+        f = eval_synced(w, false, true, false);
+    }
+    w.sync();
+    return f;
+}
+
+// if, unless and either met in code (not infix, no refinements named, nothing
+// traced), in their frame: the condition is fetched as fetch_plain fetches
+// it; when literal blocks follow it, with no operator after the last, they
+// are pushed as the native's arguments and the chosen one is evaluated into
+// the call's slot 0 here, as the native does (called is set). Otherwise (a
+// block to evaluate or missing, tracing switched on by the condition, another
+// native in the slot) the arguments are fetched the general way and the
+// native is called as usual.
+[[gnu::noinline]] Flow conditional(Walk& w, Call& c, bool& called) {
+    uint32_t slot = c.fn->data1;
+    NativeFn expected = slot == uint32_t(natives::IF)       ? &natives::if_native
+                        : slot == uint32_t(natives::UNLESS) ? &natives::unless_native
+                                                            : &natives::either_native;
+    if (native_fn(int32_t(slot)) != expected || !native::registered_spec(c.fn)) [[unlikely]]
+        return fetch_rest(w, c, 0, false);
+    bool general = false;
+    Flow f = fetch_first(w, c, general);
+    if (f != Flow::NORMAL || general) [[unlikely]]
+        return f;
+    // the spec's condition takes any value, its blocks block!s
+    bool either = slot == uint32_t(natives::EITHER);
+    int32_t blocks = either ? 2 : 1, at = w.index;
+    if (trace::tracing || at + blocks > w.limit || !w.cells[at].is(TYPE_BLOCK) ||
+        (either && !w.cells[at + 1].is(TYPE_BLOCK)) || (at + blocks < w.limit && names_op(w.cells + at + blocks)))
+        [[unlikely]]
+        return fetch_rest(w, c, 1, false);
+    Cell* a = stack::arguments;
+    stack::push(w.cells + at);
+    if (either) stack::push(w.cells + at + 1);
+    w.index = at + blocks;
+    called = true;
+    int32_t chosen;
+    if (either) {
+        if (a->is(TYPE_UNSET)) [[unlikely]]
+            fire("script", "no-return");
+        chosen = logic::is_true(a) ? 1 : 2;
+    } else {
+        chosen = logic::is_true(a) == (slot == uint32_t(natives::IF)) ? 1 : 0;
+    }
+    if (!chosen) {
+        stack::set_last_reset(&none::value);
+        return Flow::NORMAL;
+    }
+    f = eval_block(a + chosen, true);
+    if (f != Flow::NORMAL) return f;
+    stack::keep();
+    return Flow::NORMAL;
+}
+
+// break, continue, exit and return met in code (not infix, no refinements
+// named, nothing traced), in their frame: return's value is fetched as
+// fetch_plain fetches it, then the exit is thrown as the native throws it
+// (called is set). Another native in the slot, a missing value, or tracing
+// switched on by the value: the native is called as usual.
+[[gnu::noinline]] Flow leave(Walk& w, Call& c, bool& called) {
+    uint32_t slot = c.fn->data1;
+    NativeFn expected = slot == uint32_t(natives::BREAK)      ? &natives::break_native
+                        : slot == uint32_t(natives::CONTINUE) ? &natives::continue_native
+                        : slot == uint32_t(natives::EXIT)     ? &natives::exit_native
+                                                              : &natives::return_native;
+    if (native_fn(int32_t(slot)) != expected || !native::registered_spec(c.fn)) [[unlikely]]
+        return fetch_rest(w, c, 0, false);
+    switch (slot) {
+        case natives::BREAK:
+            called = true;
+            return stack::throw_break(false, nullptr);
+        case natives::CONTINUE:
+            called = true;
+            return stack::throw_break(true, nullptr);
+        case natives::EXIT:
+            called = true;
+            return stack::throw_return(false, nullptr);
+        default:
+            break;
+    }
+    bool general = false;
+    Flow f = fetch_first(w, c, general);
+    if (f != Flow::NORMAL || general) [[unlikely]]
+        return f;
+    // the spec's value takes any value: nothing to check
+    if (trace::tracing) [[unlikely]]
+        return Flow::NORMAL;
+    called = true;
+    return stack::throw_return(false, stack::arguments);
+}
+
+// The natives that invoke does in place: the conditionals and the exits.
+inline bool done_in_place(uint32_t slot) {
+    return slot - uint32_t(natives::IF) <= uint32_t(natives::EITHER - natives::IF) ||
+           slot - uint32_t(natives::BREAK) <= uint32_t(natives::RETURN - natives::BREAK);
 }
 
 // ---- apply -----------------------------------------------------------------------------------------
@@ -948,27 +1076,32 @@ inline NativeFn entry_of(const Cell* fn) {
     } else {
         rt_error::no_switch_match();
     }
+    bool called = false;  // the conditionals done in place
     Flow f = mode                        ? fetch_apply(w, c, mode)
              : rest || trace::tracing ? fetch_args(w, c, rest)
-                                      : fetch_plain(w, c);
+             : !infix && t == TYPE_NATIVE && done_in_place(fn->data1)
+                 ? (fn->data1 <= uint32_t(natives::EITHER) ? conditional(w, c, called) : leave(w, c, called))
+                 : fetch_plain(w, c);
     if (f != Flow::NORMAL) return f;
-    if (trace::tracing) [[unlikely]] {
+    if (trace::tracing && !called) [[unlikely]] {
         // the name is the reference, the function the value
         Cell v = *fn, n = c.name();
         KRO_TRACE(CALL, &w.blk.cell, w.index, &n, &v);
     }
-    if (t == TYPE_FUNCTION) {
-        f = call_function(fn, obj_ctx, 0);
-    } else if (t == TYPE_ROUTINE) {
-        f = call_routine(fn);
-    } else {
-        Cell* a = stack::arguments;
-        if (!(a[0].is(TYPE_INTEGER) && stack::top_ptr - a >= 2 && a[1].is(TYPE_INTEGER) &&
-              integer_call(t, fn->data1, int32_t(a[0].data2), int32_t(a[1].data2), a))) {
-            NativeFn entry = entry_of(fn);
-            if (!entry) [[unlikely]]
-                fire("internal", "not-done");
-            f = flow::shield([&] { return entry(refs); });
+    if (!called) {
+        if (t == TYPE_FUNCTION) {
+            f = call_function(fn, obj_ctx, 0);
+        } else if (t == TYPE_ROUTINE) {
+            f = call_routine(fn);
+        } else {
+            Cell* a = stack::arguments;
+            if (!(a[0].is(TYPE_INTEGER) && stack::top_ptr - a >= 2 && a[1].is(TYPE_INTEGER) &&
+                  integer_call(t, fn->data1, int32_t(a[0].data2), int32_t(a[1].data2), a))) {
+                NativeFn entry = entry_of(fn);
+                if (!entry) [[unlikely]]
+                    fire("internal", "not-done");
+                f = flow::shield([&] { return entry(refs); });
+            }
         }
     }
     if (f != Flow::NORMAL) return f;
@@ -1065,12 +1198,19 @@ enum : uint32_t { EQUAL_Q = 25, NOT_EQUAL_Q, STRICT_EQUAL_Q, LESSER_Q, GREATER_Q
 // The common case of the built-in operators, done in place: two integer!
 // operands, the right one a literal or a word's value (so nothing is
 // evaluated and nothing can fail), nothing traced. The walk is synced.
+// parens: a right operand may also be a paren that quick_paren works out
+// (nothing in it evaluates or fails).
+template <bool parens>
 [[gnu::always_inline]] inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
     if (!base->is(TYPE_INTEGER) || w.index + 1 >= w.limit) return false;
     const Cell* right = w.cells + w.index + 1;
+    Cell worked;
     if (right->is(TYPE_WORD)) {
         right = lookup(right);
         if (!right) return false;
+    } else if (parens && right->is(TYPE_PAREN)) {
+        if (!quick_paren_outer(right, &worked)) return false;
+        right = &worked;
     }
     if (!right->is(TYPE_INTEGER)) return false;
     if (!integer_call(native::wrapped_type(op), op->data1, int32_t(base->data2), int32_t(right->data2), base))
@@ -1138,7 +1278,7 @@ inline bool integer_kind(const Cell* op) {
             if (!v || v->type() != TYPE_OP) return Flow::NORMAL;
         }
         if (!trace::tracing) [[likely]] {
-            if (integer_infix(w, base, v)) continue;
+            if (integer_infix<true>(w, base, v)) continue;
             if (base->is(TYPE_INTEGER) && w.index + 1 < w.limit && integer_kind(v)) {
                 Flow f = integer_operator(w, base, v);
                 if (f != Flow::NORMAL) return f;
@@ -1401,11 +1541,88 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     return Flow::NORMAL;
 }
 
+// if, unless or either at the walk's index (synced, nothing traced) whose
+// condition is a literal or a plain value, perhaps with built-in integer
+// operators on plain operands, and whose blocks are literal with no operator
+// after the last: the condition is worked out in place (nothing evaluates,
+// nothing can fail), so the call's frame is opened only for a branch to
+// evaluate, with the cells the native's call would have; a skipped branch
+// gives none with no frame at all (nothing could see it). done is set and
+// the result pushed; else nothing is changed and the call goes the usual way.
+[[gnu::noinline]] Flow pure_conditional(Walk& w, const Cell* fn, bool& done) {
+    uint32_t slot = fn->data1;
+    int32_t i = w.index + 1;
+    if (i + 1 >= w.limit) return Flow::NORMAL;
+    const Cell* v = plain_item(w, i);
+    if (!v) return Flow::NORMAL;
+    NativeFn expected = slot == uint32_t(natives::IF)       ? &natives::if_native
+                        : slot == uint32_t(natives::UNLESS) ? &natives::unless_native
+                                                            : &natives::either_native;
+    if (native_fn(int32_t(slot)) != expected || !native::registered_spec(fn)) return Flow::NORMAL;
+    Cell cond = *v;
+    for (i++; i < w.limit; i += 2) {
+        const Cell* op = names_op(w.cells + i);
+        if (!op) break;
+        const Cell* right = i + 1 < w.limit ? plain_item(w, i + 1) : nullptr;
+        if (!right || !cond.is(TYPE_INTEGER) || !right->is(TYPE_INTEGER) ||
+            !integer_call(native::wrapped_type(op), op->data1, int32_t(cond.data2), int32_t(right->data2), &cond))
+            return Flow::NORMAL;
+    }
+    bool either = slot == uint32_t(natives::EITHER);
+    int32_t blocks = either ? 2 : 1;
+    if (i + blocks > w.limit || !w.cells[i].is(TYPE_BLOCK) || (either && !w.cells[i + 1].is(TYPE_BLOCK)) ||
+        (i + blocks < w.limit && names_op(w.cells + i + blocks)))
+        return Flow::NORMAL;
+    // a plain value is never unset: either's condition needs no check
+    int32_t chosen = either ? (logic::is_true(&cond) ? 1 : 2)
+                            : (logic::is_true(&cond) == (slot == uint32_t(natives::IF)) ? 1 : 0);
+    done = true;
+    if (!chosen) {
+        w.index = i + blocks;
+        stack::push(&none::value);
+        return Flow::NORMAL;
+    }
+    // as invoke calls the native: the frame (named by the word), the
+    // function cell, the arguments; the result replaces the function cell
+    Cell* base = stack::push(fn);
+    stack::mark_interp_call(stack::INTERP_NATIVE, w.cells + w.index, 0, base, base + 1);
+    Cell* a = stack::arguments;
+    stack::push(&cond);
+    stack::push(w.cells + i);
+    if (either) stack::push(w.cells + i + 1);
+    w.index = i + blocks;
+    Flow f = eval_block(a + chosen, true);
+    if (f != Flow::NORMAL) return f;
+    stack::keep();
+    if (trace::tracing) [[unlikely]] {
+        const stack::Frame* fr = stack::top_frame();
+        Cell n{uint32_t(TYPE_WORD), fr->name_ctx, uint32_t(fr->symbol), uint32_t(fr->name_slot)};
+        stack::unwind();
+        Cell r = *(stack::top_ptr - 1);
+        KRO_TRACE(RETURN, &w.blk.cell, w.index, &n, &r);
+    } else {
+        stack::unwind();
+    }
+    copy_cell(base + 1, base);
+    stack::top_ptr = base + 1;
+    return Flow::NORMAL;
+}
+
 // A word whose value is a function, at the walk's index (synced): the call
 // with its arguments, then any operators after it.
 [[gnu::noinline]] Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn) {
     if (machine_stack::low()) [[unlikely]]
         machine_stack::check();
+    if (fn->type() == TYPE_NATIVE && fn->data1 - uint32_t(natives::IF) <= uint32_t(natives::EITHER - natives::IF)) {
+        Cell* base = stack::top_ptr;
+        bool done = false;
+        Flow f = pure_conditional(w, fn, done);
+        if (done) {
+            if (f != Flow::NORMAL) return f;
+            finish(base, push);
+            return Flow::NORMAL;
+        }
+    }
     Cell* base = stack::top_ptr;
     const Cell* word = w.cells + w.index;  // current until something evaluates: the frame copies it first
     w.index++;
@@ -1421,6 +1638,17 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     return Flow::NORMAL;
 }
 
+// Whether a right operand may be one that integer_infix<true> works out: an
+// integer!, a word whose value is one, or a paren.
+[[gnu::always_inline]] inline bool integer_operand(const Cell* c) {
+    Type t = c->type();
+    if (t == TYPE_WORD) {
+        const Cell* v = lookup(c);
+        return v && v->is(TYPE_INTEGER);
+    }
+    return t == TYPE_INTEGER || t == TYPE_PAREN;
+}
+
 // A set-word and its value at the walk's index (synced, not tracing). A
 // literal or a plain value with no operator after it, set into a global or
 // function context, is done at once: nothing is evaluated, nothing can fail,
@@ -1430,10 +1658,10 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     int32_t at = w.index + 1;
     const Cell* v = at < w.limit ? plain_item(w, at) : nullptr;
     const Cell* op = v && at + 1 < w.limit ? names_op(w.cells + at + 1) : nullptr;
-    if (v && !op && !v->is(TYPE_UNSET)) {
-        Cell* dst = lookup(c);
-        if (dst &&
-            ((buf(c->data1)->cells()->header & context::KIND_MASK) >> context::KIND_SHIFT) != context::OBJECT) {
+    bool in_place = op && v->is(TYPE_INTEGER) && at + 2 < w.limit && integer_operand(w.cells + at + 2);
+    Cell* dst = v && (!op || in_place) ? lookup(c) : nullptr;
+    if (dst && ((buf(c->data1)->cells()->header & context::KIND_MASK) >> context::KIND_SHIFT) != context::OBJECT) {
+        if (!op && !v->is(TYPE_UNSET)) {
             move_cell(v, dst);
             if (push) {
                 copy_cell(dst, stack::push_cell());
@@ -1444,6 +1672,27 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
             w.index = at + 1;
             quick = true;
             return Flow::NORMAL;
+        }
+        if (op) {
+            // an integer and built-in operators on plain operands (or parens
+            // of them) up to the end of the expression: worked out in place
+            // (nothing evaluates, nothing fails, the store runs no handler);
+            // else the full way
+            Cell* base = stack::push(v);
+            w.index = at + 1;
+            while (op && integer_infix<true>(w, base, op)) op = w.index < w.limit ? names_op(w.cells + w.index) : nullptr;
+            if (!op) {
+                copy_cell(base, dst);
+                if (!push) {
+                    copy_cell(base, stack::arguments);
+                    stack::top_ptr = stack::arguments + 1;
+                }
+                quick = true;
+                return Flow::NORMAL;
+            }
+            stack::top_ptr = base;
+            w.index = at - 1;
+            op = names_op(w.cells + at + 1);
         }
     }
     if (machine_stack::low()) [[unlikely]]
@@ -1480,6 +1729,9 @@ inline bool quick_paren(const Cell* paren, Cell* out) {
     *out = acc;
     return true;
 }
+
+// quick_paren out of line, for the paren operands integer_infix<true> meets.
+[[gnu::noinline]] bool quick_paren_outer(const Cell* paren, Cell* out) { return quick_paren(paren, out); }
 
 [[gnu::noinline]] Flow eval_set_or_paren(Walk& w, bool no_infix, bool push) {
     if (machine_stack::low()) [[unlikely]]

@@ -67,6 +67,8 @@ inline Flow eval_into_result(const Cell* block) {
     return Flow::NORMAL;
 }
 
+}  // namespace
+
 Flow if_native(const int32_t*) {
     if (!logic::is_true(arg(0))) return result(&none::value);
     return eval_into_result(arg(1));
@@ -78,6 +80,8 @@ Flow unless_native(const int32_t*) {
 }
 
 Flow either_native(const int32_t*) { return eval_into_result(arg(checked_true(arg(0)) ? 1 : 2)); }
+
+namespace {
 
 // any and all: one expression at a time, each result pushed and judged.
 Flow any_native(const int32_t*) {

@@ -23,6 +23,12 @@ namespace kro::natives {
 constexpr int32_t IF = 1, UNLESS = 2, EITHER = 3, ANY = 4, ALL = 5, WHILE = 6, UNTIL = 7, LOOP = 8, REPEAT = 9,
                   FOREVER = 10, FOREACH = 11, FORALL = 12, REMOVE_EACH = 13, SWITCH = 18, CASE = 19;
 
+// The conditionals' natives (the evaluator takes them in place when their
+// blocks are literal, and checks that these are the ones in their slots).
+Flow if_native(const int32_t* refs);
+Flow unless_native(const int32_t* refs);
+Flow either_native(const int32_t* refs);
+
 // ---- step functions ------------------------------------------------------------------------------
 
 // Whether items remain from the series' index: for cell series and map! the
