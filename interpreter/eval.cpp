@@ -639,6 +639,20 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
     return true;
 }
 
+// The argument for list entry e from the synced walk: a literal or a plain
+// value the short way when plain (an entry of the normal kind), else
+// evaluated as its kind says. moved: set when something was evaluated (the
+// list and the block may have moved).
+[[gnu::always_inline]] inline Flow next_arg(Walk& w, Call& c, const Cell& e, bool plain, bool& moved) {
+    if (plain && w.index < w.limit && !trace::tracing) [[likely]] {
+        Flow f = Flow::NORMAL;
+        if (plain_arg(w, c, e, f, moved)) return f;
+    }
+    moved = true;
+    Cell entry = e;  // a copy: the list may move
+    return fetch_one(w, entry, c, c.infix);
+}
+
 // The arguments of fetch_plain from list entry i on, the general way (left:
 // entry i's argument is an infix call's left operand, already in place).
 // The walk is read again before use.
@@ -664,28 +678,16 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
             w.sync();
             stale = false;
         }
-        if (entry_kind(e) == 0 && w.index < w.limit && !trace::tracing) [[likely]] {
-            Flow f = Flow::NORMAL;
-            bool moved = false;
-            if (plain_arg(w, c, e, f, moved)) {
-                if (f != Flow::NORMAL) [[unlikely]]
-                    return f;
-                if (moved) {
-                    lb = buf(record_of(c.fn)[1].data2);
-                    list = lb->cells();
-                    stale = true;
-                }
-                continue;
-            }
-        }
-        Cell entry = e;
-        Flow f = fetch_one(w, entry, c, c.infix);
+        bool moved = false;
+        Flow f = next_arg(w, c, e, entry_kind(e) == 0, moved);
         if (f != Flow::NORMAL) [[unlikely]]
             return f;
-        // read again: the evaluation may have moved the list and the block
-        lb = buf(record_of(c.fn)[1].data2);
-        list = lb->cells();
-        stale = true;
+        if (moved) {
+            // read again: the evaluation may have moved the list and the block
+            lb = buf(record_of(c.fn)[1].data2);
+            list = lb->cells();
+            stale = true;
+        }
     }
     if (c.native) {
         int32_t nrefs = int32_t(list[n - 1].data2);
@@ -727,28 +729,16 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
             w.sync();
             stale = false;
         }
-        if (w.index < w.limit && !trace::tracing) [[likely]] {
-            Flow f = Flow::NORMAL;
-            bool moved = false;
-            if (plain_arg(w, c, list[i], f, moved)) {
-                if (f != Flow::NORMAL) [[unlikely]]
-                    return f;
-                if (moved) {
-                    lb = buf(record_of(c.fn)[1].data2);
-                    list = lb->cells();
-                    stale = true;
-                }
-                continue;
-            }
-        }
-        Cell entry = list[i];
-        Flow f = fetch_one(w, entry, c, c.infix);
+        bool moved = false;
+        Flow f = next_arg(w, c, list[i], true, moved);
         if (f != Flow::NORMAL) [[unlikely]]
             return f;
-        // read again: the evaluation may have moved the list and the block
-        lb = buf(record_of(c.fn)[1].data2);
-        list = lb->cells();
-        stale = true;
+        if (moved) {
+            // read again: the evaluation may have moved the list and the block
+            lb = buf(record_of(c.fn)[1].data2);
+            list = lb->cells();
+            stale = true;
+        }
     }
     const Cell& last = list[n - 1];
     if (i < n - 1 && !last.data1) [[unlikely]]
