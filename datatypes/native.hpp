@@ -44,10 +44,10 @@ extern uint32_t specs;
 inline Entry native_entry(int32_t index) {
     return index >= 1 && index <= NATIVE_SLOTS ? detail::natives[index - 1] : nullptr;
 }
-// Whether a native! value was made from the spec its slot was registered
-// with (the natives made at start-up and copies of them), rather than from
-// another spec with the same arguments (whose types may differ).
-inline bool registered_spec(const Cell* native) {
+// Whether a native! value carries the argument block its slot was
+// registered with (the natives made at start-up and copies of them), rather
+// than another block naming the same arguments (whose types may differ).
+inline bool made_at_start(const Cell* native) {
     int32_t index = int32_t(native->data1);
     return detail::specs && index >= 1 && index <= NATIVE_SLOTS &&
            memory::buffer_of(detail::specs)->cells()[index - 1].data2 == native->data2;

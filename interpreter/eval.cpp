@@ -639,16 +639,20 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
     return true;
 }
 
-// The argument for list entry e from the synced walk: a literal or a plain
-// value the short way when plain (an entry of the normal kind), else
-// evaluated as its kind says. moved: set when something was evaluated (the
-// list and the block may have moved).
-[[gnu::always_inline]] inline Flow next_arg(Walk& w, Call& c, const Cell& e, bool plain, bool& moved) {
+// The argument for list entry e from the walk (synced first when stale): a
+// literal or a plain value the short way when plain (an entry of the normal
+// kind), else evaluated as its kind says. stale: set when something was
+// evaluated (the walk, the list and the block may have moved).
+[[gnu::always_inline]] inline Flow next_arg(Walk& w, Call& c, const Cell& e, bool plain, bool& stale) {
+    if (stale) {
+        w.sync();
+        stale = false;
+    }
     if (plain && w.index < w.limit && !trace::tracing) [[likely]] {
         Flow f = Flow::NORMAL;
-        if (plain_arg(w, c, e, f, moved)) return f;
+        if (plain_arg(w, c, e, f, stale)) return f;
     }
-    moved = true;
+    stale = true;
     Cell entry = e;  // a copy: the list may move
     return fetch_one(w, entry, c, c.infix);
 }
@@ -674,20 +678,10 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
                 call_expects(c, t, e.data3);
             continue;
         }
-        if (stale) {
-            w.sync();
-            stale = false;
-        }
-        bool moved = false;
-        Flow f = next_arg(w, c, e, entry_kind(e) == 0, moved);
+        Flow f = next_arg(w, c, e, entry_kind(e) == 0, stale);
         if (f != Flow::NORMAL) [[unlikely]]
             return f;
-        if (moved) {
-            // read again: the evaluation may have moved the list and the block
-            lb = buf(record_of(c.fn)[1].data2);
-            list = lb->cells();
-            stale = true;
-        }
+        if (stale) list = list_cells(c.fn);  // the evaluation may have moved it
     }
     if (c.native) {
         int32_t nrefs = int32_t(list[n - 1].data2);
@@ -725,20 +719,10 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
     }
     bool stale = true;  // whether the walk must sync before it is read
     for (; i < lead; i++) {
-        if (stale) {
-            w.sync();
-            stale = false;
-        }
-        bool moved = false;
-        Flow f = next_arg(w, c, list[i], true, moved);
+        Flow f = next_arg(w, c, list[i], true, stale);
         if (f != Flow::NORMAL) [[unlikely]]
             return f;
-        if (moved) {
-            // read again: the evaluation may have moved the list and the block
-            lb = buf(record_of(c.fn)[1].data2);
-            list = lb->cells();
-            stale = true;
-        }
+        if (stale) list = list_cells(c.fn);  // the evaluation may have moved it
     }
     const Cell& last = list[n - 1];
     if (i < n - 1 && !last.data1) [[unlikely]]
@@ -790,13 +774,13 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
     NativeFn expected = slot == uint32_t(natives::IF)       ? &natives::if_native
                         : slot == uint32_t(natives::UNLESS) ? &natives::unless_native
                                                             : &natives::either_native;
-    if (native_fn(int32_t(slot)) != expected || !native::registered_spec(c.fn)) [[unlikely]]
+    if (native_fn(int32_t(slot)) != expected || !native::made_at_start(c.fn)) [[unlikely]]
         return fetch_rest(w, c, 0, false);
     bool general = false;
     Flow f = fetch_first(w, c, general);
     if (f != Flow::NORMAL || general) [[unlikely]]
         return f;
-    // the spec's condition takes any value, its blocks block!s
+    // the condition takes any value, the branches block!s
     bool either = slot == uint32_t(natives::EITHER);
     int32_t blocks = either ? 2 : 1, at = w.index;
     if (trace::tracing || at + blocks > w.limit || !w.cells[at].is(TYPE_BLOCK) ||
@@ -837,7 +821,7 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
                         : slot == uint32_t(natives::CONTINUE) ? &natives::continue_native
                         : slot == uint32_t(natives::EXIT)     ? &natives::exit_native
                                                               : &natives::return_native;
-    if (native_fn(int32_t(slot)) != expected || !native::registered_spec(c.fn)) [[unlikely]]
+    if (native_fn(int32_t(slot)) != expected || !native::made_at_start(c.fn)) [[unlikely]]
         return fetch_rest(w, c, 0, false);
     switch (slot) {
         case natives::BREAK:
@@ -856,7 +840,7 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
     Flow f = fetch_first(w, c, general);
     if (f != Flow::NORMAL || general) [[unlikely]]
         return f;
-    // the spec's value takes any value: nothing to check
+    // return takes any value: nothing to check
     if (trace::tracing) [[unlikely]]
         return Flow::NORMAL;
     called = true;
@@ -1548,7 +1532,7 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     NativeFn expected = slot == uint32_t(natives::IF)       ? &natives::if_native
                         : slot == uint32_t(natives::UNLESS) ? &natives::unless_native
                                                             : &natives::either_native;
-    if (native_fn(int32_t(slot)) != expected || !native::registered_spec(fn)) return Flow::NORMAL;
+    if (native_fn(int32_t(slot)) != expected || !native::made_at_start(fn)) return Flow::NORMAL;
     Cell cond = *v;
     for (i++; i < w.limit; i += 2) {
         const Cell* op = names_op(w.cells + i);

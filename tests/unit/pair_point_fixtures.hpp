@@ -33,7 +33,7 @@ inline std::string scanned(LiteralScanner scan, const char* t) {
     return e ? joined("invalid ", std::to_string(e)) : shown(out);
 }
 
-// make and to of the target type give the same outcome for the spec.
+// make and to of the target type give the same outcome for that value.
 inline void expect_made(Type target, Cell spec, const char* expected) {
     EXPECT_EQ(converted(A_MAKE, target, spec), expected) << shown(spec) << " to " << int(target);
     EXPECT_EQ(converted(A_TO, target, spec), expected) << shown(spec) << " to " << int(target);
