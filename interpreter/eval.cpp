@@ -1582,11 +1582,45 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     return Flow::NORMAL;
 }
 
+// break, continue and exit, and return with a value that needs nothing
+// evaluated (a literal or a word's plain value, integer operators on such
+// values done in place), met in code: thrown from here with no frame of their
+// own. Answers false, having done nothing, when another native is in the
+// slot, the value must be evaluated, or no target lies below (the native then
+// runs as usual and raises the error under its own name).
+[[gnu::always_inline]] inline bool frameless_exit(Walk& w, const Cell* fn, Flow& f) {
+    uint32_t slot = fn->data1;
+    NativeFn expected = slot == uint32_t(natives::BREAK)      ? &natives::break_native
+                        : slot == uint32_t(natives::CONTINUE) ? &natives::continue_native
+                        : slot == uint32_t(natives::EXIT)     ? &natives::exit_native
+                                                              : &natives::return_native;
+    if (native_fn(int32_t(slot)) != expected || !native::made_at_start(fn)) return false;
+    if (slot != uint32_t(natives::RETURN)) {
+        f = stack::leave_frameless(slot != uint32_t(natives::EXIT), slot == uint32_t(natives::CONTINUE), nullptr);
+        return f != Flow::NORMAL;
+    }
+    int32_t at = w.index;
+    Cell* top = stack::top_ptr;
+    const Cell* op = nullptr;
+    w.index++;
+    if (w.index < w.limit && push_plain(w, false, &op) && !op) {
+        f = stack::leave_frameless(false, false, top);
+        if (f != Flow::NORMAL) return true;
+    }
+    w.index = at;
+    stack::top_ptr = top;
+    return false;
+}
+
 // A word whose value is a function, at the walk's index (synced): the call
 // with its arguments, then any operators after it.
 [[gnu::noinline]] Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn) {
     if (machine_stack::low()) [[unlikely]]
         machine_stack::check();
+    if (fn->type() == TYPE_NATIVE && fn->data1 - uint32_t(natives::BREAK) <= uint32_t(natives::RETURN - natives::BREAK)) {
+        Flow f;
+        if (frameless_exit(w, fn, f)) return f;
+    }
     if (fn->type() == TYPE_NATIVE && fn->data1 - uint32_t(natives::IF) <= uint32_t(natives::EITHER - natives::IF)) {
         Cell* base = stack::top_ptr;
         bool done = false;

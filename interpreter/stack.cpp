@@ -339,6 +339,22 @@ Flow throw_return(bool from_do, const Cell* value) {
     fire("throw", "return");
 }
 
+Flow leave_frameless(bool loop, bool continue_, const Cell* value) {
+    for (int32_t i = frame_top - 1; i >= 0; i--) {
+        const Frame& f = frames[i];
+        if (f.kind() == TRY_ALL) break;
+        if (loop ? f.kind() == LOOP : (f.flags & RETURN_TARGET) != 0) {
+            Cell v = value ? *value : unset::value;
+            close_above(i);
+            arguments = bottom + f.inner;
+            *arguments = v;
+            top_ptr = arguments + 1;
+            return loop ? (continue_ ? Flow::CONTINUE : Flow::BREAK) : value ? Flow::RETURN : Flow::EXIT;
+        }
+    }
+    return Flow::NORMAL;
+}
+
 Flow throw_value(const Cell* value, const Cell* name) {
     Cell v = *value;
     Cell n = name ? *name : none::value;

@@ -280,6 +280,10 @@ Flow throw_break(bool continue_, const Cell* value);
 // return (a value) and exit (null value: unset) to the nearest return target;
 // from_do also considers the top frame. Raises throw/return.
 Flow throw_return(bool from_do, const Cell* value);
+// The same for the evaluator, which throws them with no frame of their own:
+// answers NORMAL, having done nothing, when no target lies below (the native,
+// called as usual, then raises the error with its own name).
+Flow leave_frameless(bool loop, bool continue_, const Cell* value);
 // throw: to the nearest catch frame, where the value and its name (none when
 // unnamed) are pushed. Raises throw/throw with the value.
 Flow throw_value(const Cell* value, const Cell* name);
