@@ -147,27 +147,37 @@ uint32_t new_node_frame(uint32_t count) {
     return off;
 }
 
-uint32_t alloc_node() {
-    NodeFrame* f = root.node_current ? node_frame(root.node_current) : nullptr;
-    if (!f || !f->free) {
-        f = nullptr;
-        for (uint32_t off = root.node_head; off; off = node_frame(off)->next) {
-            NodeFrame* c = node_frame(off);
-            if (c->free && !c->evacuated) {
-                f = c;
-                break;
-            }
+namespace {
+
+// The frame alloc_node takes from when the current one is full.
+[[gnu::noinline]] NodeFrame* next_node_frame() {
+    NodeFrame* f = nullptr;
+    for (uint32_t off = root.node_head; off; off = node_frame(off)->next) {
+        NodeFrame* c = node_frame(off);
+        if (c->free && !c->evacuated) {
+            f = c;
+            break;
         }
-        // After a sweep there may be no current frame at all: make one.
-        if (!f) f = node_frame(new_node_frame(NODES_PER_FRAME));
-        root.node_current = arena::off(f);
     }
+    // After a sweep there may be no current frame at all: make one.
+    if (!f) f = node_frame(new_node_frame(NODES_PER_FRAME));
+    root.node_current = arena::off(f);
+    return f;
+}
+
+inline uint32_t take_node() {
+    NodeFrame* f = root.node_current ? node_frame(root.node_current) : nullptr;
+    if (!f || !f->free) f = next_node_frame();
     uint32_t node = f->free;
     f->free = node_slot(node);
     node_slot(node) = 0;
     f->used++;
     return node;
 }
+
+}  // namespace
+
+uint32_t alloc_node() { return take_node(); }
 
 void free_node(uint32_t frame, uint32_t node) {
     NodeFrame* f = node_frame(frame);
@@ -337,9 +347,73 @@ Buffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t start) {
 uint32_t new_series(uint32_t units, uint32_t unit, int32_t start) {
     Buffer* b = alloc_buffer(units, unit, start);
     uint32_t buf = arena::off(b);
-    uint32_t node = alloc_node();
+    uint32_t node = take_node();
     node_slot(node) = buf;
     buffer_at(buf)->node = node;
+    return node;
+}
+
+namespace {
+
+// Copies n bytes; the short copies a kept word or field makes are done in
+// place rather than through a library call.
+inline void copy_bytes(uint8_t* to, const uint8_t* from, uint32_t n) {
+    if (n > 16) {
+        std::memcpy(to, from, n);
+    } else if (n >= 8) {
+        uint64_t a, b;
+        std::memcpy(&a, from, 8);
+        std::memcpy(&b, from + n - 8, 8);
+        std::memcpy(to, &a, 8);
+        std::memcpy(to + n - 8, &b, 8);
+    } else if (n >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, from, 4);
+        std::memcpy(&b, from + n - 4, 4);
+        std::memcpy(to, &a, 4);
+        std::memcpy(to + n - 4, &b, 4);
+    } else if (n) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// new_series_copy's buffer when the current frame has no room for it (or it
+// is too big for a frame): its FLAG_BIG set as alloc_buffer sets it.
+[[gnu::noinline]] Buffer* copy_buffer_elsewhere(uint32_t units, uint32_t unit) {
+    return alloc_buffer(units ? units : 1, unit, 0);
+}
+
+}  // namespace
+
+uint32_t new_series_copy(const uint8_t* src, uint32_t units, uint32_t unit, uint32_t flags) {
+    uint64_t bytes = uint64_t(units) * unit;
+    uint32_t size = round16(bytes ? bytes : unit);  // meaningful below big_threshold
+    uint32_t total = size + BUFFER_HEADER + BUFFER_SPARE;
+    Buffer* b;
+    uint32_t own = FLAG_IN_USE;
+    SeriesFrame* f = series_frame(root.series_current);
+    if (bytes < root.big_threshold && total < root.big_threshold && f && uint64_t(f->heap) + total < f->tail) {
+        // the common case: room in the current frame
+        b = buffer_at(f->heap);
+        f->heap += total;
+        b->size = size;
+        b->offset = 0;
+    } else {
+        b = copy_buffer_elsewhere(units, unit);  // raises no-memory past the limit
+        own |= b->flags & FLAG_BIG;
+    }
+    b->flags = own | unit | (flags & ~(UNIT_MASK | FLAG_BIG | FLAG_FIXED | FLAG_MIDDLE | FLAG_MARK));
+    b->tail = uint32_t(bytes);
+    copy_bytes(b->data(), src, uint32_t(bytes));
+    uint32_t node = take_node();
+    node_slot(node) = arena::off(b);
+    b->node = node;
     return node;
 }
 

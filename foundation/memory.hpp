@@ -108,6 +108,12 @@ void free_node(uint32_t frame, uint32_t node);
 Buffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t start);
 
 uint32_t new_series(uint32_t units, uint32_t unit, int32_t start);
+// A new series holding a copy of `units` units of `unit` bytes from src (room
+// for one unit at least), head at the data start, its other flags taken from
+// `flags` but for the unit and the allocation's own bits (FLAG_BIG,
+// FLAG_FIXED, FLAG_MIDDLE, FLAG_MARK): one buffer, one node, one copy. src
+// may lie in a series buffer, since allocation moves none.
+uint32_t new_series_copy(const uint8_t* src, uint32_t units, uint32_t unit, uint32_t flags);
 uint32_t new_fixed_series(uint32_t units, uint32_t unit, int32_t start);
 uint32_t new_cells(uint32_t count);
 uint32_t new_unset_cells(uint32_t count);

@@ -22,19 +22,9 @@ Cell* add_cell(uint32_t node) {
 }
 
 uint32_t copy_range(const Cell* series, uint32_t start, uint32_t count) {
-    uint32_t src_node = series->data2;
-    memory::Buffer* src = memory::buffer_of(src_node);
+    memory::Buffer* src = memory::buffer_of(series->data2);
     uint32_t unit = uint32_t(src->unit());
-    uint32_t node = memory::new_series(count ? count : 1, unit, 0);
-    src = memory::buffer_of(src_node);  // re-derived after the allocation
-    memory::Buffer* b = memory::buffer_of(node);
-    uint32_t bytes = count * unit;
-    std::memcpy(b->data(), src->head_ptr() + start * unit, bytes);
-    b->tail = bytes;
-    b->flags = (b->flags & (memory::FLAG_BIG | memory::FLAG_IN_USE)) |
-               (src->flags & ~(0x00020000u | memory::FLAG_BIG | memory::FLAG_FIXED | memory::FLAG_MIDDLE |
-                               memory::FLAG_MARK));
-    return node;
+    return memory::new_series_copy(src->head_ptr() + start * unit, count, unit, src->flags & ~0x00020000u);
 }
 
 }  // namespace kro::series

@@ -20,6 +20,7 @@
 #include "foundation/fire.hpp"
 #include "foundation/gc.hpp"
 #include "foundation/memory.hpp"
+#include "foundation/ownership.hpp"
 #include "foundation/registry.hpp"
 #include "foundation/support.hpp"
 #include "interpreter/actions.hpp"
@@ -448,15 +449,20 @@ private:
         return none::value;
     }
 
+    // Whether the input copies through the series action.
+    bool plain_copy() const {
+        if (cursor_.cell.type() != copy_type_) {
+            copy_type_ = cursor_.cell.type();
+            copy_plain_ = actions::get<A_COPY>(&cursor_.cell) == &series::copy;
+        }
+        return copy_plain_;
+    }
+
     // A copy of the input from lo to hi (same datatype as the input).
     void copy_slice(int32_t lo, int32_t hi, Cell* out) const {
         Cell src = cursor_.cell;
         src.data1 = uint32_t(lo);
-        if (src.type() != copy_type_) {
-            copy_type_ = src.type();
-            copy_plain_ = actions::get<A_COPY>(&src) == &series::copy;
-        }
-        if (copy_plain_) {
+        if (plain_copy()) {
             // text and binaries: the copy the series action makes, without
             // going through its argument forms
             int32_t full = in_tail();
@@ -764,20 +770,24 @@ private:
         return memory::grow_series(b, four ? b->size * 4 : 0);  // 0: twofold
     }
 
+    // A value to the end of the collection's own block (keeps_quietly):
+    // nothing evaluates or collects on the way.
+    void keep_quiet(const Cell& v) {
+        Cell* t = target(collects_.size() - 1);
+        memory::Buffer* b = buf(t->data2);
+        if (b->free_bytes() < sizeof(Cell)) b = grow_collection(b);
+        *b->cell_tail() = v;
+        b->tail += sizeof(Cell);
+        t->data1 = 0;
+    }
+
     // Keeps the input from lo to hi: one item, each item (pick), or a copy.
     void keep_span(int32_t lo, int32_t hi, bool pick) {
         if (hi <= lo) return;
         if (hi - lo > 1 && !pick && keeps_quietly()) {
-            // a copy to the end of the collection's own block: nothing
-            // evaluates or collects on the way
             Cell v;
             copy_slice(lo, hi, &v);
-            Cell* t = target(collects_.size() - 1);
-            memory::Buffer* b = buf(t->data2);
-            if (b->free_bytes() < sizeof(Cell)) b = grow_collection(b);
-            *b->cell_tail() = v;
-            b->tail += sizeof(Cell);
-            t->data1 = 0;
+            keep_quiet(v);
             return;
         }
         gc::Rooted v;
@@ -1924,6 +1934,108 @@ private:
         return true;
     }
 
+    // A block's ops when each is `|`, skip, or a repetition, to or thru
+    // (kept or not) over a char or bitset whose byte table applies to the
+    // input: a try is then a few table scans, with nothing to decode.
+    struct ByteOp {
+        const ByteRun* run;  // the prepared table (none for `|` and skip)
+        int32_t min, max;    // a repetition's bounds
+        int8_t code;         // C_REPEAT, C_TO, C_THRU, 0 for skip, BYTE_BAR
+        int8_t next;         // as QuickOp::next
+        uint8_t keep;        // 0, KEEP_COPY or KEEP_PICK
+    };
+    static constexpr int8_t BYTE_BAR = 1;
+    static constexpr uint8_t KEEP_COPY = 1, KEEP_PICK = 2;
+
+    // Reads the ops (n of them) into out, with a `|` after the last one;
+    // answers whether all of them qualify.
+    bool byte_ops(QuickOp* ops, int32_t n, const Span& s, ByteOp* out) {
+        for (int32_t k = 0; k < n; k++) {
+            QuickOp& op = ops[k];
+            ByteOp& b = out[k];
+            b.run = nullptr;
+            b.next = op.next;
+            b.keep = 0;
+            if (op.kind == QuickOp::BAR) {
+                b.code = BYTE_BAR;
+                continue;
+            }
+            if (op.kind == QuickOp::LITERAL) return false;
+            QuickRule& r = op.rule;
+            if (op.kind == QuickOp::KEEP) b.keep = op.pick ? KEEP_PICK : KEEP_COPY;
+            b.code = int8_t(r.cmd.code);
+            b.min = r.cmd.min;
+            b.max = r.cmd.max;
+            if (r.cmd.code == 0) continue;  // skip
+            if (r.prepared == 0) r.prepared = r.bytes.prepare(s, &r.literal, mode_) ? 1 : 2;
+            if (r.prepared != 1) return false;
+            b.run = &r.bytes;
+        }
+        out[n].code = BYTE_BAR;
+        out[n].next = -1;
+        return true;
+    }
+
+    // How byte_try keeps a copy: made at once, with the flags and cell
+    // header copy_slice gives it (direct), or through keep_span.
+    struct ByteKeep {
+        bool direct;
+        uint32_t flags, header;
+    };
+    ByteKeep byte_keep(const Span& s) const {
+        if (!keeps_quietly() || !plain_copy()) return ByteKeep{false, 0, 0};
+        uint32_t flags = buf(s.node)->flags & ~ownership::FLAG_OWNED;
+        return ByteKeep{true, flags, cursor_.cell.type() | (cursor_.cell.header & FLAG_NEW_LINE)};
+    }
+
+    // quick_try over such ops (end: the input's end, p: its bytes).
+    bool byte_try(const ByteOp* ops, int32_t end, const uint8_t* p, const ByteKeep& copy, int32_t* at) {
+        const int32_t start = *at;
+        int32_t i = start;
+        for (int32_t k = 0;;) {
+            const ByteOp& op = ops[k];
+            if (op.code == BYTE_BAR) break;  // this alternative matched
+            int32_t j;
+            bool matched;
+            if (op.code == C_REPEAT) {
+                int32_t stop = op.max >= 0 && op.max < end - i ? i + op.max : end;
+                j = op.run->scan(p, i, stop);
+                matched = j - i >= op.min;
+            } else if (op.code == 0) {  // skip
+                j = i + 1;
+                matched = i < end;
+            } else {
+                j = op.run->find(p, i, end);
+                matched = j >= 0;
+                if (matched && op.code == C_THRU) j++;
+                if (!matched) {
+                    // not found, but the cursor already lies past the /part limit
+                    matched = limit_ >= 0 && outermost() && i > limit_;
+                    j = i;
+                }
+            }
+            if (matched) {
+                if (op.keep == KEEP_COPY && j - i > 1 && copy.direct)
+                    keep_quiet(Cell{copy.header, 0, memory::new_series_copy(p + i, uint32_t(j - i), 1, copy.flags), 0});
+                else if (op.keep)
+                    keep_span(i, j, op.keep == KEEP_PICK);
+                i = j;
+                k++;
+                continue;
+            }
+            // back to the try's start, on to the next alternative
+            i = start;
+            k = op.next;
+            if (k < 0) {
+                block_completed_ = false;
+                return false;
+            }
+        }
+        block_completed_ = true;
+        *at = i;
+        return true;
+    }
+
     // The pending repetition (cmd_) over the block after it, run in place:
     // the block entered and left at each try, the repetition's progress guard
     // and its result, as the machine has them.
@@ -1936,12 +2048,15 @@ private:
         if (!ops) return false;
         Span s = span();
         const uint8_t* p = input_bytes(s);
+        ByteOp bytes[QUICK_OPS + 1];
+        bool by_bytes = p && byte_ops(ops, n, s, bytes);
+        const ByteKeep copy = by_bytes ? byte_keep(s) : ByteKeep{false, 0, 0};
         const Pending rep = cmd_;
         int32_t i = s.index, count = 1;
         bool matched;
         for (;;) {
             int32_t start = i;
-            matched = quick_try(ops, n, s, p, &i);
+            matched = by_bytes ? byte_try(bytes, s.end, p, copy, &i) : quick_try(ops, n, s, p, &i);
             bool more = matched && (rep.max == -1 || count < rep.max);
             if (more && i == start) more = false;  // no progress
             if (!more) {

@@ -59,6 +59,12 @@ struct ByteRun {
     bool prepare(const Span& s, const Cell* value, int32_t mode);
     // The index after the run of matching bytes of p from i, before end.
     int32_t scan(const uint8_t* p, int32_t i, int32_t end) const {
+        for (; end - i >= 4; i += 4) {
+            if (!in[p[i]]) return i;
+            if (!in[p[i + 1]]) return i + 1;
+            if (!in[p[i + 2]]) return i + 2;
+            if (!in[p[i + 3]]) return i + 3;
+        }
         while (i < end && in[p[i]]) i++;
         return i;
     }

@@ -440,6 +440,53 @@ TEST_F(IsolatedHeap, CopySeriesIsAnIndependentTwin) {
     EXPECT_EQ(string::to_utf8(&str), "twin text");
 }
 
+TEST_F(IsolatedHeap, SeriesCopyIsOneBufferAndOneNodeWithTheGivenFlags) {
+    std::vector<uint8_t> src(0x300000);
+    for (size_t i = 0; i < src.size(); i++) src[i] = uint8_t(i * 7 + 1);
+    // the allocation's own bits and a wrong unit in the flags given are replaced
+    const uint32_t given = FLAG_IN_USE | FLAG_ALLOCATED | FLAG_COMPLEMENT | FLAG_MARK | FLAG_FIXED | FLAG_MIDDLE |
+                           FLAG_BIG | 0x1F;
+    for (uint32_t unit : {1u, 2u, 4u}) {
+        for (uint32_t units = 0; units <= 40; units++) {
+            SCOPED_TRACE(testing::Message() << "unit " << unit << ", units " << units);
+            uint32_t node = new_series_copy(src.data() + 3, units, unit, given);
+            Buffer* b = buffer_of(node);
+            EXPECT_EQ(b->node, node);
+            EXPECT_NE(frame_holding(b), 0u);
+            EXPECT_EQ(b->unit(), int(unit));
+            EXPECT_EQ(b->flags & (FLAG_MARK | FLAG_FIXED | FLAG_MIDDLE | FLAG_BIG), 0u);
+            EXPECT_EQ(b->flags & (FLAG_IN_USE | FLAG_ALLOCATED | FLAG_COMPLEMENT),
+                      FLAG_IN_USE | FLAG_ALLOCATED | FLAG_COMPLEMENT);
+            EXPECT_EQ(b->offset, 0u);
+            EXPECT_EQ(b->tail, units * unit);
+            EXPECT_EQ(b->size, std::max<uint32_t>((units * unit + 15) & ~15u, 16u));
+            EXPECT_EQ(std::memcmp(b->data(), src.data() + 3, units * unit), 0);
+        }
+    }
+
+    // a full current frame: the next frame with room, as alloc_buffer takes
+    uint32_t f1 = root.series_current;
+    alloc_buffer(sframe(f1)->tail - sframe(f1)->heap - 40, 1, 0);
+    gc::wanted = false;
+    Buffer* next = buffer_of(new_series_copy(src.data(), 100, 1, FLAG_IN_USE));
+    EXPECT_NE(frame_holding(next), f1);
+    EXPECT_TRUE(gc::wanted) << "a new frame asks for a collection";
+    EXPECT_EQ(std::memcmp(next->data(), src.data(), 100), 0);
+
+    // past the big threshold: a big frame of its own
+    uint32_t big_node = new_series_copy(src.data() + 1, 0x280000, 1, FLAG_IN_USE);
+    Buffer* big = buffer_of(big_node);
+    EXPECT_TRUE(big->flags & FLAG_BIG);
+    EXPECT_EQ(frame_holding(big), 0u);
+    EXPECT_EQ(big->node, big_node);
+    EXPECT_EQ(big->tail, 0x280000u);
+    EXPECT_EQ(std::memcmp(big->data(), src.data() + 1, 0x280000), 0);
+
+    // an impossible size raises before anything is read
+    EXPECT_THROW(new_series_copy(nullptr, 0x10000000, 16, FLAG_IN_USE), Thrown);
+    EXPECT_EQ(raised(), "internal/no-memory");
+}
+
 TEST_F(IsolatedHeap, GrowingPastTwiceAFullFrameMovesToABigFrame) {
     Cell str;
     string::make_at(&str, 64, 1);
