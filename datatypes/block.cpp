@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "datatypes/series.hpp"
@@ -588,8 +589,17 @@ constexpr uint64_t MAX_BYTES = 0xF0000000u;
 
 // The cells an insertion or a change takes from its value, copied out first:
 // the value may lie in the very buffer that is about to move.
-std::vector<Cell> value_cells(const Cell* value, bool only) {
-    if (!only && series::is_block_kind(value->type())) return cells_from_head(value);
+// At most `limit` of them when it is not negative: a /part insertion takes
+// only what it inserts, not the whole rest of the value.
+std::vector<Cell> value_cells(const Cell* value, bool only, int32_t limit = -1) {
+    if (!only && series::is_block_kind(value->type())) {
+        if (limit < 0) return cells_from_head(value);
+        int32_t h = series::head_of(value);
+        int32_t full = full_of(value->data2);
+        int32_t end = h + std::min(limit, std::max(full - h, 0));
+        const Cell* base = cell_at(value->data2, 0);
+        return h < end ? std::vector<Cell>(base + h, base + end) : std::vector<Cell>();
+    }
     return {*value};
 }
 
@@ -642,7 +652,7 @@ void fill_cells(Cell* at, const std::vector<Cell>& cells, size_t n, int32_t dup)
 }  // namespace
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    std::vector<Cell> cells = value_cells(value, only);
+    std::vector<Cell> cells = value_cells(value, only, part);
     size_t n = cells.size();
     if (part >= 0 && size_t(part) < n) n = size_t(part);
     int32_t total = repeated(n, dup);
@@ -887,17 +897,66 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 
 namespace {
 
-// Whether a set holds the value as the first cell of one of its records: a
-// block-like value is looked for as one value, anything else through the table.
-bool holds_value(const Cell* set, uint32_t table, const Cell* value, int32_t skip, bool case_) {
-    if (series::is_block_kind(value->type())) {
-        Search how;
-        how.only = true;
-        how.case_ = case_;
-        Cell step = Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(skip), 0};
-        how.skip = &step;
-        return find_index(set, value, how) >= 0;
+// A hash of a block-like value's contents that values equal under the set
+// operations' comparisons share: its length, and per cell the spelling of a
+// word, the (folded) text of a string, the number of an integer or a float, or
+// the length of a nested block; any other cell adds nothing, so that the hash
+// never tells apart values that compare equal.
+uint32_t content_hash(const Cell* v) {
+    int32_t h = series::head_of(v);
+    int32_t n = std::max(full_of(v->data2) - h, 0);
+    uint32_t acc = hash::mix(uint32_t(n));
+    for (int32_t i = 0; i < n; i++) {
+        Cell c = *cell_at(v->data2, h + i);
+        uint32_t t = c.type(), e = 0;
+        if ((t >= TYPE_WORD && t <= TYPE_ISSUE) || series::is_text_kind(t)) {
+            e = hash::value(&c, false);
+        } else if (t == TYPE_INTEGER || t == TYPE_FLOAT) {
+            // an integer as the float of its value: 1 and 1.0 hash alike
+            Cell f{uint32_t(TYPE_FLOAT), 0, 0, 0};
+            f.set_float(t == TYPE_INTEGER ? double(int32_t(c.data2)) : c.get_float());
+            e = hash::value(&f, false);
+        } else if (series::is_block_kind(t)) {
+            e = hash::mix(uint32_t(std::max(full_of(c.data2) - series::head_of(&c), 0)) ^ 0x9E3779B9u);
+        }
+        acc = hash::mix(acc * 31u + e);
     }
+    return acc;
+}
+
+// The block-like values of a set from its head, by content hash: the table
+// indexes them by identity, while a set operation looks for equal ones.
+struct BlockValues {
+    int32_t head = 0;
+    std::unordered_multimap<uint32_t, int32_t> at;
+
+    void note(const Cell* c, int32_t pos) {
+        if (series::is_block_kind(c->type())) at.emplace(content_hash(c), pos);
+    }
+    void index(const Cell* set) {
+        head = series::head_of(set);
+        for (int32_t i = head; i < full_of(set->data2); i++) note(cell_at(set->data2, i), i);
+    }
+    // Whether a record of the set starts with a value equal to v, as a scan by
+    // records from the head would find it.
+    bool holds(const Cell* set, const Cell* v, int32_t skip, bool case_) const {
+        auto [lo, hi] = at.equal_range(content_hash(v));
+        for (auto it = lo; it != hi; ++it) {
+            int32_t p = it->second;
+            if (p < head || (p - head) % skip != 0 || p >= full_of(set->data2)) continue;
+            Cell c = *cell_at(set->data2, p), w = *v;
+            if (actions::compare(&c, &w, case_ ? actions::STRICT_EQUAL : actions::FIND)) return true;
+        }
+        return false;
+    }
+};
+
+// Whether a set holds the value as the first cell of one of its records: a
+// block-like value is looked for as one value (through its content), anything
+// else through the table.
+bool holds_value(const Cell* set, uint32_t table, const BlockValues& blocks, const Cell* value, int32_t skip,
+                 bool case_) {
+    if (series::is_block_kind(value->type())) return blocks.holds(set, value, skip, case_);
     return hashtable::find(table, value, series::head_of(set), skip, case_ ? actions::STRICT_EQUAL : actions::FIND) !=
            nullptr;
 }
@@ -927,34 +986,42 @@ Cell* set_operation(Cell* set1, Cell* set2, bool case_, Cell* skip_arg, int32_t 
     };
     bool test = op == INTERSECT || op == EXCLUDE || op == DIFFERENCE;
     gc::RootedNode table_a(0), table_b(0);
-    if (test) table_b.node = table_for(b.get());
-    if (op == DIFFERENCE) table_a.node = table_for(a.get());
+    BlockValues blocks_out, blocks_a, blocks_b;
+    if (test) {
+        table_b.node = table_for(b.get());
+        blocks_b.index(b.get());
+    }
+    if (op == DIFFERENCE) {
+        table_a.node = table_for(a.get());
+        blocks_a.index(a.get());
+    }
 
-    auto pass = [&](Cell* from, Cell* other, uint32_t other_table, bool invert) {
+    auto pass = [&](Cell* from, Cell* other, uint32_t other_table, const BlockValues* other_blocks, bool invert) {
         uint32_t node = from->data2;
         for (int32_t i = int32_t(from->data1); i < full_of(node); i += skip) {
             Cell first = *cell_at(node, i);
-            if (other && holds_value(other, other_table, &first, skip, case_) == invert) continue;
-            if (holds_value(out.get(), out_table.node, &first, skip, case_)) continue;
+            if (other && holds_value(other, other_table, *other_blocks, &first, skip, case_) == invert) continue;
+            if (holds_value(out.get(), out_table.node, blocks_out, &first, skip, case_)) continue;
             for (int32_t j = 0; j < skip && i + j < full_of(node); j++) {
                 Cell c = *cell_at(node, i + j);
                 int32_t at = full_of(out->data2);
                 ks_append(out.get(), &c);
                 hashtable::put(out_table.node, cell_at(out->data2, at));
+                blocks_out.note(&c, at);
             }
         }
     };
     switch (op) {
-        case UNIQUE: pass(a.get(), nullptr, 0, false); break;
+        case UNIQUE: pass(a.get(), nullptr, 0, nullptr, false); break;
         case UNION:
-            pass(a.get(), nullptr, 0, false);
-            pass(b.get(), nullptr, 0, false);
+            pass(a.get(), nullptr, 0, nullptr, false);
+            pass(b.get(), nullptr, 0, nullptr, false);
             break;
-        case INTERSECT: pass(a.get(), b.get(), table_b.node, false); break;
-        case EXCLUDE: pass(a.get(), b.get(), table_b.node, true); break;
+        case INTERSECT: pass(a.get(), b.get(), table_b.node, &blocks_b, false); break;
+        case EXCLUDE: pass(a.get(), b.get(), table_b.node, &blocks_b, true); break;
         default:
-            pass(a.get(), b.get(), table_b.node, true);
-            pass(b.get(), a.get(), table_a.node, true);
+            pass(a.get(), b.get(), table_b.node, &blocks_b, true);
+            pass(b.get(), a.get(), table_a.node, &blocks_a, true);
             break;
     }
     bool hashed = a->is(TYPE_HASH) || (two && b->is(TYPE_HASH));

@@ -18,6 +18,7 @@
 #include "foundation/sort.hpp"
 #include "foundation/support.hpp"
 #include "interpreter/actions.hpp"
+#include "interpreter/routines.hpp"
 #include "interpreter/stack.hpp"
 #include "io/random.hpp"
 
@@ -762,3 +763,20 @@ void init() {
 }
 
 }  // namespace kro::series
+
+// ---- routines --------------------------------------------------------------------------------
+
+namespace {
+
+// Whether changes to a series reach an owner: the library's bulk edits keep to
+// one change per value for those, as their handlers expect.
+void owned_q() {
+    kro::logic::box(kro::series::owned(kro::stack::arguments));
+    kro::stack::keep();
+}
+
+void install() { kro::routines::add("series-owned?", &owned_q); }
+
+}  // namespace
+
+KRO_ROUTINE_GROUP(install);

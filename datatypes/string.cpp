@@ -696,17 +696,25 @@ Cell* load(const uint8_t* bytes, uint32_t length, int32_t encoding) {
 
 Cell* load_utf8_checked(const uint8_t* bytes, uint32_t length) {
     uint32_t at = 0;
-    while (at < length) {
-        uint32_t n = length - at;
-        int32_t cp = -1;
-        uint32_t code = frame::catch_region(code::ERROR, [&] { cp = unicode::decode_utf8_char(bytes + at, &n); });
-        if (code || cp < 0) {
-            // The argument holds everything from the first bad byte on.
-            Cell bin;
-            binary::load_in(bytes + at, length - at, &bin);
-            fire("access", "invalid-utf8", &bin);
+    int32_t cp = 0;
+    // one guarded walk over the whole text: ASCII bytes are single characters
+    uint32_t code = frame::catch_region(code::ERROR, [&] {
+        while (at < length) {
+            if (bytes[at] < 0x80) {
+                at++;
+                continue;
+            }
+            uint32_t n = length - at;
+            cp = unicode::decode_utf8_char(bytes + at, &n);
+            if (cp < 0) return;
+            at += n;
         }
-        at += n;
+    });
+    if (code || cp < 0) {
+        // The argument holds everything from the first bad byte on.
+        Cell bin;
+        binary::load_in(bytes + at, length - at, &bin);
+        fire("access", "invalid-utf8", &bin);
     }
     return load_at(bytes, length, nullptr, ENCODING_UTF8);
 }

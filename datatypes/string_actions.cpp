@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "datatypes/binary.hpp"
@@ -373,6 +375,108 @@ bool matches_at(const Searched& s, const Pattern& p, uint32_t pos, bool fold) {
     return false;
 }
 
+// The fast searches over a window [lo, hi) of a string or binary!: a run of
+// text in time linear in the window whatever the pattern (memmem on bytes when
+// no case folds, else Knuth-Morris-Pratt over the folded characters; backwards,
+// the same over the reversed pattern), and one character by a plain loop
+// (memchr/memrchr on bytes). Each answers the first match from its end of the
+// window (the last start for a backward search), or -1.
+template <int UNIT, bool FOLD>
+int64_t kmp_scan(const uint8_t* base, int64_t lo, int64_t hi, bool backward, const std::vector<uint32_t>& pat,
+                 const std::vector<int32_t>& fail) {
+    int64_t k = int64_t(pat.size());
+    int64_t q = 0;  // characters of the pattern matched so far
+    int64_t n = hi - lo;
+    for (int64_t j = 0; j < n; j++) {
+        int64_t i = backward ? hi - 1 - j : lo + j;
+        uint32_t c = get_char(base + i * UNIT, UNIT);
+        if constexpr (FOLD) c = casing::convert(c, true);
+        while (q > 0 && pat[size_t(q)] != c) q = fail[size_t(q - 1)];
+        if (pat[size_t(q)] == c) q++;
+        if (q == k) return backward ? i : i - k + 1;
+    }
+    return -1;
+}
+
+int64_t scan_text(const Searched& s, const Pattern& p, int64_t lo, int64_t hi, bool fold, bool backward) {
+    int64_t k = p.text.count;
+    if (hi - lo < k) return -1;
+    const uint8_t* base = memory::buffer_of(s.cell.data2)->head_ptr();
+    std::vector<uint32_t> pat(static_cast<size_t>(k));
+    bool bytes = true;
+    for (int64_t i = 0; i < k; i++) {
+        uint32_t c = p.text.get(uint32_t(i));
+        pat[size_t(backward ? k - 1 - i : i)] = fold ? casing::convert(c, true) : c;
+        bytes = bytes && c <= 0xFF;
+    }
+    if (!fold && s.unit == 1) {
+        if (!bytes) return -1;  // a wider character never sits in a byte-wide text
+        if (!backward) {
+            std::string needle(pat.begin(), pat.end());
+            const void* at = memmem(base + lo, size_t(hi - lo), needle.data(), needle.size());
+            return at ? static_cast<const uint8_t*>(at) - base : -1;
+        }
+    }
+    std::vector<int32_t> fail(static_cast<size_t>(k), 0);
+    for (int64_t i = 1, q = 0; i < k; i++) {
+        while (q > 0 && pat[size_t(i)] != pat[size_t(q)]) q = fail[size_t(q - 1)];
+        if (pat[size_t(i)] == pat[size_t(q)]) q++;
+        fail[size_t(i)] = int32_t(q);
+    }
+    switch (s.unit * 2 + (fold ? 1 : 0)) {
+        case 2: return kmp_scan<1, false>(base, lo, hi, backward, pat, fail);
+        case 3: return kmp_scan<1, true>(base, lo, hi, backward, pat, fail);
+        case 4: return kmp_scan<2, false>(base, lo, hi, backward, pat, fail);
+        case 5: return kmp_scan<2, true>(base, lo, hi, backward, pat, fail);
+        case 8: return kmp_scan<4, false>(base, lo, hi, backward, pat, fail);
+        case 9: return kmp_scan<4, true>(base, lo, hi, backward, pat, fail);
+        default: rt_error::no_switch_match();
+    }
+}
+
+template <int UNIT, bool FOLD>
+int64_t char_loop(const uint8_t* base, int64_t lo, int64_t hi, bool backward, uint32_t cp) {
+    int64_t n = hi - lo;
+    for (int64_t j = 0; j < n; j++) {
+        int64_t i = backward ? hi - 1 - j : lo + j;
+        uint32_t c = get_char(base + i * UNIT, UNIT);
+        if constexpr (FOLD) c = casing::convert(c, true);
+        if (c == cp) return i;
+    }
+    return -1;
+}
+
+// cp is the pattern's character, already folded when fold is set.
+int64_t scan_char(const Searched& s, uint32_t cp, int64_t lo, int64_t hi, bool fold, bool backward) {
+    if (hi <= lo) return -1;
+    const uint8_t* base = memory::buffer_of(s.cell.data2)->head_ptr();
+    if (!fold && s.unit == 1) {
+        if (cp > 0xFF) return -1;
+        const void* at = backward ? memrchr(base + lo, int(cp), size_t(hi - lo))
+                                  : memchr(base + lo, int(cp), size_t(hi - lo));
+        return at ? static_cast<const uint8_t*>(at) - base : -1;
+    }
+    switch (s.unit * 2 + (fold ? 1 : 0)) {
+        case 2: return char_loop<1, false>(base, lo, hi, backward, cp);
+        case 3: return char_loop<1, true>(base, lo, hi, backward, cp);
+        case 4: return char_loop<2, false>(base, lo, hi, backward, cp);
+        case 5: return char_loop<2, true>(base, lo, hi, backward, cp);
+        case 8: return char_loop<4, false>(base, lo, hi, backward, cp);
+        case 9: return char_loop<4, true>(base, lo, hi, backward, cp);
+        default: rt_error::no_switch_match();
+    }
+}
+
+// The window's first (or, backwards, last) match, for the kinds that have a
+// fast search; `handled` is cleared for the others.
+int64_t scan_window(const Searched& s, const Pattern& p, int64_t lo, int64_t hi, bool fold, bool backward,
+                    bool* handled) {
+    *handled = !s.vector && (p.kind == Pattern::TEXT || p.kind == Pattern::CHAR);
+    if (!*handled) return -1;
+    if (p.kind == Pattern::CHAR) return scan_char(s, p.cp, lo, hi, fold, backward);
+    return scan_text(s, p, lo, hi, fold, backward);
+}
+
 // The search shared by find and select: the position of the match (-1 for
 // none) and, in *length, the characters it covers.
 int64_t search(const Cell* series, Cell* value, Cell* part, bool case_, bool same, bool any, Cell* with,
@@ -402,21 +506,34 @@ int64_t search(const Cell* series, Cell* value, Cell* part, bool case_, bool sam
     if (k == 0) return -1;
 
     int64_t head = s.head, full = s.full;
+    bool handled = false;
     if (reverse) {
         if (head == 0 || match) return -1;
         int64_t lo = limit >= 0 ? std::max<int64_t>(0, head - limit) : 0;
+        if (step == 1) {
+            int64_t at = scan_window(s, p, lo, head, fold, true, &handled);
+            if (handled) return at;
+        }
         for (int64_t pos = head - k; pos >= lo; pos -= step)
             if (matches_at(s, p, uint32_t(pos), fold)) return pos;
         return -1;
     }
     int64_t hi = limit >= 0 ? std::min(full, head + limit) : full;
     if (last) {
+        if (step == 1 && !match) {
+            int64_t at = scan_window(s, p, head, hi, fold, true, &handled);
+            if (handled) return at;
+        }
         // backwards from the end of the range down to the head
         for (int64_t pos = hi - k; pos >= head; pos -= step) {
             if (matches_at(s, p, uint32_t(pos), fold)) return pos;
             if (match) break;
         }
         return -1;
+    }
+    if (step == 1 && !match) {
+        int64_t at = scan_window(s, p, head, hi, fold, false, &handled);
+        if (handled) return at;
     }
     for (int64_t pos = head; pos + k <= hi; pos += step) {
         if (matches_at(s, p, uint32_t(pos), fold)) return pos;
@@ -823,22 +940,50 @@ Cell* trim(Cell* str, bool head, bool tail, bool auto_, bool lines, bool all, Ce
 
 namespace {
 
-// Appends the record of `size` characters at a unit index of a text (fewer at its end).
-void append_record(Cell* out, const Text& t, uint32_t i, uint32_t size) {
+// The characters that head the records of a text (those at the multiples of
+// the record size), as set members: folded unless the comparison is exact.
+struct Heads {
+    uint32_t size;
+    bool exact;
+    uint64_t length = 0;  // characters in the text so far
+    std::unordered_set<uint32_t> members;
+
+    uint32_t key(uint32_t c) const { return exact ? c : casing::convert(c, true); }
+    bool has(uint32_t c) const { return members.count(key(c)) != 0; }
+    void add(uint32_t c) {
+        if (length % size == 0) members.insert(key(c));
+        length++;
+    }
+};
+
+Heads heads_of(const Cell* str, uint32_t size, bool exact) {
+    Heads h{size, exact};
+    Text t = text_of(str);
+    for (uint32_t i = 0; i < t.count; i++) h.add(t.get(i));
+    return h;
+}
+
+// Appends the record of `size` characters at a unit index of a text (fewer at
+// its end), noting the result's record heads.
+void append_record(Cell* out, Heads& seen, const Text& t, uint32_t i, uint32_t size) {
     Buffer* b = memory::buffer_of(out->data2);
-    for (uint32_t k = 0; k < size && i + k < t.count; k++) b = append_char(b, t.get(i + k));
+    for (uint32_t k = 0; k < size && i + k < t.count; k++) {
+        b = append_char(b, t.get(i + k));
+        seen.add(t.get(i + k));
+    }
 }
 
 // Records of `from` whose first character passes, appended to out unless
 // already there; with `other`, intersect keeps those found in it and the
-// others those not found.
-void collect(Cell* out, const Cell* from, const Cell* other, bool keep_found, uint32_t size, bool exact) {
+// others those not found. Membership goes through hashed sets of the record
+// heads, so that texts of many distinct characters take linear time.
+void collect(Cell* out, Heads& seen, const Cell* from, const Heads* other, bool keep_found, uint32_t size) {
     Text t = text_of(from);
     for (uint32_t i = 0; i < t.count; i += size) {
         uint32_t c = t.get(i);
-        if (other && ks_has_char(other, c, int32_t(size), exact) != keep_found) continue;
-        if (ks_has_char(out, c, int32_t(size), exact)) continue;
-        append_record(out, t, i, size);
+        if (other && other->has(c) != keep_found) continue;
+        if (seen.has(c)) continue;
+        append_record(out, seen, t, i, size);
     }
 }
 
@@ -857,18 +1002,29 @@ Cell* set_operation(Cell* set1, Cell* set2, int32_t op, bool case_, Cell* skip) 
     uint32_t room = length_of(a.get()) + (op == 9 && set2 ? length_of(b.get()) : 0);
     gc::Rooted out;
     make_at(out.get(), room ? room : 1, 1);
+    Heads seen{size, case_};
     switch (op) {
-        case 8: collect(out.get(), a.get(), nullptr, false, size, case_); break;
+        case 8: collect(out.get(), seen, a.get(), nullptr, false, size); break;
         case 9:
-            collect(out.get(), a.get(), nullptr, false, size, case_);
-            collect(out.get(), b.get(), nullptr, false, size, case_);
+            collect(out.get(), seen, a.get(), nullptr, false, size);
+            collect(out.get(), seen, b.get(), nullptr, false, size);
             break;
-        case 10: collect(out.get(), a.get(), b.get(), true, size, case_); break;
-        case 11: collect(out.get(), a.get(), b.get(), false, size, case_); break;
-        case 12:
-            collect(out.get(), a.get(), b.get(), false, size, case_);
-            collect(out.get(), b.get(), a.get(), false, size, case_);
+        case 10: {
+            Heads other = heads_of(b.get(), size, case_);
+            collect(out.get(), seen, a.get(), &other, true, size);
             break;
+        }
+        case 11: {
+            Heads other = heads_of(b.get(), size, case_);
+            collect(out.get(), seen, a.get(), &other, false, size);
+            break;
+        }
+        case 12: {
+            Heads in_a = heads_of(a.get(), size, case_), in_b = heads_of(b.get(), size, case_);
+            collect(out.get(), seen, a.get(), &in_b, false, size);
+            collect(out.get(), seen, b.get(), &in_a, false, size);
+            break;
+        }
         default: rt_error::no_switch_match();
     }
     out->header = uint32_t(set1->type());

@@ -110,6 +110,25 @@ public:
         pos_ += uint32_t(unit_);
     }
 
+    // Stores a run of n ASCII bytes at once; at_most as for put (at least n).
+    void put_ascii(const uint8_t* p, uint32_t n, uint32_t at_most) {
+        memory::Buffer* b = memory::buffer_of(node_);
+        if (uint64_t(pos_) + uint64_t(n) * uint32_t(unit_) > b->size) {
+            uint64_t need = uint64_t(pos_) + uint64_t(at_most) * uint32_t(unit_);
+            if (need > 0xF0000000u) fire("internal", "no-memory");
+            b->tail = pos_;
+            b = memory::grow_series(b, uint32_t(need));
+            pos_ = b->tail;
+        }
+        uint8_t* out = b->data() + pos_;
+        if (unit_ == 1) {
+            std::memcpy(out, p, n);
+        } else {
+            for (uint32_t i = 0; i < n; i++) string::put_char(out + i * uint32_t(unit_), unit_, p[i]);
+        }
+        pos_ += n * uint32_t(unit_);
+    }
+
     uint32_t finish() {
         memory::buffer_of(node_)->tail = pos_;
         return node_;
@@ -291,6 +310,14 @@ uint32_t load_utf8(const uint8_t* bytes, uint32_t length, uint32_t node, uint32_
     if (length > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
     uint32_t left = 0;
     while (p < end) {
+        // runs of ASCII (up to a CR when CRs are read) go in at once
+        if (*p < 0x80 && !(cr && *p == '\r')) {
+            const uint8_t* q = p;
+            while (q < end && *q < 0x80 && !(cr && *q == '\r')) q++;
+            out.put_ascii(p, uint32_t(q - p), uint32_t(end - p));
+            p = q;
+            continue;
+        }
         uint32_t n = uint32_t(end - p);
         int32_t cp = decode_utf8_char(p, &n);
         if (cp < 0) {

@@ -282,6 +282,75 @@ TEST(StringFind, RefinementsAcrossWidths) {
     EXPECT_EQ(found(wide, a), 3);
 }
 
+// Texts that repeat their own beginnings make a search that restarts after a
+// partial match skip or miss matches; every head, part, direction and case mode
+// must give the position a character-by-character scan gives, for runs of text
+// and for single characters.
+TEST(StringFind, SelfOverlappingPatternsAgreeWithAScan) {
+    const std::u32string texts[] = {U"aaaab", U"abababcababc", U"aAbAaBaabaab", U"xyxyxyz\u00ffy\u0178",
+                                    U"\u20ac\u20aca\u20acab\U0001F600ab"};
+    const std::u32string patterns[] = {U"aab", U"abab", U"ababc", U"AAB", U"aa", U"b", U"xyxyz", U"\u0178y",
+                                       U"\u0178", U"\u20aca\u20ac", U"ab\U0001F600", U"\u00ff", U"ba"};
+    const char32_t chars[] = {U'a', U'A', U'b', U'\u00ff', U'\u0178', U'\u20ac', U'\U0001F600', U'q'};
+    auto f = [](char32_t c, bool fold) { return fold ? casing::convert(uint32_t(c), true) : uint32_t(c); };
+    // the first start in [lo, hi) (backward: the last one) where the pattern lies wholly inside
+    auto scan = [&](const std::u32string& t, const std::u32string& p, int64_t lo, int64_t hi, bool fold,
+                    bool backward) -> int64_t {
+        int64_t k = int64_t(p.size());
+        for (int64_t n = 0; n <= hi - lo - k; n++) {
+            int64_t i = backward ? hi - k - n : lo + n;
+            int64_t j = 0;
+            while (j < k && f(t[size_t(i + j)], fold) == f(p[size_t(j)], fold)) j++;
+            if (j == k) return i;
+        }
+        return -1;
+    };
+    auto widest = [](const std::u32string& t) {
+        char32_t m = 0;
+        for (char32_t c : t) m = std::max(m, c);
+        return m <= 0xFF ? 1 : m <= 0xFFFF ? 2 : 4;
+    };
+    std::vector<std::pair<Cell, std::u32string>> wanted;
+    for (const auto& pat : patterns) wanted.push_back({text_of(pat, widest(pat)), pat});
+    for (char32_t c : chars) wanted.push_back({chr(uint32_t(c)), std::u32string(1, c)});
+    for (const auto& t : texts) {
+        int64_t size = int64_t(t.size());
+        for (int unit : {1, 2, 4}) {
+            if (unit < widest(t)) continue;
+            Cell s = text_of(t, unit);
+            for (size_t w = 0; w < wanted.size(); w++) {
+                for (int mode = 0; mode < 6; mode++) {
+                    bool case_ = mode & 1;
+                    int direction = mode / 2;  // forward, /last, /reverse
+                    for (int64_t head = 0; head <= size; head++) {
+                        for (int32_t part : {-1, 1, 3, 6}) {
+                            SCOPED_TRACE(testing::Message() << "unit " << unit << " text " << utf8(s) << " pattern #"
+                                                            << w << " head " << head << " part " << part
+                                                            << (case_ ? " case" : "") << " direction " << direction);
+                            FindArgs a;
+                            a.value = wanted[w].first;
+                            a.head = uint32_t(head);
+                            a.part = part;
+                            a.case_ = case_;
+                            a.last = direction == 1;
+                            a.reverse = direction == 2;
+                            int64_t expected;
+                            if (direction == 2) {
+                                int64_t lo = part < 0 ? 0 : std::max<int64_t>(0, head - part);
+                                expected = head == 0 ? -1 : scan(t, wanted[w].second, lo, head, !case_, true);
+                            } else {
+                                int64_t hi = part < 0 ? size : std::min(size, head + part);
+                                expected = head >= size ? -1 : scan(t, wanted[w].second, head, hi, !case_, direction == 1);
+                            }
+                            EXPECT_EQ(found(s, a), expected);
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(StringFind, FormedValuesAndBitsets) {
     ScratchNumbers numbers;
     FindArgs a;
