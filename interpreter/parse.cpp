@@ -897,6 +897,13 @@ private:
                 default: rt_error::no_switch_match();
             }
             if (f != Flow::NORMAL) return f;
+            // rules that run no code never reach the evaluator's safe points:
+            // between two steps the machine is as it is after any code, so a
+            // long run collects its garbage (the copies set to words) here
+            if (gc::wanted && gc::active) [[unlikely]] {
+                gc::safe_point();
+                ran_code();
+            }
             if (TRACED && stop_) {
                 *base_ = logic::make(match_);
                 return Flow::NORMAL;
