@@ -773,6 +773,7 @@ void collect() {
         rt_error::fatal(94, KRO_CAPTURE_SITE());
     }
     gc::wanted = false;
+    memory::collected(uint64_t(memory::stats(nullptr, 1)));
     if (moved) rehash_moved_maps();
     if (gc::stress) {
         // the full heap walk costs as much as the collection itself: every

@@ -1,5 +1,6 @@
 #include "foundation/memory.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -316,6 +317,31 @@ void sweep_big_frames() {
 
 // ---- buffers -----------------------------------------------------------------
 
+namespace {
+
+// Collections are paced by growth: a new frame asks for one only once the
+// frames taken since the last collection hold as much as the heap that lived
+// through it (at least PACE_FLOOR), so that building a large heap does not
+// mark all of it again at every frame.
+constexpr uint64_t PACE_FLOOR = 8u << 20;
+uint64_t grown_since = 0;
+uint64_t pace = PACE_FLOOR;
+
+inline void frame_taken(uint64_t bytes) {
+    grown_since += bytes;
+    if (grown_since >= pace) gc::wanted = true;
+}
+
+}  // namespace
+
+void collected(uint64_t live) {
+    grown_since = 0;
+    // where the arena runs short, collections come sooner: what is left of it
+    // must outlast the growth allowed before the next one
+    uint64_t left = arena::RESERVE - std::min<uint64_t>(arena::committed_bytes(), arena::RESERVE);
+    pace = std::max<uint64_t>(PACE_FLOOR, std::min<uint64_t>(live, left / 4));
+}
+
 Buffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t start) {
     uint64_t bytes = uint64_t(units) * unit;
     if (bytes > 0xF0000000u) fire("internal", "no-memory");
@@ -323,7 +349,7 @@ Buffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t start) {
     uint32_t total = size + BUFFER_HEADER + BUFFER_SPARE;
     Buffer* b;
     if (total >= root.big_threshold) {
-        gc::wanted = true;
+        frame_taken(total);
         b = new_big_frame(total);
         init_buffer(b, size, unit, start, FLAG_BIG);
         return b;
@@ -332,9 +358,9 @@ Buffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t start) {
     if (!f || !(uint64_t(f->heap) + total < f->tail)) {
         f = find_series_frame(total);
         if (!f) {
-            gc::wanted = true;
             if (total >= root.next_frame_size) root.next_frame_size = root.big_threshold;
             f = new_series_frame();
+            frame_taken(f->size);
         }
         root.series_current = arena::off(f);
     }

@@ -108,6 +108,9 @@ void free_node(uint32_t frame, uint32_t node);
 Buffer* alloc_buffer(uint32_t units, uint32_t unit, int32_t start);
 
 uint32_t new_series(uint32_t units, uint32_t unit, int32_t start);
+// Told by the collector after each cycle, with the bytes of the heap that
+// lived through it: sets how much new frames may hold before the next.
+void collected(uint64_t live);
 // A new series holding a copy of `units` units of `unit` bytes from src (room
 // for one unit at least), head at the data start, its other flags taken from
 // `flags` but for the unit and the allocation's own bits (FLAG_BIG,

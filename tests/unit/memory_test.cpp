@@ -47,6 +47,7 @@ protected:
         root.big_head = 0;
         root.next_frame_size = root.default_frame_size;
         gc::wanted = false;
+        collected(0);  // the pace of collections starts from its floor
     }
     void TearDown() override {
         release_all();
@@ -225,6 +226,25 @@ TEST_F(IsolatedHeap, NewSeriesLinksNodeAndBufferBothWays) {
     EXPECT_EQ(b->size, 16u);
 }
 
+TEST_F(IsolatedHeap, CollectionsArePacedByGrowth) {
+    // after a cycle, new frames ask for the next one once they hold as much
+    // as the heap that lived through it, and never before 8 MB
+    const uint32_t three_mb = 3u << 20;
+    alloc_buffer(three_mb, 1, 0);
+    alloc_buffer(three_mb, 1, 0);
+    EXPECT_FALSE(gc::wanted) << "6 MB";
+    alloc_buffer(three_mb, 1, 0);
+    EXPECT_TRUE(gc::wanted) << "9 MB: past the floor";
+
+    gc::wanted = false;
+    collected(20u << 20);  // a 20 MB heap lived through the cycle
+    for (int i = 1; i <= 6; i++) alloc_buffer(three_mb, 1, 0);
+    EXPECT_FALSE(gc::wanted) << "18 MB";
+    alloc_buffer(three_mb, 1, 0);
+    EXPECT_TRUE(gc::wanted) << "21 MB: past the heap that lived";
+    collected(0);
+}
+
 TEST_F(IsolatedHeap, BigThresholdBoundary) {
     // 2 MB - 16 bytes of data: header and spare make 2 MB + 8, a big frame.
     Buffer* big = alloc_buffer(0x200000 - 16, 1, 0);
@@ -235,7 +255,7 @@ TEST_F(IsolatedHeap, BigThresholdBoundary) {
     EXPECT_EQ(bf->buffer(), big);
     EXPECT_EQ(bf->size, 0x200008u);
     EXPECT_EQ(frame_holding(big), 0u);
-    EXPECT_TRUE(gc::wanted) << "a big buffer asks for a collection at the next safe point";
+    EXPECT_FALSE(gc::wanted) << "one big buffer stays below the pace of collections";
 
     // 2 MB - 32 bytes: 2 MB - 8 in all, which a series frame takes.
     Buffer* framed = alloc_buffer(0x200000 - 32, 1, 0);
@@ -278,7 +298,7 @@ TEST_F(IsolatedHeap, FullSeriesFrameLeadsToANewFrameWithoutCollecting) {
     uint32_t heap_f1 = sframe(f1)->heap;
     Buffer* b = alloc_buffer(0x10000, 1, 0);
     ASSERT_EQ(series_frames().size(), 2u);
-    EXPECT_TRUE(gc::wanted);
+    EXPECT_FALSE(gc::wanted) << "two frames stay below the pace of collections";
     uint32_t f2 = frame_holding(b);
     EXPECT_NE(f2, f1);
     EXPECT_EQ(root.series_current, f2);
@@ -470,7 +490,7 @@ TEST_F(IsolatedHeap, SeriesCopyIsOneBufferAndOneNodeWithTheGivenFlags) {
     gc::wanted = false;
     Buffer* next = buffer_of(new_series_copy(src.data(), 100, 1, FLAG_IN_USE));
     EXPECT_NE(frame_holding(next), f1);
-    EXPECT_TRUE(gc::wanted) << "a new frame asks for a collection";
+    EXPECT_FALSE(gc::wanted) << "a few frames stay below the pace of collections";
     EXPECT_EQ(std::memcmp(next->data(), src.data(), 100), 0);
 
     // past the big threshold: a big frame of its own
