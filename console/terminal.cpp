@@ -15,6 +15,7 @@
 #include "foundation/frame.hpp"
 #include "foundation/platform/console_out.hpp"
 #include "foundation/unicode.hpp"
+#include "foundation/platform/sandbox.hpp"
 
 namespace kro::terminal {
 
@@ -305,6 +306,7 @@ void set_input_fd(int fd) { in_fd = fd; }
 int input_fd() { return in_fd; }
 
 bool is_terminal(int fd) {
+    KRO_SANDBOX_DENY(false);
     termios t;
     return ::isatty(fd) == 1 && ::tcgetattr(fd, &t) == 0;
 }
@@ -474,6 +476,7 @@ void drain_wake_pipe() {
 
 // Waits up to timeout_ms (-1: no limit) for input and appends what is there.
 Wait wait_input(int timeout_ms) {
+    KRO_SANDBOX_DENY(Wait::ended);
     int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
     for (;;) {
         if (winch_pending || resumed_pending) return Wait::woken;
@@ -587,6 +590,7 @@ bool query_cursor(int& column, int& row, int timeout_ms) {
 }
 
 void write_output(const char* bytes, size_t n) {
+    KRO_SANDBOX_DENY();
     int fd = console::output_fd();
     while (n > 0) {
         ssize_t w = ::write(fd, bytes, n);
@@ -614,6 +618,7 @@ size_t in_pos = 0, in_len = 0;
 
 // Makes at least one byte available; false at the end of input or on an error.
 bool fill() {
+    KRO_SANDBOX_DENY(false);
     if (in_pos < in_len) return true;
     for (;;) {
         ssize_t n = ::read(in_fd, in_buf, sizeof in_buf);
@@ -658,6 +663,7 @@ ReadLine stdin_readline(std::u32string& line) {
 }
 
 long read_stdin(uint8_t* buffer, size_t n) {
+    KRO_SANDBOX_DENY(0);  // the end of input
     if (n == 0) return 0;
     if (in_pos < in_len) {
         size_t k = in_len - in_pos < n ? in_len - in_pos : n;

@@ -15,6 +15,7 @@
 #include "foundation/mold.hpp"
 #include "foundation/ownership.hpp"
 #include "foundation/registry.hpp"
+#include "foundation/stack_guard.hpp"
 #include "foundation/support.hpp"
 #include "interpreter/stack.hpp"
 
@@ -149,6 +150,10 @@ bool process(Spec& s, const Cell* spec) {
             return true;
         }
         case TYPE_BLOCK: {
+            // nested blocks are read as their contents: one that holds itself would never end
+            machine_stack::check();
+            if (mold::cycle_find(spec->data2)) fire("internal", "too-deep");
+            mold::CycleEntry walking(spec->data2);
             int32_t n = block::length(spec);
             for (int32_t k = 0; k < n;) {
                 Cell item = *block::at(spec, k);

@@ -122,6 +122,11 @@ void run_exit_hooks() {
 }
 
 void end_process(int32_t status) {
+#ifdef KRO_FUZZ_SANDBOX
+    // Nothing a fuzzed program does may end the process: the fuzzer must see it.
+    std::fflush(nullptr);
+    std::abort();
+#endif
     run_exit_hooks();
     console::flush();
     std::fflush(nullptr);  // anything written through stdio by other code

@@ -30,7 +30,14 @@ void add_mark_callback(MarkCallback cb) {
 int mark_callback_count() { return callback_count; }
 MarkCallback mark_callback(int i) { return callbacks[i]; }
 
+#ifdef KRO_FUZZ_SANDBOX
+void (*budget_check)() = nullptr;
+#endif
+
 void safe_point() {
+#ifdef KRO_FUZZ_SANDBOX
+    if (budget_check) budget_check();
+#endif
     if (active && !collecting && (wanted || stress)) collector::collect();
 }
 

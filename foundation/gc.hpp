@@ -27,6 +27,13 @@ MarkCallback mark_callback(int i);
 // it: the evaluator between expressions, `recycle`, the console between lines.
 void safe_point();
 
+#ifdef KRO_FUZZ_SANDBOX
+// Fuzzing builds: called at every safe point that gets past the inline test
+// (the fuzz target sets `wanted` once a run is over its time), so that it can
+// end a program that loops without end by raising an error there.
+extern void (*budget_check)();
+#endif
+
 // Rooted locals form a shadow stack, walked by the collector, which marks what
 // they hold and rewrites their node references when it moves nodes.
 struct RootLink {

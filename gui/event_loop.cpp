@@ -510,6 +510,10 @@ bool do_events(bool no_wait) {
             decode_input(sink);
             render();
             d = clock_->now_ms() - start;
+#ifdef KRO_FUZZ_SANDBOX
+            // Input never comes to a sandboxed run: one pass, then the loop ends as if closed.
+            if (!no_wait) post_quit_msg();
+#endif
         });
         if (code != 0) {
             runtime_context.thrown_code = 0;

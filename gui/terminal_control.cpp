@@ -9,6 +9,7 @@
 
 #include "console/terminal.hpp"
 #include "foundation/platform/console_out.hpp"
+#include "foundation/platform/sandbox.hpp"
 
 namespace kro::tui {
 
@@ -60,6 +61,7 @@ void guard() {
 
 // Signal-time writer: write(2) only, errno kept.
 void raw_write(const char* s, size_t n) {
+    KRO_SANDBOX_DENY();
     int fd = console::output_fd();
     while (n > 0) {
         ssize_t w = ::write(fd, s, n);

@@ -8,6 +8,7 @@
 #include "foundation/unicode.hpp"
 #include "gui/cell_grid.hpp"
 #include "gui/terminal_control.hpp"
+#include "foundation/platform/sandbox.hpp"
 
 namespace kro::tui {
 
@@ -383,6 +384,7 @@ bool take_screen_reset() {
 }
 
 bool wait_for_input(int timeout_ms) {
+    KRO_SANDBOX_DENY(false);
     int fd = terminal::input_fd();
     int wake = terminal::wake_fd();
     pollfd fds[2];

@@ -129,7 +129,7 @@ Flow fire_init() {
     return fire(INIT, nullptr, -1, nullptr, nullptr);
 }
 
-void finish() {
+Flow finish(bool contained) {
     // the tracer is removed also when its own end event raises an error
     struct Remove {
         ~Remove() {
@@ -137,14 +137,40 @@ void finish() {
             installed = tracing = muted = false;
         }
     } remove;
-    if (installed) {
-        // the end event comes also after `trace false` and after a tracer that ended the run
-        muted = false;
-        tracing = true;
-        // whatever the tracer does here cannot change how the traced code ended
+    if (!installed) return Flow::NORMAL;
+    // the end event comes also after `trace false` and after a tracer that ended the run
+    muted = false;
+    tracing = true;
+    if (!contained) return fire(END, nullptr, -1, nullptr, nullptr);
+    // The frames above the receiver of the run's own exit are closed already:
+    // whatever the tracer raises or throws here would look for its receiver
+    // among them. The event runs in a frame that receives its errors and stops
+    // its throws (they become errors there), and the stacks are put back.
+    int32_t depth = stack::frame_count();
+    Cell* args = stack::arguments;
+    Cell* top = stack::top_ptr;
+    try {
+        stack::mark_try_all(&callback_word);
         Flow ignored = fire(END, nullptr, -1, nullptr, nullptr);
         (void)ignored;
+    } catch (const Thrown&) {
+        uint32_t c = runtime_context.thrown_code;
+        if (c != code::ERROR && !flow::is_status(c)) throw;
+        runtime_context.thrown_code = 0;
     }
+    if (stack::frame_count() > depth) stack::unwind_to(depth);
+    stack::arguments = args;
+    stack::top_ptr = top;
+    return Flow::NORMAL;
+}
+
+void finish_unwinding() {
+    uint32_t pending = runtime_context.thrown_code;
+    Cell* slot = error::raised_slot();
+    gc::Rooted raised(slot ? *slot : none::value);
+    finish(true);
+    if (Cell* s = error::raised_slot()) *s = raised.cell;
+    runtime_context.thrown_code = pending;
 }
 
 const Cell* tracer() { return &tracer_cell; }

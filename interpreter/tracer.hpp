@@ -60,7 +60,16 @@ bool install(const Cell* tracer);
 // evaluation: the end event (a pending flow set aside by the caller), then
 // the tracer is removed and both switches are off.
 Flow fire_init();
-void finish();
+// The end event, then the tracer's removal. After a run that completed, the
+// frames are as the run found them: an error the event raises goes on as the
+// run's, and a throw or break it makes is answered (the caller passes it on).
+// After a run that left by a throw or a break, contained is set: the frames
+// above its receiver are closed already, so whatever the event raises or
+// throws stops in it, and the answer is normal.
+Flow finish(bool contained);
+// finish(true) while an error travels: the error's code and the raised error
+// are put back before it goes on.
+void finish_unwinding();
 const Cell* tracer();
 uint32_t mask();
 
@@ -75,15 +84,11 @@ Flow traced(const Cell* tracer, F&& body) {
         f = fire_init();
         if (f == Flow::NORMAL) f = body();
     } catch (...) {
-        // the end event runs language code while the error travels: the code
-        // it carries is put back before the error goes on
-        uint32_t pending = runtime_context.thrown_code;
-        finish();
-        runtime_context.thrown_code = pending;
+        finish_unwinding();
         throw;
     }
-    finish();
-    return f;
+    Flow g = finish(f != Flow::NORMAL);
+    return f == Flow::NORMAL ? g : f;
 }
 
 // The tracer's error event: raised errors go through it (internal/stack-overflow

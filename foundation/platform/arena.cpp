@@ -16,6 +16,9 @@ uint8_t* base = nullptr;
 bool keep_released_pages = false;
 
 namespace {
+#ifdef KRO_FUZZ_SANDBOX
+constexpr uint64_t FUZZ_COMMIT_LIMIT = 1536ull << 20;
+#endif
 uint64_t high_water = FIRST_OFFSET;
 uint64_t committed = 0;
 std::map<uint32_t, uint32_t> free_runs;  // offset -> size, coalesced
@@ -66,6 +69,11 @@ uint32_t commit(uint32_t size) {
             break;
         }
     }
+#ifdef KRO_FUZZ_SANDBOX
+    // Fuzzing runs stay far below the fuzzer's memory limit: a random program
+    // asking for gigabytes meets the arena's end sooner, as a language error.
+    if (committed + size > FUZZ_COMMIT_LIMIT) return 0;
+#endif
     if (!offset) {
         if (high_water + size > RESERVE) return 0;
         offset = uint32_t(high_water);

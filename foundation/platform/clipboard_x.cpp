@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "foundation/platform/process.hpp"
+#include "foundation/platform/sandbox.hpp"
 
 namespace kro::platform::clipboard {
 
@@ -70,6 +71,7 @@ std::vector<std::string> lines_of(const std::string& s) {
 // ownership only after the call returns: the write counts once the clipboard
 // serves the bytes under the target (at most about a second later).
 bool write(const char* target, const std::string& bytes) {
+    KRO_SANDBOX_DENY(false);
     Ran r = run(xclip_args({"-i", "-t", target}), &bytes, false);
     if (r.status != 0) return false;
     for (int i = 0; i < CONFIRM_TRIES; i++) {
@@ -95,6 +97,7 @@ bool unreserved(unsigned char c) {
 }  // namespace
 
 bool x_available() {
+    KRO_SANDBOX_DENY(false);
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) return false;
     const char* path = std::getenv("PATH");
@@ -112,6 +115,7 @@ bool x_available() {
 }
 
 Content x_read() {
+    KRO_SANDBOX_DENY(Content{});
     Content c;
     Ran targets = run(xclip_args({"-o", "-t", "TARGETS"}), nullptr, true);
     if (targets.status != 0) {

@@ -1,4 +1,5 @@
 #include "foundation/platform/files.hpp"
+#include "foundation/platform/sandbox.hpp"
 
 #include <dirent.h>
 #include <errno.h>
@@ -45,6 +46,7 @@ bool wait_readable(int fd) {
 void set_renameat2_call(Renameat2Call call) { renameat2_call = call ? call : &system_renameat2; }
 
 int open_file(const char* path, int mode) {
+    KRO_SANDBOX_DENY(-1);
     int flags;
     if (mode & MODE_WRITE) {
         flags = O_WRONLY | O_CREAT;
@@ -84,6 +86,7 @@ bool seek_file(int fd, int64_t offset) {
 bool seek_end(int fd) { return ::lseek(fd, 0, SEEK_END) >= 0; }
 
 int64_t read_data(int fd, void* buffer, size_t n) {
+    KRO_SANDBOX_DENY(-1);
     auto* p = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     while (done < n) {
@@ -104,6 +107,7 @@ int64_t read_data(int fd, void* buffer, size_t n) {
 }
 
 int64_t write_data(int fd, const void* buffer, size_t n) {
+    KRO_SANDBOX_DENY(-1);
     auto* p = static_cast<const uint8_t*>(buffer);
     size_t done = 0;
     while (done < n) {
@@ -122,6 +126,7 @@ int64_t write_data(int fd, const void* buffer, size_t n) {
 }
 
 bool read_to_end(int fd, std::vector<uint8_t>& out, size_t max) {
+    KRO_SANDBOX_DENY(false);
     size_t start = out.size();
     size_t chunk = 4096;
     for (;;) {
@@ -148,18 +153,29 @@ bool read_to_end(int fd, std::vector<uint8_t>& out, size_t max) {
     }
 }
 
-bool make_dir(const char* path) { return ::mkdir(path, 0777) == 0; }
+bool make_dir(const char* path) {
+    KRO_SANDBOX_DENY(false);
+    return ::mkdir(path, 0777) == 0;
+}
 
 bool exists(const char* path) {
+    KRO_SANDBOX_DENY(false);
     struct stat st;
     return ::stat(path, &st) == 0;
 }
 
-bool remove_file(const char* path) { return ::unlink(path) == 0; }
+bool remove_file(const char* path) {
+    KRO_SANDBOX_DENY(false);
+    return ::unlink(path) == 0;
+}
 
-bool remove_dir(const char* path) { return ::rmdir(path) == 0; }
+bool remove_dir(const char* path) {
+    KRO_SANDBOX_DENY(false);
+    return ::rmdir(path) == 0;
+}
 
 bool rename_path(const char* from, const char* to) {
+    KRO_SANDBOX_DENY(false);
     if (renameat2_call(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     // The file system refuses the flag. A hard link fails atomically on an
@@ -179,6 +195,7 @@ bool rename_path(const char* from, const char* to) {
 }
 
 std::optional<Status> status(const char* path) {
+    KRO_SANDBOX_DENY(std::nullopt);
     struct stat st;
     if (::stat(path, &st) != 0) return std::nullopt;
     Status s;
@@ -191,6 +208,7 @@ std::optional<Status> status(const char* path) {
 }
 
 std::optional<std::vector<DirEntry>> list_dir(const char* path) {
+    KRO_SANDBOX_DENY(std::nullopt);
     int dfd;
     do dfd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     while (dfd < 0 && errno == EINTR);

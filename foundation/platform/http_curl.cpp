@@ -1,4 +1,5 @@
 #include "foundation/platform/http_curl.hpp"
+#include "foundation/platform/sandbox.hpp"
 
 #include <curl/curl.h>
 #include <strings.h>
@@ -95,6 +96,7 @@ bool perform(const Request& request, Response* response, std::string* reason) {
         return false;
     };
     *response = Response{};
+    KRO_SANDBOX_DENY(fail("access denied"));
     if (!global_ready()) return fail("libcurl could not be initialised");
     Easy easy;
     if (!easy.handle) return fail("no libcurl handle");

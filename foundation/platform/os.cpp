@@ -12,6 +12,7 @@
 #include "foundation/arena.hpp"
 #include "foundation/frame.hpp"
 #include "foundation/platform/console_out.hpp"
+#include "foundation/platform/sandbox.hpp"
 
 namespace kro::platform {
 
@@ -38,9 +39,13 @@ std::string get_current_dir() {
     }
 }
 
-bool set_current_dir(const char* path) { return ::chdir(path) == 0; }
+bool set_current_dir(const char* path) {
+    KRO_SANDBOX_DENY(false);
+    return ::chdir(path) == 0;
+}
 
 bool set_env(const char* name, const char* value) {
+    KRO_SANDBOX_DENY(false);
     if (!value) return ::unsetenv(name) == 0;
     return ::setenv(name, value, 1) == 0;
 }
@@ -63,6 +68,7 @@ uint32_t wait_milliseconds(double seconds) {
 }
 
 void wait(double seconds) {
+    KRO_SANDBOX_DENY();  // a random duration would only stall the run
     uint32_t ms = wait_milliseconds(seconds);
     timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {

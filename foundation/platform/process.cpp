@@ -1,4 +1,5 @@
 #include "foundation/platform/process.hpp"
+#include "foundation/platform/sandbox.hpp"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -303,6 +304,7 @@ std::vector<uint8_t>& output_buffer() {
 }
 
 int32_t run(Options& o) {
+    KRO_SANDBOX_DENY(-1);
     reap();
     o.input.truncated = o.output.truncated = o.error.truncated = false;
     if (o.input.kind == Stream::BYTES && o.input.size && !o.input.data) return -1;
@@ -346,6 +348,7 @@ std::vector<std::string> browse_argv(const std::string& target) {
 }
 
 pid_t browse(const std::string& target) {
+    KRO_SANDBOX_DENY(-1);
     reap();
     Fds fds;
     FileActions fa;
