@@ -213,6 +213,12 @@ void bad_refine(const char* refinement, const Cell* arg) {
     fire("script", "invalid-refine-arg", &w, arg);
 }
 
+void bad_refinement(const char* refinement, const Cell* arg) {
+    Cell r = word::load(refinement);
+    r.set_type(TYPE_REFINEMENT);
+    fire("script", "invalid-refine-arg", &r, arg);
+}
+
 int32_t part_count(const Cell* s, const Cell* part) {
     if (part->is(TYPE_INTEGER)) return convert::int_of_number(part);
     if (same_buffer_series(s, part)) {

@@ -99,6 +99,9 @@ private:
 int32_t part_count(const Cell* s, const Cell* part);
 // script/invalid-refine-arg with the refinement's word and the argument.
 [[noreturn]] void bad_refine(const char* refinement, const Cell* arg);
+// The same naming the refinement itself (a refinement! value, as an argument
+// list spells it) rather than its word.
+[[noreturn]] void bad_refinement(const char* refinement, const Cell* arg);
 
 // ---- actions (the series! row) -----------------------------------------------------------
 // Stack-only entries read the series from the current call's first argument

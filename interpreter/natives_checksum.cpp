@@ -12,7 +12,6 @@
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
-#include "datatypes/word.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
 #include "foundation/support.hpp"
@@ -24,14 +23,6 @@
 namespace kro::natives {
 
 namespace {
-
-// The /with errors name the refinement itself, as the argument list spells it.
-[[noreturn]] void bad_with(const Cell* arg) {
-    Cell refinement = word::load("with");
-    refinement.set_type(TYPE_REFINEMENT);
-    fire("script", "invalid-refine-arg", &refinement, arg);
-}
-
 
 constexpr int32_t CHECKSUM = 87, COMPRESS = 103, DECOMPRESS = 104;
 
@@ -125,7 +116,7 @@ Flow checksum_native(const int32_t* refs) {
         return result(&none::value);
     }
     if (adler || id == checksum::CRC32 || id == checksum::TCP) {
-        if (spec) bad_with(method);
+        if (spec) series::bad_refinement("with", method);
         Bytes in = bytes_of(data, 0, true);
         uint32_t sum = adler                   ? checksum::adler32(in.data(), in.size())
                        : id == checksum::CRC32 ? checksum::crc32(in.data(), in.size())
@@ -135,7 +126,7 @@ Flow checksum_native(const int32_t* refs) {
     Bytes in = bytes_of(data, 0, true);
     if (!spec) return binary_result(checksum::crypto_hash(in.data(), in.size(), id));
     // a keyed digest takes a key of text or bytes; a number says nothing here
-    if (!(spec->is(TYPE_BINARY) || series::is_text_kind(spec->type()))) bad_with(spec);
+    if (!(spec->is(TYPE_BINARY) || series::is_text_kind(spec->type()))) series::bad_refinement("with", spec);
     Bytes key = bytes_of(spec, refs[0], false);
     std::optional<std::vector<uint8_t>> digest = checksum::keyed_hash(in.data(), in.size(), key.data(), key.size(), name);
     if (!digest) rt_error::fatal(101, KRO_CAPTURE_SITE());  // every method left here has a digest

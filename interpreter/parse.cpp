@@ -2277,12 +2277,6 @@ private:
     }
 };
 
-// parse's /part errors name the refinement itself, as its argument list spells it.
-[[noreturn]] void bad_part(const Cell* part) {
-    Cell refinement = word::load("part");
-    refinement.set_type(TYPE_REFINEMENT);
-    fire("script", "invalid-refine-arg", &refinement, part);
-}
 
 // The limit a /part argument sets (an absolute index), or -1 when the part is
 // empty before anything is looked at.
@@ -2293,12 +2287,12 @@ int32_t part_limit(const Cell* input, const Cell* part) {
         limit = int64_t(h) + int32_t(part->data2);
     } else if (part->is(TYPE_FLOAT) || part->is(TYPE_PERCENT)) {
         double d = part->get_float();
-        if (!(d > -2147483648.0 && d < 2147483648.0)) bad_part(part);
+        if (!(d > -2147483648.0 && d < 2147483648.0)) series::bad_refinement("part", part);
         limit = int64_t(h) + int64_t(std::trunc(d));
     } else if (series::is_series_value(part->type()) && part->type() == input->type() && part->data2 == input->data2) {
         limit = series::head_of(part);
     } else {
-        bad_part(part);
+        series::bad_refinement("part", part);
     }
     return int32_t(std::clamp<int64_t>(limit, INT_MIN, INT_MAX));
 }
