@@ -761,6 +761,25 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
     return f;
 }
 
+// Whether a conditional's or an exit's native value is the one made at
+// start-up and its slot still runs that native's own code: only then may the
+// evaluator do its work in place (a redefined slot or another argument list
+// goes the general way).
+inline bool own_native(const Cell* fn) {
+    NativeFn own;
+    switch (int32_t(fn->data1)) {
+        case natives::IF: own = &natives::if_native; break;
+        case natives::UNLESS: own = &natives::unless_native; break;
+        case natives::EITHER: own = &natives::either_native; break;
+        case natives::BREAK: own = &natives::break_native; break;
+        case natives::CONTINUE: own = &natives::continue_native; break;
+        case natives::EXIT: own = &natives::exit_native; break;
+        case natives::RETURN: own = &natives::return_native; break;
+        default: return false;
+    }
+    return native_fn(int32_t(fn->data1)) == own && native::made_at_start(fn);
+}
+
 // if, unless and either met in code (not infix, no refinements named, nothing
 // traced), in their frame: the condition is fetched as fetch_plain fetches
 // it; when literal blocks follow it, with no operator after the last, they
@@ -771,10 +790,7 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
 // native is called as usual.
 [[gnu::noinline]] Flow conditional(Walk& w, Call& c, bool& called) {
     uint32_t slot = c.fn->data1;
-    NativeFn expected = slot == uint32_t(natives::IF)       ? &natives::if_native
-                        : slot == uint32_t(natives::UNLESS) ? &natives::unless_native
-                                                            : &natives::either_native;
-    if (native_fn(int32_t(slot)) != expected || !native::made_at_start(c.fn)) [[unlikely]]
+    if (!own_native(c.fn)) [[unlikely]]
         return fetch_rest(w, c, 0, false);
     bool general = false;
     Flow f = fetch_first(w, c, general);
@@ -817,11 +833,7 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
 // switched on by the value: the native is called as usual.
 [[gnu::noinline]] Flow leave(Walk& w, Call& c, bool& called) {
     uint32_t slot = c.fn->data1;
-    NativeFn expected = slot == uint32_t(natives::BREAK)      ? &natives::break_native
-                        : slot == uint32_t(natives::CONTINUE) ? &natives::continue_native
-                        : slot == uint32_t(natives::EXIT)     ? &natives::exit_native
-                                                              : &natives::return_native;
-    if (native_fn(int32_t(slot)) != expected || !native::made_at_start(c.fn)) [[unlikely]]
+    if (!own_native(c.fn)) [[unlikely]]
         return fetch_rest(w, c, 0, false);
     switch (slot) {
         case natives::BREAK:
@@ -1529,10 +1541,7 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     if (i + 1 >= w.limit) return Flow::NORMAL;
     const Cell* v = plain_item(w, i);
     if (!v) return Flow::NORMAL;
-    NativeFn expected = slot == uint32_t(natives::IF)       ? &natives::if_native
-                        : slot == uint32_t(natives::UNLESS) ? &natives::unless_native
-                                                            : &natives::either_native;
-    if (native_fn(int32_t(slot)) != expected || !native::made_at_start(fn)) return Flow::NORMAL;
+    if (!own_native(fn)) return Flow::NORMAL;
     Cell cond = *v;
     for (i++; i < w.limit; i += 2) {
         const Cell* op = names_op(w.cells + i);
@@ -1590,11 +1599,7 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
 // runs as usual and raises the error under its own name).
 [[gnu::always_inline]] inline bool frameless_exit(Walk& w, const Cell* fn, Flow& f) {
     uint32_t slot = fn->data1;
-    NativeFn expected = slot == uint32_t(natives::BREAK)      ? &natives::break_native
-                        : slot == uint32_t(natives::CONTINUE) ? &natives::continue_native
-                        : slot == uint32_t(natives::EXIT)     ? &natives::exit_native
-                                                              : &natives::return_native;
-    if (native_fn(int32_t(slot)) != expected || !native::made_at_start(fn)) return false;
+    if (!own_native(fn)) return false;
     if (slot != uint32_t(natives::RETURN)) {
         f = stack::leave_frameless(slot != uint32_t(natives::EXIT), slot == uint32_t(natives::CONTINUE), nullptr);
         return f != Flow::NORMAL;
