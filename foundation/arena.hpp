@@ -8,7 +8,25 @@
 
 namespace kro::arena {
 
+// The reservation sits at a fixed address below 2 GiB: an offset then becomes
+// an address through the displacement of the instruction that uses it (no
+// load of the base, which every store into a cell would otherwise force the
+// compiler to repeat). AddressSanitizer keeps that part of the address space
+// for its shadow, so its builds take whatever address the system gives.
+#if !defined(KRO_ARENA_AT) && !defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if !__has_feature(address_sanitizer)
+#define KRO_ARENA_AT 0x70000000
+#endif
+#else
+#define KRO_ARENA_AT 0x70000000
+#endif
+#endif
+#if defined(KRO_ARENA_AT)
+inline uint8_t* const base = reinterpret_cast<uint8_t*>(uintptr_t(KRO_ARENA_AT));
+#else
 extern uint8_t* base;  // set by arena::init, never changes afterwards
+#endif
 
 constexpr uint64_t RESERVE = 1ull << 32;
 constexpr uint32_t FIRST_OFFSET = 0x10000;

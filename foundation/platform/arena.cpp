@@ -12,7 +12,9 @@
 
 namespace kro::arena {
 
+#if !defined(KRO_ARENA_AT)
 uint8_t* base = nullptr;
+#endif
 bool keep_released_pages = false;
 
 namespace {
@@ -48,6 +50,16 @@ void coalesce_insert(uint32_t offset, uint32_t size) {
 }  // namespace
 
 void init() {
+#if defined(KRO_ARENA_AT)
+    static bool reserved = false;
+    if (reserved) return;
+    void* p = mmap(base, RESERVE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
+    if (p != base) {
+        std::fputs("*** cannot reserve the memory arena\n", stderr);
+        std::_Exit(94);
+    }
+    reserved = true;
+#else
     if (base) return;
     void* p = mmap(nullptr, RESERVE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) {
@@ -55,6 +67,7 @@ void init() {
         std::_Exit(94);
     }
     base = static_cast<uint8_t*>(p);
+#endif
 }
 
 uint32_t commit(uint32_t size) {
