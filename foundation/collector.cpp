@@ -743,6 +743,7 @@ void init() {
 
 void collect() {
     if (gc::collecting) return;
+    memory::relocations++;
     bool moved = false;
     // A cycle cut short (a system block refused while stress mode takes fresh
     // frames) would leave marks set and nodes half moved: the heap could not

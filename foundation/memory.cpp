@@ -76,8 +76,11 @@ void init_buffer(Buffer* b, uint32_t size, uint32_t unit, int32_t start, uint32_
 
 }  // namespace
 
+uint64_t relocations = 0;
+
 void init() {
     arena::init();
+    relocations++;
     root = Root{};
     root.default_frame_size = DEFAULT_FRAME_SIZE;
     root.next_frame_size = DEFAULT_FRAME_SIZE;
@@ -181,6 +184,7 @@ inline uint32_t take_node() {
 uint32_t alloc_node() { return take_node(); }
 
 void free_node(uint32_t frame, uint32_t node) {
+    relocations++;
     NodeFrame* f = node_frame(frame);
     node_slot(node) = f->free;
     f->free = node;
@@ -502,6 +506,7 @@ Buffer* expand_series(Buffer* old, uint32_t new_size) {
     old = buffer_at(buf);  // the arena does not move, but keep the re-derivation explicit
     uint32_t node = old->node;
     if (node) node_slot(node) = arena::off(b);
+    relocations++;
     b->flags = (old->flags & ~FLAG_BIG & ~FLAG_MIDDLE & ~FLAG_FIXED) | (b->flags & FLAG_BIG);
     b->node = node;
     b->tail = b->offset + (old->tail - old->offset);
@@ -547,6 +552,7 @@ void fill_range(uint8_t* start, uint8_t* end, uint8_t byte) {
 }
 
 void release_all() {
+    relocations++;
     while (root.node_head) free_node_frame(node_frame(root.node_head));
     while (root.series_head) free_series_frame(series_frame(root.series_head));
     while (root.big_head) free_big_frame(arena::ptr<BigFrame>(root.big_head)->buffer());

@@ -158,6 +158,12 @@ uint32_t fixed_buffer(uint32_t i);
 // The collector's cycle count, stamped on new node frames.
 extern uint32_t cycles;
 
+// Changes whenever a buffer may have moved or a node may have been freed (a
+// series grown into a new buffer, a node freed, a collection, a new heap):
+// a buffer pointer kept with the count it was taken at holds while it is the
+// same (64 bits: the count never comes round again).
+extern uint64_t relocations;
+
 // While set (the collector's cycles in stress mode), released system blocks
 // keep their pages but lose all access, and go back to the system only after
 // QUARANTINE_CYCLES more collections: a stale reference into a freed frame

@@ -67,11 +67,26 @@ inline void safe_point() {
         gc::safe_point();
 }
 
+// The global context's values buffer as last found, kept while no buffer has
+// moved and no node was freed: a global word's value is then found without
+// the chain of loads through the two nodes (the context's values node never
+// changes).
+struct KeptValues {
+    uint32_t ctx = 0;
+    uint64_t relocations = ~uint64_t(0);
+    memory::Buffer* values = nullptr;
+};
+KeptValues global_values;
+
 // The value cell of a bound word, or null when it cannot give one now (then
 // context::value_cell raises the fitting error, or answers `self`).
 [[gnu::always_inline]] inline Cell* lookup(const Cell* word) {
     uint32_t ctx = word->data1;
     int32_t slot = int32_t(word->data3);
+    if (ctx == global_values.ctx && global_values.relocations == memory::relocations) [[likely]] {
+        memory::Buffer* b = global_values.values;
+        return uint32_t(slot) < b->used_bytes() / sizeof(Cell) ? b->cells() + slot : nullptr;
+    }
     if (!ctx || slot < 0) [[unlikely]]
         return nullptr;
     Cell* c = buf(ctx)->cells();  // the context cell
@@ -79,6 +94,7 @@ inline void safe_point() {
         return nullptr;
     if (c->header & context::FLAG_ON_STACK) return arena::ptr<Cell>(c->data2) + slot;
     memory::Buffer* b = buf(c->data2);
+    if (ctx == context::global) global_values = KeptValues{ctx, memory::relocations, b};
     if (uint32_t(slot) >= b->used_bytes() / sizeof(Cell)) [[unlikely]]
         return nullptr;
     return b->cells() + slot;
