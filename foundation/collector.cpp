@@ -773,6 +773,7 @@ void collect() {
     } catch (const Thrown&) {
         rt_error::fatal(94, KRO_CAPTURE_SITE());
     }
+    memory::relocations++;  // whatever was kept while the cycle ran is stale too
     gc::wanted = false;
     memory::collected(uint64_t(memory::stats(nullptr, 1)));
     if (moved) rehash_moved_maps();
