@@ -708,20 +708,38 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
     return Flow::NORMAL;
 }
 
+// The argument list of the function called last, kept on the same terms as
+// the global values (a list is built once and never changes).
+struct KeptList {
+    uint32_t record = 0;
+    uint64_t relocations = ~uint64_t(0);
+    const Cell* list = nullptr;
+    int32_t count = 0;
+};
+KeptList kept_list;
+
 // The arguments of a call met in code with no refinements named (no path
 // after the function) while nothing is traced: the arguments before the
 // first refinement are fetched, the rest is laid out unused. The leading
 // arguments of the normal kind (the count the list's last cell keeps) take
 // the short way; whatever the list holds after them goes to fetch_rest.
 [[gnu::always_inline]] inline Flow fetch_plain(Walk& w, Call& c) {
-    Cell* rec = record_of(c.fn);
-    if (!rec[1].is(TYPE_BLOCK)) [[unlikely]] {
-        build_list(c.fn);
-        rec = record_of(c.fn);
+    const Cell* list;
+    int32_t n;
+    if (c.fn->data3 == kept_list.record && kept_list.relocations == memory::relocations) [[likely]] {
+        list = kept_list.list;
+        n = kept_list.count;
+    } else {
+        Cell* rec = record_of(c.fn);
+        if (!rec[1].is(TYPE_BLOCK)) [[unlikely]] {
+            build_list(c.fn);
+            rec = record_of(c.fn);
+        }
+        memory::Buffer* lb = buf(rec[1].data2);
+        list = lb->cells();
+        n = int32_t(lb->used_bytes() / sizeof(Cell));
+        kept_list = KeptList{c.fn->data3, memory::relocations, list, n};
     }
-    memory::Buffer* lb = buf(rec[1].data2);
-    const Cell* list = lb->cells();
-    int32_t n = int32_t(lb->used_bytes() / sizeof(Cell));
     int32_t lead = int32_t(list[n - 1].data3);
     int32_t i = 0;
     if (c.infix) {
