@@ -7,6 +7,8 @@
 //
 // An input whose first byte is 1 is not source: its bytes pick calls of every
 // function word with arguments from a pool of awkward values (see generated()).
+// One whose first byte is 2 picks a program from a grammar of what the
+// evaluator's and parse's shortcuts do (see shaped()).
 //
 // The build defines KRO_FUZZ_SANDBOX: files, directories, processes, the
 // network, the clipboard, the terminal and standard input are refused by the
@@ -25,8 +27,27 @@
 //   EVAL_FUZZ_VERBOSE=1 eval_fuzz file...   tells each input's outcome
 //   KRO_GC_STRESS=1 eval_fuzz -runs=0 corpus-dir   replays a corpus in the collector's stress mode
 //   eval_fuzz -dict=tests/fuzz/eval_fuzz.dict -timeout=10 -rss_limit_mb=4096 corpus-dir
+//
+// Differential mode (EVAL_FUZZ_DIFF=1): the evaluator and parse take shortcuts
+// while nothing watches them, and must give what their general way gives. Each
+// input then runs twice from the same restored state: as above, and with the
+// general way forced (a tracer installed that hears no event, so the evaluator
+// takes every expression the long way, and parse handed a trace callback that
+// answers true). The outcomes are compared: the molded result, or the error's
+// category, id, arguments, near and where, or the code that ended the run;
+// with it what the run printed and the global words it left changed. A
+// difference seen again on a second pair of runs is printed and trapped.
+//   EVAL_FUZZ_DIFF=eval or =parse forces only the evaluator's or only parse's
+//       general way; EVAL_FUZZ_TRACER=events has the tracer hear every event
+//       (a function that answers true), which also moves the collections
+//   EVAL_FUZZ_KEEP_GOING=1 tells each difference, writes its input to diff-<pid>-<n> in the
+//       current directory (the first hundred unsteady ones to unsteady-<pid>-<n>) and goes on
+//       (to replay a corpus, or fuzz through the differences)
+//   EVAL_FUZZ_DIFF=1 eval_fuzz -dict=tests/fuzz/eval_fuzz.dict -timeout=30 -rss_limit_mb=4096 corpus-dir
 #include <fcntl.h>
 #include <pthread.h>
+#include <strings.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -38,6 +59,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -47,6 +69,7 @@
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "foundation/collector.hpp"
@@ -54,10 +77,13 @@
 #include "foundation/frame.hpp"
 #include "foundation/gc.hpp"
 #include "foundation/mold.hpp"
+#include "foundation/platform/console_out.hpp"
 #include "foundation/runtime.hpp"
 #include "foundation/stack_guard.hpp"
 #include "interpreter/actions.hpp"
 #include "interpreter/eval.hpp"
+#include "interpreter/natives.hpp"
+#include "interpreter/parse.hpp"
 #include "interpreter/stack.hpp"
 #include "interpreter/tracer.hpp"
 #include "io/lexer.hpp"
@@ -78,6 +104,7 @@ bool verbose = false;  // EVAL_FUZZ_VERBOSE=1: each outcome on standard error
 constexpr auto BUDGET = std::chrono::milliseconds(2000);
 std::atomic<int64_t> deadline_ms{0};  // 0: no run in progress
 std::atomic<bool> expired{false};
+bool budget_spent = false;  // the budget's error was raised in this run
 
 int64_t now_ms() {
     using namespace std::chrono;
@@ -101,6 +128,7 @@ void watch() {
 void budget_check() {
     if (!expired.load() || gc::collecting) return;
     gc::wanted = true;  // and at every safe point after this one, until the run ends
+    budget_spent = true;
     gc::Rooted what;
     string::make_at(what.get(), 16, 1);
     string::append_utf8(what.get(), "fuzz time budget");
@@ -209,6 +237,41 @@ void write_seeds(const char* dir, const char* tables) {
     std::fprintf(stderr, "eval_fuzz: wrote %d seeds into %s\n", count, dir);
 }
 
+// ---- what the differential mode leaves out ---------------------------------------------------
+
+// Which general ways a differential run forces (EVAL_FUZZ_DIFF): 0 when the
+// mode is off.
+constexpr int DIFF_EVAL = 1, DIFF_PARSE = 2;
+int diff_parts = 0;
+
+// Programs naming one of these words anywhere (as any kind of word, a part of
+// a path or a refinement) still run once but are not compared: their outcome
+// depends on more than the way taken.
+const char* const UNFIT_WORDS[] = {
+    // the generator's state goes on from run to run
+    "random",
+    // the clock, and the functions that read it
+    "now", "wait", "dt", "time-it", "clock",
+    // memory figures and the collector's switch: the general way allocates more
+    "stats", "recycle", "gc", "series-cycles", "nodes-cycles", "show-memory-stats",
+    // the stack's depth and contents: the parse callback adds frames
+    "stack-size?", "pick-stack", "frame-index?", "collect-calls",
+    // tracing of the program's own: `do/trace` and `parse/trace` (the word
+    // trace as a refinement), the tools built on them, what the tracer hears
+    // and whether one runs; a tracer of its own is refused under the one
+    // installed here, and callbacks differ by design
+    "trace", "debug", "profile", "tracing?", "_set-tracing", "tools", "parse-trace", "callbacks", "do-handler",
+};
+
+// The word of the list a name spells (letter case aside; a refinement's slash
+// too), or null.
+const char* unfit_name(std::string_view name) {
+    if (!name.empty() && name[0] == '/') name.remove_prefix(1);
+    for (const char* w : UNFIT_WORDS)
+        if (name.size() == std::strlen(w) && strncasecmp(name.data(), w, name.size()) == 0) return w;
+    return nullptr;
+}
+
 // ---- programs made from bytes ------------------------------------------------------------------
 
 // An input whose first byte is 1 does not hold source: its bytes pick calls of
@@ -270,6 +333,15 @@ void collect_callees() {
             static const char* const LOOPS[] = {"forever", "loop", "repeat", "while", "until", "forall", "forskip"};
             bool loop = false;
             for (const char* l : LOOPS) loop = loop || c.name == l;
+            // the differential mode compares programs made from bytes too:
+            // it leaves out what it would not compare
+            if (diff_parts) {
+                if (unfit_name(c.name)) continue;
+                std::vector<std::string> kept;
+                for (const std::string& r : c.refinements)
+                    if (!unfit_name(r)) kept.push_back(r);
+                c.refinements = kept;
+            }
             if (!loop) callees.push_back(c);
         }
     });
@@ -333,11 +405,376 @@ std::string generated(const uint8_t* data, size_t size) {
     return out;
 }
 
+// ---- programs shaped for the shortcuts -----------------------------------------------------------
+
+// An input whose first byte is 2 does not hold source either: its bytes pick
+// a program from a small grammar of what the evaluator and parse do the short
+// way (set-words, operators on integers and words, parens, if/unless/either
+// with literal blocks, loops with break and continue, functions that return or
+// exit, parse over literals, skip, repetitions, to/thru, copy/set and keep),
+// mixed with what makes them give way (other types, errors, redefined words,
+// code that changes its own block). Byte mutations rarely make such programs.
+struct Shaper {
+    Bytes in;
+    std::string out;
+    int loops = 0, funcs = 0;  // how many of each enclose the current point
+
+    uint32_t pick(uint32_t n) { return in.next(n); }
+    template <size_t N>
+    void one_of(const char* const (&list)[N]) {
+        out += list[pick(uint32_t(N))];
+        out += ' ';
+    }
+
+    void atom() {
+        static const char* const ATOMS[] = {
+            "0", "1", "-1", "2", "3", "7", "255", "65536", "46341", "2147483647", "-2147483648", "1000000000", "-7",
+            "1.5", "-0.0", "#\"a\"", "\"ab\"", "none", "true", "false", "[1 2]", "()", "$1", "10%", "1x2", "'a",
+            "a", "b", "c", "a", "b", "c", "n", "s", "blk", ":a", ":f", "unset-word",
+        };
+        one_of(ATOMS);
+    }
+
+    void op() {
+        static const char* const OPS[] = {"+", "-", "*", "/", "%", "and", "or", "xor", "=", "<>", "<", ">", "<=",
+                                          ">=", "==", "=?", "**", "+", "-", "*", "<", "="};
+        one_of(OPS);
+    }
+
+    void block(int depth) {
+        out += "[ ";
+        for (uint32_t k = pick(4); k > 0 && in.more(); k--) statement(depth + 1);
+        out += "] ";
+    }
+
+    void expr(int depth) {
+        uint32_t kind = depth > 4 ? pick(2) : pick(14);
+        switch (kind) {
+            case 0: atom(); break;
+            case 1: case 2: case 3:
+                atom();
+                for (uint32_t k = pick(4); k > 0; k--) {
+                    op();
+                    if (pick(4) == 0) expr(depth + 1); else atom();
+                }
+                break;
+            case 4:
+                out += "( ";
+                if (pick(3) == 0) statement(depth + 1);
+                expr(depth + 1);
+                out += ") ";
+                break;
+            case 5: {
+                static const char* const CALLS[] = {"f", "g", "add", "negate", "abs", "first", "length?", "h"};
+                static const int ARITY[] = {2, 1, 2, 1, 1, 1, 1, 0};
+                uint32_t c = pick(8);
+                out += CALLS[c];
+                out += ' ';
+                for (int k = 0; k < ARITY[c]; k++) expr(depth + 1);
+                break;
+            }
+            case 6: case 7: {
+                static const char* const CONDS[] = {"if", "unless", "either"};
+                uint32_t c = pick(3);
+                out += CONDS[c];
+                out += ' ';
+                expr(depth + 1);
+                if (pick(6) == 0) out += "blk "; else block(depth);
+                if (c == 2) {
+                    if (pick(6) == 0) out += "blk "; else block(depth);
+                }
+                break;
+            }
+            case 8: out += "do "; block(depth); break;
+            case 9: out += "reduce "; block(depth); break;
+            case 10: parse_call(depth); break;
+            case 11: out += "try "; block(depth); break;
+            case 12: loop(depth); break;
+            default: atom(); break;
+        }
+    }
+
+    void loop(int depth) {
+        static const char* const LOOPS[] = {"loop 3 ", "repeat i 3 ", "foreach x [1 2 3] ", "forall blk ",
+                                            "while [n: n + 1 n < 4] "};
+        uint32_t c = pick(5);
+        if (c == 4) out += "n: 0 ";
+        out += LOOPS[c];
+        loops++;
+        block(depth);
+        loops--;
+    }
+
+    void statement(int depth) {
+        uint32_t kind = pick(12);
+        switch (kind) {
+            case 0: case 1: case 2: {
+                static const char* const SETS[] = {"a: ", "b: ", "c: ", "n: ", "blk/1: ", "a: b: "};
+                one_of(SETS);
+                expr(depth + 1);
+                break;
+            }
+            case 3: {
+                static const char* const EXITS[] = {"break ", "continue ", "break/return 5 ", "exit ", "return "};
+                uint32_t c = pick(5);
+                out += EXITS[c];
+                if (c == 4) expr(depth + 1);
+                break;
+            }
+            case 4:
+                if (depth < 3) {
+                    static const char* const DEFS[] = {"f: func [x y] ", "g: func [x] ", "h: does ",
+                                                       "f: func [x y [integer!]] ", "g: func ['x] "};
+                    one_of(DEFS);
+                    funcs++;
+                    block(depth);
+                    funcs--;
+                } else {
+                    expr(depth + 1);
+                }
+                break;
+            case 5: {
+                static const char* const ODD[] = {
+                    "blk: [a + 1] ", "change blk [b] ", "+: :- ", "set 'f :add ", "s: copy \"aXbc\" ",
+                    "blk: copy [1 2 3] ", "clear blk ", "print a ", "unset 'a ", "a: :print ",
+                    "o: make object! [a: 1 f: does [a: a + 1]] o/f ", "n: 0 ", "a: 'b ", "append blk 4 ",
+                };
+                one_of(ODD);
+                break;
+            }
+            case 6: loop(depth); break;
+            case 7: parse_call(depth); break;
+            default: expr(depth + 1); break;
+        }
+    }
+
+    void rule(int depth) {
+        uint32_t kind = depth > 3 ? pick(3) : pick(16);
+        switch (kind) {
+            case 0: {
+                static const char* const LITS[] = {"#\"a\" ", "#\"X\" ", "\"ab\" ", "\"b\" ", "skip ", "end ",
+                                                   "charset \"abc\" ", "#\"é\" ", "1 ", "integer! ", "'a ",
+                                                   "#\"c\" ", "\"bc\" ", "#\"B\" ", "2 "};
+                one_of(LITS);
+                break;
+            }
+            case 1: case 2: {
+                static const char* const REPS[] = {"some ", "any ", "opt ", "to ", "thru ", "2 ", "1 3 ", "while ",
+                                                   "not ", "ahead "};
+                one_of(REPS);
+                rule(depth + 1);
+                break;
+            }
+            case 3: {
+                static const char* const CMDS[] = {"copy v ", "set v ", "keep ", "keep pick ", "remove ", "collect "};
+                one_of(CMDS);
+                rule(depth + 1);
+                break;
+            }
+            case 4: out += "( "; statement(depth + 5); out += ") "; break;
+            case 5: {
+                static const char* const WORDS[] = {"break ", "reject ", "fail ", "p: ", ":p ", "r ", "end ",
+                                                    "insert \"q\" ", "change skip \"z\" "};
+                one_of(WORDS);
+                break;
+            }
+            case 6: case 7:
+                out += "[ ";
+                for (uint32_t k = pick(4); k > 0 && in.more(); k--) {
+                    rule(depth + 1);
+                    if (pick(3) == 0) out += "| ";
+                }
+                out += "] ";
+                break;
+            default: {
+                static const char* const PLAIN[] = {"#\"a\" ", "#\"b\" ", "skip ", "\"a\" ", "some #\"a\" "};
+                one_of(PLAIN);
+                break;
+            }
+        }
+    }
+
+    void parse_call(int depth) {
+        static const char* const INPUTS[] = {"s ", "\"aabXc\" ", "\"ÀàB\" ", "blk ", "[a 1 b 2] ", "#{616200} ",
+                                             "\"\" "};
+        static const char* const HOW[] = {"parse ", "parse ", "parse/case ", "parse/part "};
+        uint32_t how = pick(4);
+        out += HOW[how];
+        one_of(INPUTS);
+        out += "[ ";
+        for (uint32_t k = 1 + pick(4); k > 0 && in.more(); k--) {
+            rule(depth);
+            if (pick(4) == 0) out += "| ";
+        }
+        out += "] ";
+        if (how == 3) expr(depth + 1);
+    }
+};
+
+std::string shaped(const uint8_t* data, size_t size) {
+    Shaper s{Bytes{data, size}, "a: 1 b: 2 c: 3 n: 0 s: copy \"abc\" blk: copy [1 2 3] v: none "
+                                 "f: func [x y] [x + y] g: func [x] [x * 2] h: does [a] r: [#\"a\" | skip] p: none "};
+    while (s.in.more()) s.statement(0);
+    s.out += "reduce [a b c n s blk v]";
+    return s.out;
+}
+
+// ---- the differential mode ---------------------------------------------------------------------
+
+bool tracer_hears = false;     // EVAL_FUZZ_TRACER=events
+bool keep_going = false;       // EVAL_FUZZ_KEEP_GOING=1: a difference is told, not trapped
+gc::Rooted* diff_tracer = nullptr;     // the tracer installed for the general way
+gc::Rooted* parse_callback = nullptr;  // the trace callback parse is handed
+int capture_fd = -1;                   // what the runs print goes there
+
+// What the current run met that makes its outcome depend on more than the way
+// it took (null: nothing).
+const char* run_unfit = nullptr;
+void (*kro_trace_error)(const Cell*) = nullptr;
+int32_t internal_sym = 0, overflow_sym = 0, no_memory_sym = 0;
+
+struct Counts {
+    uint64_t compared = 0, same = 0, unfit = 0, unsteady = 0, differ = 0;
+    std::map<std::string, uint64_t> why;  // the unfit ones by reason
+} counts;
+
+// Every raised error passes here before the tracer's own hook. A stack
+// overflow depends on the depth the way took (the general way and the tracer's
+// calls use more machine stack, the parse callback more call frames), running
+// out of memory on what the collector had reclaimed by then.
+void note_raised(const Cell* error) {
+    if (symbol::same_word(error::get_type(error), internal_sym)) {
+        int32_t id = error::get_id(error);
+        if (symbol::same_word(id, overflow_sym)) run_unfit = "stack overflow";
+        else if (symbol::same_word(id, no_memory_sym)) run_unfit = "out of memory";
+    }
+    if (kro_trace_error) kro_trace_error(error);
+}
+
+// The parse native with a trace callback that answers true when the caller
+// gave none: the machine then goes through its general states.
+Flow traced_parse(const int32_t* refs) {
+    if (refs[2] >= 0) return parse::native(refs);
+    Cell* a = stack::arguments;
+    const Cell* part = refs[1] >= 0 ? a + refs[1] : nullptr;
+    Flow f = parse::run(a, a + 1, refs[0] >= 0, part, parse_callback->get());
+    if (f != Flow::NORMAL) return f;
+    stack::set_last_reset(stack::top());
+    return Flow::NORMAL;
+}
+
+// The first word of the list the program names, at any depth of its blocks,
+// parens and paths, or null.
+const char* unfit_word(const Cell* code, int depth) {
+    if (depth > 64) return nullptr;  // deeper still is left to the runs themselves
+    int32_t n = block::length(code);
+    for (int32_t i = 0; i < n; i++) {
+        Cell c = *block::at(code, i);
+        uint32_t t = c.type();
+        if (t >= TYPE_WORD && t <= TYPE_REFINEMENT) {
+            if (const char* w = unfit_name(symbol::name(int32_t(c.data2)))) return w;
+        } else if (series::is_block_kind(t) && c.data2) {
+            if (const char* w = unfit_word(&c, depth + 1)) return w;
+        }
+    }
+    return nullptr;
+}
+
+// A value molded (at most limit characters), whatever the verbosity; a mold
+// that raises an error says so.
+std::string mold_text(const Cell* value, int32_t limit) {
+    std::string text = "<mold raised an error>";
+    Cell* top = stack::top_ptr;
+    gc::Rooted v(*value);
+    frame::catch_region(code::ERROR, [&] {
+        gc::Rooted buffer;
+        string::make_at(buffer.get(), 64, 1);
+        Cell part{uint32_t(TYPE_INTEGER), 0, uint32_t(limit), 0};
+        actions::mold(v.get(), buffer.get(), false, false, false, &part, limit, 0);
+        text = string::to_utf8(buffer.get());
+    });
+    stack::top_ptr = top;
+    runtime_context.thrown_code = 0;
+    return text;
+}
+
+// An error by its category, id, arguments, near and where (the stack of call
+// names is left to the result's mold, where a program shows it).
+std::string error_text(const Cell* raised) {
+    gc::Rooted e(*raised);  // molding below may raise and replace the error raised last
+    std::string text = "error ";
+    text += mold_text(error::field(e.get(), error::TYPE), 64);
+    text += '/';
+    text += mold_text(error::field(e.get(), error::ID), 64);
+    static const char* const NAMES[] = {"arg1", "arg2", "arg3", "near", "where"};
+    static const error::Field FIELDS[] = {error::ARG1, error::ARG2, error::ARG3, error::NEAR, error::WHERE};
+    for (int i = 0; i < 5; i++) {
+        text += "\n  ";
+        text += NAMES[i];
+        text += ": ";
+        text += mold_text(error::field(e.get(), FIELDS[i]), 1024);
+    }
+    return text;
+}
+
+// What the run printed (its length, a hash of it all and its first part), the
+// capture emptied for the next run.
+std::string take_output() {
+    off_t size = lseek(capture_fd, 0, SEEK_END);
+    uint64_t hash = 1469598103934665603ull;
+    std::string head;
+    char chunk[65536];
+    for (off_t at = 0; at < size;) {
+        ssize_t got = pread(capture_fd, chunk, sizeof chunk, at);
+        if (got <= 0) break;
+        for (ssize_t i = 0; i < got; i++) hash = (hash ^ uint8_t(chunk[i])) * 1099511628211ull;
+        if (head.size() < 2048) head.append(chunk, size_t(std::min<ssize_t>(got, ssize_t(2048 - head.size()))));
+        at += got;
+    }
+    if (ftruncate(capture_fd, 0) != 0 || lseek(capture_fd, 0, SEEK_SET) != 0) __builtin_trap();
+    if (size <= 0) return std::string();
+    return "\nprinted " + std::to_string(size) + " bytes (hash " + std::to_string(hash) + "): " + head;
+}
+
+// The global words and the fields of the global objects the run left other
+// than the snapshot holds, molded.
+std::string changed_globals() {
+    std::string text;
+    auto compare = [&](uint32_t ctx, const Cell* snapshot, int32_t known) {
+        int32_t n = context::word_count(ctx);
+        for (int32_t i = 0; i < n && text.size() < 16384; i++) {
+            Cell v = context::values(ctx)[i];
+            bool same = i < known ? std::memcmp(&v, block::at(snapshot, i), sizeof(Cell)) == 0 : v.is(TYPE_UNSET);
+            if (same) continue;
+            text += "\nset ";
+            text += symbol::name(int32_t(context::word_at(ctx, i)->data2));
+            text += ": ";
+            text += mold_text(&v, 256);
+        }
+    };
+    Cell vals = *block::at(saved->get(), 0);
+    compare(context::global, &vals, global_words);
+    int32_t items = block::length(saved->get());
+    for (int32_t k = 1; k + 1 < items; k += 2) {
+        Cell obj = *block::at(saved->get(), k);
+        Cell fields = *block::at(saved->get(), k + 1);
+        compare(obj.data1, &fields, block::length(&fields));
+    }
+    return text;
+}
+
 // ---- one run -----------------------------------------------------------------------------------
 
 struct Input {
     const uint8_t* data;
     size_t size;
+};
+
+// What a run of the differential mode compares.
+struct Outcome {
+    std::string text;
+    const char* unfit = nullptr;  // why it is not compared
+    std::string program;          // the source of a program made from bytes
 };
 
 std::string mold_bounded(Cell* value) {
@@ -348,19 +785,53 @@ std::string mold_bounded(Cell* value) {
     return verbose ? string::to_utf8(buffer.get()) : std::string();
 }
 
-void run_input(const Input& in) {
+int32_t all_callbacks() {
+    return trace::LEXER | trace::PARSE | trace::SORT | trace::CHANGE | trace::DEEP_CHANGE | trace::PORT;
+}
+
+// Evaluates the program, the general way when asked: the tracer installed for
+// the evaluator, with every class of call back from C++ code traced too (sort
+// comparators, change handlers and the like run untraced otherwise, so the
+// short way), and the parse native that hands a callback to the machine.
+Flow evaluate(Cell* program, bool general) {
+    if (!general) return interp::eval_block(program, false);
+    struct Parse {
+        Parse() {
+            if (diff_parts & DIFF_PARSE) natives::set_fn(parse::NATIVE_SLOT, &traced_parse);
+        }
+        ~Parse() {
+            if (diff_parts & DIFF_PARSE) natives::set_fn(parse::NATIVE_SLOT, &parse::native);
+        }
+    } parse_way;
+    if (!(diff_parts & DIFF_EVAL)) return interp::eval_block(program, false);
+    struct Callbacks {
+        int32_t (*saved)() = trace::callback_bits;
+        Callbacks() { trace::callback_bits = &all_callbacks; }
+        ~Callbacks() { trace::callback_bits = saved; }
+    } callbacks;
+    return trace::traced(diff_tracer->get(), [&] { return interp::eval_block(program, false); });
+}
+
+// Runs one input (the general way when asked) and checks what the runtime must
+// keep whatever the program did; with out, tells the outcome there. The global
+// state is put back after it.
+void run_input(const Input& in, bool general = false, Outcome* out = nullptr) {
     Cell* top = stack::top_ptr;
     Cell* args = stack::arguments;
     int32_t frames = stack::frame_count();
     gc::RootLink* roots = gc::root_top;
+    run_unfit = nullptr;
+    budget_spent = false;
     {
         gc::Rooted program;
         bool loaded = false;
         frame::catch_region(code::ERROR, [&] {
             lexer::ScanArgs scan;
-            if (in.size > 0 && in.data[0] == 1) {
-                std::string text = generated(in.data + 1, in.size - 1);
+            if (in.size > 0 && (in.data[0] == 1 || in.data[0] == 2)) {
+                std::string text = in.data[0] == 1 ? generated(in.data + 1, in.size - 1)
+                                                   : shaped(in.data + 1, in.size - 1);
                 if (verbose) std::fprintf(stderr, "eval_fuzz: program %s\n", text.c_str());
+                if (out) out->program = text;
                 lexer::scan_utf8(program.get(), reinterpret_cast<const uint8_t*>(text.data()), text.size(), scan,
                                  nullptr);
             } else {
@@ -368,6 +839,9 @@ void run_input(const Input& in) {
             }
             loaded = true;
         });
+        if (out && !(loaded && program->is(TYPE_BLOCK))) out->unfit = "not loaded";  // the evaluator never ran
+        if (out && !out->unfit && (out->unfit = unfit_word(program.get(), 0)) && verbose)
+            std::fprintf(stderr, "eval_fuzz: not compared: the program names %s\n", out->unfit);
         if (loaded && program->is(TYPE_BLOCK)) {
             gc::active = true;  // an earlier input may have said `recycle/off`
             deadline_ms.store(now_ms() + BUDGET.count());
@@ -376,7 +850,7 @@ void run_input(const Input& in) {
             uint32_t caught = 0;
             try {
                 caught = frame::catch_region(code::CATCH_ALL, [&] {
-                    f = interp::eval_block(program.get(), false);
+                    f = evaluate(program.get(), general);
                     finished = true;
                 });
             } catch (const QuitRequest&) {
@@ -389,11 +863,23 @@ void run_input(const Input& in) {
                 std::fprintf(stderr, "eval_fuzz: code %08X\n", caught);
             deadline_ms.store(0);
             expired.store(false);
+            if (out && caught == code::ERROR) {
+                out->text = raised_error()->is(TYPE_ERROR) ? error_text(raised_error()) : "error (no value)";
+            } else if (out && caught) {
+                char text[32];
+                std::snprintf(text, sizeof text, "code %08X", caught);
+                out->text = text;
+            } else if (out && f != Flow::NORMAL) {
+                char text[32];
+                std::snprintf(text, sizeof text, "flow %08X", uint32_t(f));
+                out->text = text;
+            }
             // A body that completed leaves one value; any other way out leaves
             // the pointers to the region, which puts back what it received.
             if (finished && f == Flow::NORMAL) {
                 if (stack::top_ptr != top + 1) __builtin_trap();
                 gc::Rooted result(*(stack::top_ptr - 1));
+                if (out) out->text = "== " + mold_text(result.get(), 4096);
                 frame::catch_region(code::ERROR, [&] {
                     std::string text = mold_bounded(result.get());
                     if (verbose) std::fprintf(stderr, "eval_fuzz: == %s (run %llu)\n", text.c_str(), (unsigned long long)runs);
@@ -415,7 +901,92 @@ void run_input(const Input& in) {
     stack::top_ptr = top;
     stack::arguments = args;
     runtime_context.thrown_code = 0;
+    if (out) {
+        out->text += take_output();
+        out->text += changed_globals();
+        // a run cut short by its time budget ends where the clock says
+        if (!out->unfit && budget_spent) out->unfit = "time budget";
+        if (!out->unfit) out->unfit = run_unfit;
+    }
     restore();
+}
+
+// With EVAL_FUZZ_KEEP_GOING, an input kept in the current directory as
+// <kind>-<pid>-<n>, as libFuzzer keeps a crash's input.
+void keep_input(const Input& in, const char* kind, uint64_t n) {
+    std::string name = std::string(kind) + "-" + std::to_string(getpid()) + "-" + std::to_string(n);
+    if (FILE* f = std::fopen(name.c_str(), "wb")) {
+        std::fwrite(in.data, 1, in.size, f);
+        std::fclose(f);
+        std::fprintf(stderr, "eval_fuzz: input written to %s\n", name.c_str());
+    }
+}
+
+void show(const char* title, const Outcome& o) {
+    std::fprintf(stderr, "---- %s ----\n%s\n", title, o.text.c_str());
+}
+
+// The differential run: the shortcuts' way, then the general way, from the
+// same state. A difference is believed only when a second pair of runs gives
+// the same two outcomes: state the first runs left behind (series of the
+// library changed in place, the symbol table, caches) or an outcome that moves
+// by itself is no fault of a shortcut.
+void run_diff(const Input& in) {
+    Outcome quick;
+    run_input(in, false, &quick);
+    if (quick.unfit) {
+        counts.unfit++;
+        counts.why[quick.unfit]++;
+        return;
+    }
+    Outcome general;
+    run_input(in, true, &general);
+    if (general.unfit) {
+        counts.unfit++;
+        counts.why[general.unfit]++;
+        return;
+    }
+    counts.compared++;
+    if (quick.text == general.text) {
+        counts.same++;
+        return;
+    }
+    Outcome quick2, general2;
+    run_input(in, false, &quick2);
+    run_input(in, true, &general2);
+    if (quick2.unfit || general2.unfit || quick2.text != quick.text || general2.text != general.text) {
+        counts.unsteady++;
+        std::fprintf(stderr, "eval_fuzz: outcomes differ from run to run, not compared\n");
+        // a few of them, to look at by hand: most change state that is not put back
+        if (keep_going && counts.unsteady <= 100) keep_input(in, "unsteady", counts.unsteady);
+        if (verbose) {
+            show("the shortcuts' way", quick);
+            show("the general way", general);
+            show("the shortcuts' way again", quick2);
+            show("the general way again", general2);
+        }
+        return;
+    }
+    counts.differ++;
+    std::fprintf(stderr, "eval_fuzz: the shortcuts and the general way differ\n");
+    if (!quick.program.empty()) std::fprintf(stderr, "program: %s\n", quick.program.c_str());
+    else std::fprintf(stderr, "program: %.*s\n", int(std::min<size_t>(in.size, 4096)), reinterpret_cast<const char*>(in.data));
+    show("the shortcuts' way", quick);
+    show("the general way", general);
+    if (!keep_going) __builtin_trap();
+    // kept as libFuzzer keeps a crash's input
+    keep_input(in, "diff", counts.differ);
+}
+
+void report_counts() {
+    std::fprintf(stderr,
+                 "eval_fuzz: %llu inputs compared (%llu alike, %llu differing), %llu not compared (unfit), "
+                 "%llu unsteady\n",
+                 (unsigned long long)counts.compared, (unsigned long long)counts.same,
+                 (unsigned long long)counts.differ, (unsigned long long)counts.unfit,
+                 (unsigned long long)counts.unsteady);
+    for (const auto& [why, n] : counts.why)
+        std::fprintf(stderr, "eval_fuzz:   not compared (%s): %llu\n", why.c_str(), (unsigned long long)n);
 }
 
 // Each input runs on a thread of the runtime's stack size, the stack guard set
@@ -429,9 +1000,56 @@ void* on_thread(void* p) {
         pthread_attr_destroy(&attr);
         machine_stack::limit = reinterpret_cast<uintptr_t>(addr) + machine_stack::GUARD_MARGIN;
     }
-    run_input(*static_cast<Input*>(p));
+    if (diff_parts) run_diff(*static_cast<Input*>(p));
+    else run_input(*static_cast<Input*>(p));
     machine_stack::limit = 0;
     return nullptr;
+}
+
+// A function value made from Kro text, kept for the whole process.
+gc::Rooted* made(const char* text) {
+    auto* kept = new gc::Rooted;
+    gc::Rooted program;
+    Cell* top = stack::top_ptr;
+    uint32_t caught = frame::catch_region(code::ERROR, [&] {
+        lexer::ScanArgs scan;
+        lexer::scan_utf8(program.get(), reinterpret_cast<const uint8_t*>(text), std::strlen(text), scan, nullptr);
+        if (interp::eval_block(program.get(), false) == Flow::NORMAL) kept->cell = *stack::top();
+    });
+    stack::top_ptr = top;
+    if (caught || !kept->cell.is(TYPE_FUNCTION)) {
+        std::fprintf(stderr, "eval_fuzz: could not make %s\n", text);
+        std::exit(1);
+    }
+    return kept;
+}
+
+void set_up_diff(const char* parts) {
+    std::string p = parts;
+    diff_parts = p == "eval" ? DIFF_EVAL : p == "parse" ? DIFF_PARSE : DIFF_EVAL | DIFF_PARSE;
+    const char* hears = std::getenv("EVAL_FUZZ_TRACER");
+    tracer_hears = hears && std::string(hears) == "events";
+    keep_going = std::getenv("EVAL_FUZZ_KEEP_GOING") != nullptr;
+    // A tracer whose body begins with a block naming no event hears nothing:
+    // the evaluator still takes the general way for all it does.
+    diff_tracer = made(tracer_hears ? "func [event code offset value ref frame] [true]"
+                                    : "func [event code offset value ref frame] [[no-event] true]");
+    parse_callback = made("func [event match? rule input stack] [true]");
+    internal_sym = symbol::make("internal");
+    overflow_sym = symbol::make("stack-overflow");
+    no_memory_sym = symbol::make("no-memory");
+    kro_trace_error = raise::trace_error;
+    raise::trace_error = &note_raised;
+    // printing is part of the outcome: the runs' output is kept in memory
+    capture_fd = memfd_create("eval_fuzz_output", 0);
+    if (capture_fd < 0) {
+        std::perror("eval_fuzz: memfd_create");
+        std::exit(1);
+    }
+    console::set_output_fd(capture_fd);
+    std::atexit(&report_counts);
+    std::fprintf(stderr, "eval_fuzz: differential mode (%s%s%s)\n", diff_parts & DIFF_EVAL ? "evaluator" : "",
+                 diff_parts == (DIFF_EVAL | DIFF_PARSE) ? " and " : "", diff_parts & DIFF_PARSE ? "parse" : "");
 }
 
 }  // namespace
@@ -456,6 +1074,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         const char* tables = std::getenv("EVAL_FUZZ_TABLES");
         write_seeds(dir, tables ? tables : "tests/kro");
     }
+    if (const char* diff = std::getenv("EVAL_FUZZ_DIFF")) set_up_diff(diff);
     collect_callees();
     snapshot();
     gc::budget_check = &budget_check;
