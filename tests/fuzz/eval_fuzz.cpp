@@ -8,7 +8,8 @@
 // An input whose first byte is 1 is not source: its bytes pick calls of every
 // function word with arguments from a pool of awkward values (see generated()).
 // One whose first byte is 2 picks a program from a grammar of what the
-// evaluator's and parse's shortcuts do (see shaped()).
+// evaluator's and parse's shortcuts do (see shaped()), one whose first byte is
+// 3 a program of parse calls alone (see parse_program()).
 //
 // The build defines KRO_FUZZ_SANDBOX: files, directories, processes, the
 // network, the clipboard, the terminal and standard input are refused by the
@@ -487,7 +488,7 @@ struct Shaper {
             }
             case 8: out += "do "; block(depth); break;
             case 9: out += "reduce "; block(depth); break;
-            case 10: parse_call(depth); break;
+            case 10: parse_call(); break;
             case 11: out += "try "; block(depth); break;
             case 12: loop(depth); break;
             default: atom(); break;
@@ -543,79 +544,238 @@ struct Shaper {
                 break;
             }
             case 6: loop(depth); break;
-            case 7: parse_call(depth); break;
+            case 7: parse_call(); break;
             default: expr(depth + 1); break;
         }
     }
 
-    void rule(int depth) {
-        uint32_t kind = depth > 3 ? pick(3) : pick(16);
+    // ---- parse: inputs over a small alphabet, so that rules match often ----
+
+    // Text of 1-byte units (é, É and ÿ still fit one, though ÿ's capital
+    // does not), of wider units (Ω, 😀), a binary or a block of values, each
+    // a few items long.
+    void parse_input() {
+        static const char* const NARROW[] = {"a", "a", "b", "b", "A", "B", "B", "-", "é", "É", "ÿ"};
+        static const char* const WIDE[] = {"a", "b", "A", "Ω", "ω", "😀"};
+        static const char* const BYTES[] = {"61", "61", "62", "41", "42", "2D", "00", "FF"};
+        static const char* const ITEMS[] = {"a", "b", "a", "1", "\"a\"", "#\"a\"", "A", "[a]", "\"ab\""};
+        static const char* const NAMED[] = {"s ", "\"\" ", "tail \"ab\" "};
+        uint32_t kind = pick(10), len = pick(9);
+        if (kind == 9) { one_of(NAMED); return; }
+        if (kind <= 4) {
+            out += kind == 4 ? "next \"" : "\"";
+            for (uint32_t k = 0; k < len; k++) out += NARROW[pick(uint32_t(std::size(NARROW)))];
+        } else if (kind == 5) {
+            out += '"';
+            for (uint32_t k = 0; k < len; k++) out += WIDE[pick(uint32_t(std::size(WIDE)))];
+        } else if (kind == 6 || kind == 7) {
+            out += "#{";
+            for (uint32_t k = 0; k < len; k++) out += BYTES[pick(uint32_t(std::size(BYTES)))];
+            out += "} ";
+            return;
+        } else {
+            out += '[';
+            for (uint32_t k = 0; k < len; k++) {
+                out += ITEMS[pick(uint32_t(std::size(ITEMS)))];
+                out += ' ';
+            }
+            out += "] ";
+            return;
+        }
+        out += "\" ";
+    }
+
+    // A rule that matches one thing or nothing at all: chars and strings in
+    // either letter case, bitsets, words holding them, binaries, block items.
+    void parse_literal() {
+        static const char* const LITS[] = {
+            "#\"a\" ", "#\"a\" ", "#\"b\" ", "#\"A\" ", "#\"B\" ", "#\"-\" ", "#\"é\" ", "#\"É\" ", "#\"Ÿ\" ",
+            "#\"Ω\" ", "#\"😀\" ",
+            "\"a\" ", "\"ab\" ", "\"Ab\" ", "\"ba\" ", "\"aa\" ", "\"\" ", "\"-a\" ", "\"Ω\" ", "skip ", "skip ",
+            "end ", "cs ", "cs ", "ncs ", "wcs ", "ch ", "st ", "charset \"bA\" ", "#{61} ", "#{6162} ", "#{} ",
+            "'a ", "'b ", "\"ab\" ", "word! ", "integer! ", "rb ",
+        };
+        one_of(LITS);
+    }
+
+    // A rule of parse, mostly of the kinds it runs in place.
+    void parse_rule(int depth) {
+        uint32_t kind = depth > 3 ? 0 : pick(27);
         switch (kind) {
-            case 0: {
-                static const char* const LITS[] = {"#\"a\" ", "#\"X\" ", "\"ab\" ", "\"b\" ", "skip ", "end ",
-                                                   "charset \"abc\" ", "#\"é\" ", "1 ", "integer! ", "'a ",
-                                                   "#\"c\" ", "\"bc\" ", "#\"B\" ", "2 "};
-                one_of(LITS);
-                break;
-            }
-            case 1: case 2: {
-                static const char* const REPS[] = {"some ", "any ", "opt ", "to ", "thru ", "2 ", "1 3 ", "while ",
-                                                   "not ", "ahead "};
+            case 4: case 5: case 19: {
+                static const char* const REPS[] = {"some ", "any ", "opt ", "some ", "any "};
                 one_of(REPS);
-                rule(depth + 1);
+                parse_operand(depth);
                 break;
             }
-            case 3: {
-                static const char* const CMDS[] = {"copy v ", "set v ", "keep ", "keep pick ", "remove ", "collect "};
+            case 6: case 20: {  // counted: n, n m, with a word for the count now and then
+                static const char* const COUNTS[] = {"0 ", "1 ", "2 ", "3 ", "0 1 ", "1 2 ", "2 4 ", "0 3 ",
+                                                     "1 1 ", "3 2 ", "k ", "k 3 "};
+                one_of(COUNTS);
+                parse_operand(depth);
+                break;
+            }
+            case 7: case 8: {
+                out += pick(2) ? "to " : "thru ";
+                uint32_t what = pick(6);
+                if (what == 0) out += "end ";
+                else if (what == 1) parse_block(depth);
+                else parse_literal();
+                break;
+            }
+            case 9: case 10: case 21: {
+                static const char* const CMDS[] = {"copy v ", "set v ", "copy w ", "keep ", "keep pick ", "keep ",
+                                                   "ahead ", "not "};
                 one_of(CMDS);
-                rule(depth + 1);
+                parse_operand(depth);
                 break;
             }
-            case 4: out += "( "; statement(depth + 5); out += ") "; break;
-            case 5: {
-                static const char* const WORDS[] = {"break ", "reject ", "fail ", "p: ", ":p ", "r ", "end ",
-                                                    "insert \"q\" ", "change skip \"z\" "};
+            case 11:
+                out += pick(2) ? "collect " : "collect set c ";
+                parse_block(depth);
+                break;
+            case 12: {
+                // with code that changes the input, the words the rules
+                // name or a rule block while they are in use
+                static const char* const WORDS[] = {
+                    "fail ", "break ", "reject ", "p: ", "end ", "| ", "(n: n + 1) ", "if (n < 2) ", ":p ",
+                    "remove skip ", "insert \"q\" ", "change skip \"z\" ", "(ch: #\"a\") ", "(cs: charset \"-\") ",
+                    "(append r1 'skip) ", "(clear s) ", "(st: \"b\") ", "(k: 1) ",
+                };
                 one_of(WORDS);
                 break;
             }
-            case 6: case 7:
-                out += "[ ";
-                for (uint32_t k = pick(4); k > 0 && in.more(); k--) {
-                    rule(depth + 1);
-                    if (pick(3) == 0) out += "| ";
-                }
+            case 13:  // `while` goes on without progress: its body takes a byte each time
+                out += "while [skip ";
+                parse_literal();
                 out += "] ";
                 break;
-            default: {
-                static const char* const PLAIN[] = {"#\"a\" ", "#\"b\" ", "skip ", "\"a\" ", "some #\"a\" "};
-                one_of(PLAIN);
-                break;
-            }
+            case 14: case 15: parse_block(depth); break;
+            case 16: out += "( "; statement(depth + 5); out += ") "; break;
+            case 22: case 23: case 24: case 25: case 26: parse_scan(depth); break;
+            default: parse_literal(); break;
         }
     }
 
-    void parse_call(int depth) {
-        static const char* const INPUTS[] = {"s ", "\"aabXc\" ", "\"ÀàB\" ", "blk ", "[a 1 b 2] ", "#{616200} ",
-                                             "\"\" "};
-        static const char* const HOW[] = {"parse ", "parse ", "parse/case ", "parse/part "};
-        uint32_t how = pick(4);
-        out += HOW[how];
-        one_of(INPUTS);
-        out += "[ ";
-        for (uint32_t k = 1 + pick(4); k > 0 && in.more(); k--) {
-            rule(depth);
-            if (pick(4) == 0) out += "| ";
+    // A char or bitset (or a word holding one), what a text of 1-byte units
+    // or a binary is scanned for through a byte table.
+    void parse_byte_rule() {
+        static const char* const SCANNED[] = {"#\"a\" ", "#\"b\" ", "#\"B\" ", "#\"-\" ", "#\"é\" ",
+                                              "#\"Ÿ\" ", "#\"ÿ\" ", "#\"Ω\" ", "cs ", "ncs ",
+                                              "wcs ", "ch ", "charset \"b-\" ", "rb "};
+        one_of(SCANNED);
+    }
+
+    // A block repeated or entered whose rules are all repetitions, to, thru,
+    // keeps of them and skip over chars and bitsets, with alternatives: what
+    // runs as a few byte scans (inside a collect now and then, where keeps
+    // are made in place). A char or bitset alone among them has the block
+    // tried rule by rule instead, its scans still through byte tables.
+    void parse_scan(int depth) {
+        bool collect = pick(3) == 0;
+        if (collect) out += pick(2) ? "collect [ " : "collect set c [ ";
+        static const char* const REPS[] = {"any ", "some ", "opt ", "", "while ", "2 "};
+        uint32_t rep = pick(uint32_t(std::size(REPS)));
+        out += REPS[rep];
+        // `while` stops only when its body fails: each time it takes a byte
+        out += rep == 4 ? "[ skip " : "[ ";
+        for (uint32_t k = 1 + pick(3); k > 0 && in.more(); k--) {
+            static const char* const HOW[] = {"some ", "any ", "opt ", "to ", "thru ", "skip ", "keep some ",
+                                              "keep pick some ", "keep to ", "keep thru ", "keep opt ", "keep any ",
+                                              "thru ", "some ", "", ""};
+            uint32_t how = pick(uint32_t(std::size(HOW)));
+            out += HOW[how];
+            if (how != 5) parse_byte_rule();
+            if (rep != 4 && pick(4) == 0) out += "| ";
         }
         out += "] ";
-        if (how == 3) expr(depth + 1);
+        if (collect) {
+            if (pick(2)) parse_rule(depth + 1);
+            out += "] ";
+        }
+    }
+
+    // What a command repeats, keeps or looks ahead at: a literal or a block.
+    void parse_operand(int depth) {
+        if (pick(3) == 0) parse_block(depth);
+        else parse_literal();
+    }
+
+    void parse_block(int depth) {
+        out += "[ ";
+        for (uint32_t k = pick(8) == 0 ? 0 : 1 + pick(3); k > 0 && in.more(); k--) {
+            parse_rule(depth + 1);
+            if (pick(5) == 0) out += "| ";
+        }
+        out += "] ";
+    }
+
+    // A parse call (its refinements /case and /part now and then) over an
+    // input from parse_input and rules from parse_rule.
+    void parse_call() {
+        static const char* const HOW[] = {"parse ", "parse ", "parse ", "parse/case ", "parse/part ",
+                                          "parse/case/part "};
+        uint32_t how = pick(uint32_t(std::size(HOW)));
+        out += HOW[how];
+        parse_input();
+        static const char* const NAMED[] = {"r1 ", "r2 ", "r "};
+        if (pick(6) == 0) {
+            one_of(NAMED);
+        } else {
+            out += "[ ";
+            for (uint32_t k = 1 + pick(4); k > 0 && in.more(); k--) {
+                parse_rule(0);
+                if (pick(5) == 0) out += "| ";
+            }
+            if (pick(2)) out += "p: ";  // where the last alternative got to
+            out += "] ";
+        }
+        if (how >= 4) {
+            out += std::to_string(pick(7));
+            out += ' ';
+        }
     }
 };
 
+// The words parse rules name: bitsets (one wider than a byte), a char, a
+// string, counts and rule blocks.
+const char* const PARSE_WORDS =
+    "cs: charset \"aB\" ncs: complement charset \"a-\" wcs: charset \"bΩ\" ch: #\"b\" st: \"Ab\" k: 2 "
+    "rb: [#\"a\" | #\"b\"] ";
+
 std::string shaped(const uint8_t* data, size_t size) {
-    Shaper s{Bytes{data, size}, "a: 1 b: 2 c: 3 n: 0 s: copy \"abc\" blk: copy [1 2 3] v: none "
-                                 "f: func [x y] [x + y] g: func [x] [x * 2] h: does [a] r: [#\"a\" | skip] p: none "};
+    Shaper s{Bytes{data, size}, std::string("a: 1 b: 2 c: 3 n: 0 s: copy \"abc\" blk: copy [1 2 3] v: none w: none "
+                                            "f: func [x y] [x + y] g: func [x] [x * 2] h: does [a] "
+                                            "r: [#\"a\" | skip] r1: [some #\"a\"] r2: [thru \"b\" end] p: none ") +
+                                    PARSE_WORDS};
     while (s.in.more()) s.statement(0);
     s.out += "reduce [a b c n s blk v]";
+    return s.out;
+}
+
+// An input whose first byte is 3 picks a program of parse calls alone: each
+// one's result (or error) goes into a block with what its copy, set and
+// collect set left, and between them the words the rules name may change.
+// Two rule blocks are made first and used again by later calls, on other
+// inputs.
+std::string parse_program(const uint8_t* data, size_t size) {
+    Shaper s{Bytes{data, size}, std::string("n: 0 s: copy \"aAb\" v: w: c: p: none res: copy [] ") + PARSE_WORDS};
+    for (const char* name : {"r1: ", "r2: "}) {
+        s.out += name;
+        s.parse_block(2);
+    }
+    s.out += "r: [r1 | r2] ";
+    for (int calls = 0; s.in.more() && calls < 8; calls++) {
+        if (s.pick(5) == 0) {
+            static const char* const CHANGES[] = {"ch: #\"A\" ", "st: \"a\" ", "cs: charset \"b\" ", "k: 0 ",
+                                                  "append r1 #\"b\" ", "s: \"Ωa\" ", "insert r2 'opt "};
+            s.one_of(CHANGES);
+        }
+        s.out += "v: w: c: p: none n: 0 append/only res reduce [try [";
+        s.parse_call();
+        s.out += "] v w c either series? p [index? p] [p]] ";
+    }
+    s.out += "res";
     return s.out;
 }
 
@@ -827,9 +987,10 @@ void run_input(const Input& in, bool general = false, Outcome* out = nullptr) {
         bool loaded = false;
         frame::catch_region(code::ERROR, [&] {
             lexer::ScanArgs scan;
-            if (in.size > 0 && (in.data[0] == 1 || in.data[0] == 2)) {
-                std::string text = in.data[0] == 1 ? generated(in.data + 1, in.size - 1)
-                                                   : shaped(in.data + 1, in.size - 1);
+            if (in.size > 0 && in.data[0] >= 1 && in.data[0] <= 3) {
+                std::string text = in.data[0] == 1   ? generated(in.data + 1, in.size - 1)
+                                   : in.data[0] == 2 ? shaped(in.data + 1, in.size - 1)
+                                                     : parse_program(in.data + 1, in.size - 1);
                 if (verbose) std::fprintf(stderr, "eval_fuzz: program %s\n", text.c_str());
                 if (out) out->program = text;
                 lexer::scan_utf8(program.get(), reinterpret_cast<const uint8_t*>(text.data()), text.size(), scan,
