@@ -1093,20 +1093,16 @@ void show(const char* title, const Outcome& o) {
 // library changed in place, the symbol table, caches) or an outcome that moves
 // by itself is no fault of a shortcut.
 void run_diff(const Input& in) {
-    Outcome quick;
-    run_input(in, false, &quick);
-    if (quick.unfit) {
+    // one way's run; false (counted by its reason) when its outcome is not compared
+    auto fit_run = [&](bool general_way, Outcome* o) {
+        run_input(in, general_way, o);
+        if (!o->unfit) return true;
         counts.unfit++;
-        counts.why[quick.unfit]++;
-        return;
-    }
-    Outcome general;
-    run_input(in, true, &general);
-    if (general.unfit) {
-        counts.unfit++;
-        counts.why[general.unfit]++;
-        return;
-    }
+        counts.why[o->unfit]++;
+        return false;
+    };
+    Outcome quick, general;
+    if (!fit_run(false, &quick) || !fit_run(true, &general)) return;
     counts.compared++;
     if (quick.text == general.text) {
         counts.same++;
