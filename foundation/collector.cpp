@@ -743,7 +743,6 @@ void init() {
 
 void collect() {
     if (gc::collecting) return;
-    memory::relocations++;
     bool moved = false;
     // A cycle cut short (a system block refused while stress mode takes fresh
     // frames) would leave marks set and nodes half moved: the heap could not
@@ -773,7 +772,7 @@ void collect() {
     } catch (const Thrown&) {
         rt_error::fatal(94, KRO_CAPTURE_SITE());
     }
-    memory::relocations++;  // whatever was kept while the cycle ran is stale too
+    memory::relocations++;  // buffers moved, nodes freed: nothing kept from before (or during) the cycle holds
     gc::wanted = false;
     memory::collected(uint64_t(memory::stats(nullptr, 1)));
     if (moved) rehash_moved_maps();
