@@ -57,10 +57,10 @@ std::vector<Timer> timers;
 uint64_t next_timer_id = 1;
 int64_t last_tick = 0;      // clock time the timers were last advanced to
 bool ticking = false;
-int dispatch_depth = 0;
+int holds = 0;              // WidgetHold objects alive
 bool dirty = false;         // something was sent since the last frame: draw it again
 std::vector<Widget*> all_widgets;     // every live widget (for marking their faces)
-std::vector<Widget*> freed_widgets;   // freed while a dispatch ran
+std::vector<Widget*> freed_widgets;   // freed, their memory not released yet
 // Windows a script left open when the process ends: their widgets' memory is
 // given back (nothing else is done with them then).
 struct ReleaseAtExit {
@@ -237,11 +237,11 @@ struct Install {
     }
 } install_hooks;
 
-// Destroys every window's widgets and forgets all pointer state.
+// Destroys every widget and forgets all pointer state. Widgets outside the
+// windows' trees go too: none may outlive the memory of a parent.
 void drop_all_widgets() {
     while (!windows.empty()) free_widget(windows.back().window);
-    for (Widget* w : std::vector<Widget*>(all_widgets))
-        if (!w->parent) free_widget(w);
+    for (Widget* w : std::vector<Widget*>(all_widgets)) free_widget(w);
     timers.clear();
     root = focus = hovered = captured = nullptr;
     pressed.clear();
@@ -284,9 +284,16 @@ void free_widget(Widget* w) {
         if (WindowRecord* r = record_of(window_of(w))) r->extent.typed_keys--;
     if (record_of(w)) remove_window(w);
     all_widgets.erase(std::remove(all_widgets.begin(), all_widgets.end(), w), all_widgets.end());
-    // Callers up the stack of a dispatch may still hold it: freed after the pass.
+    // Code further down the stack may still hold it: released when nothing can.
     freed_widgets.push_back(w);
-    if (dispatch_depth == 0 && running == 0) collect_freed_widgets();
+    if (holds == 0 && running == 0) collect_freed_widgets();
+}
+
+WidgetHold::WidgetHold() { holds++; }
+
+WidgetHold::~WidgetHold() {
+    // Inside a loop the memory goes at the end of the outermost pass instead.
+    if (--holds == 0 && running == 0) collect_freed_widgets();
 }
 
 void collect_freed_widgets() {
@@ -318,7 +325,7 @@ void activate_window(Widget* window) {
 }
 
 void widget_made(Widget* w) {
-    if (!w) return;
+    if (!w || w->freed_) return;
     Widget* win = window_of(w);
     WindowRecord* r = record_of(win);
     if (!r) return;
@@ -346,7 +353,7 @@ void widget_made(Widget* w) {
 }
 
 void set_types_keys(Widget* w) {
-    if (!w || (w->flags & W_TYPES_KEYS)) return;
+    if (!w || w->freed_ || (w->flags & W_TYPES_KEYS)) return;
     w->flags |= W_TYPES_KEYS;
     if (WindowRecord* r = record_of(window_of(w))) r->extent.typed_keys++;
 }
@@ -359,7 +366,8 @@ bool window_extent(const Widget* window, WindowExtent* out) {
 }
 
 void reparent(Widget* w, Widget* parent) {
-    if (!w || !parent || !w->parent || w->parent == parent || w == parent || is_ancestor(w, parent)) return;
+    if (!w || !parent || w->freed_ || parent->freed_) return;
+    if (!w->parent || w->parent == parent || w == parent || is_ancestor(w, parent)) return;
     WindowRecord* from = record_of(window_of(w));
     WindowRecord* to = record_of(window_of(parent));
     auto& sib = w->parent->children;
@@ -395,6 +403,7 @@ void remove_window(Widget* window) {
 }
 
 int window_count() { return int(windows.size()); }
+int widget_count() { return int(all_widgets.size()); }
 Widget* root_widget() { return root; }
 Widget* focus_widget() { return focus; }
 Widget* hovered_widget() { return hovered; }
@@ -470,7 +479,9 @@ bool do_events(bool no_wait) {
             drop_all_widgets();
             reset_frame(frame(), grid());
             set_fullscreen_wanted(false);
-            collect_freed_widgets();
+            // A loop run by code that holds widgets (a dispatch outside any
+            // loop): the last hold's end releases them.
+            if (holds == 0) collect_freed_widgets();
         }
     } outermost{!inner};
     // A quit request unwinding through the loop leaves the level as found.
@@ -519,7 +530,7 @@ bool do_events(bool no_wait) {
             runtime_context.thrown_code = 0;
             post_quit_msg();
         }
-        if (dispatch_depth == 0 && running == 1) collect_freed_widgets();
+        if (holds == 0 && running == 1) collect_freed_widgets();
         if (leave || no_wait || level <= remembered) break;
     }
     if (inner) {
@@ -532,7 +543,7 @@ bool do_events(bool no_wait) {
 // ---- timers --------------------------------------------------------------------------------------
 
 void add_timer(Widget* w, int32_t interval_ms, bool one_shot) {
-    if (!w) return;
+    if (!w || w->freed_) return;
     timers.push_back({next_timer_id++, one_shot, false, 0, interval_ms, w});
 }
 
@@ -563,13 +574,15 @@ int dispatch_event(int32_t type, const event::Record& record, uint32_t flags) {
     trace::tracing = false;
     Cell* top = stack::top_ptr;
     Cell result = none::value;
-    dispatch_depth++;
-    // A barrier: whatever awake throws stays here and counts as not done.
-    uint32_t code = frame::catch_region(code::CATCH_ALL, [&] {
-        interp::call_back(fn.get(), ev.get(), 1, name.get(), 0);
-        result = *(stack::top_ptr - 1);
-    });
-    dispatch_depth--;
+    uint32_t code;
+    {
+        WidgetHold hold;
+        // A barrier: whatever awake throws stays here and counts as not done.
+        code = frame::catch_region(code::CATCH_ALL, [&] {
+            interp::call_back(fn.get(), ev.get(), 1, name.get(), 0);
+            result = *(stack::top_ptr - 1);
+        });
+    }
     if (code) runtime_context.thrown_code = 0;
     stack::top_ptr = top;
     trace::tracing = traced;
@@ -580,6 +593,7 @@ void request_redraw() { dirty = true; }
 
 int send_to_widget(int32_t type, Widget* w, float x, float y, uint32_t flags, int32_t value) {
     if (!usable(w)) return 0;
+    WidgetHold hold;
     dirty = true;
     event::Record r;
     r.face = &w->face;
@@ -630,7 +644,7 @@ ButtonResult button_at(int32_t type, Widget* w, float x, float y, uint32_t flags
     if (w->freed_) return res;
     if (!res.button_done && send_bubbling(type, w, x, y, flags, &res.button_sent)) res.button_done = true;
     if (press) {
-        pressed.push_back(w);
+        if (!w->freed_) pressed.push_back(w);
     } else if (!res.click_done && std::find(pressed.begin(), pressed.end(), w) != pressed.end()) {
         bool dbl = res.dbl || (click_state == 2 && since(click_time) < 500);
         bool sent = res.click_sent;
@@ -651,6 +665,7 @@ ButtonResult button_at(int32_t type, Widget* w, float x, float y, uint32_t flags
 void key_input(Widget* w, int32_t key, bool special, uint32_t flags) {
     if (!w) w = focus;
     if (!usable(w)) return;
+    WidgetHold hold;
     if (special && key == 10) {
         key = 9;
         special = false;
@@ -671,6 +686,7 @@ void key_input(Widget* w, int32_t key, bool special, uint32_t flags) {
 
 void set_focus(Widget* w) {
     if (!w || w == focus) return;
+    WidgetHold hold;
     Widget* old = focus;
     if (old) {
         old->flags &= ~W_FOCUSED;
@@ -685,6 +701,7 @@ void set_focus(Widget* w) {
 
 void pointer_move(float x, float y, uint32_t flags) {
     if (!root) return;
+    WidgetHold hold;
     // The path under the pointer, outermost first, with positions relative to each.
     struct Step {
         Widget* w;
@@ -739,6 +756,7 @@ void pointer_move(float x, float y, uint32_t flags) {
 
 void mouse_button(int32_t type, float x, float y, uint32_t flags) {
     if (!root) return;
+    WidgetHold hold;
     bool press = (type & 1) != 0;
     button_at(type, root, x, y, flags, true);
     if (press) return;
@@ -757,6 +775,7 @@ void mouse_button(int32_t type, float x, float y, uint32_t flags) {
 
 void wheel(float delta, float x, float y, uint32_t flags) {
     if (!root) return;
+    WidgetHold hold;
     dirty = true;
     std::function<bool(Widget*, float, float)> at = [&](Widget* w, float wx, float wy) -> bool {
         float cx, cy;
@@ -777,6 +796,7 @@ void wheel(float delta, float x, float y, uint32_t flags) {
 
 void resized(int columns, int rows) {
     dirty = true;
+    WidgetHold hold;
     for (const WindowRecord& r : std::vector<WindowRecord>(windows)) {
         Widget* w = r.window;
         if (w->freed_) continue;

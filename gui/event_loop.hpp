@@ -82,7 +82,7 @@ struct Widget {
     int32_t image_width = 0, image_height = 0;
     uint32_t handle = 0;                // the value of the face's handle! (0: none)
 
-    // Set by free_widget: code that held the widget across a dispatch checks it.
+    // Set by free_widget: code that held the widget while language code ran checks it.
     bool freed_ = false;
 
     float width() const { return right - left; }
@@ -93,10 +93,23 @@ struct Widget {
 // root when parent is null.
 Widget* make_widget(Widget* parent);
 // Frees a widget and its children: every reference of the loop to them goes
-// (focus, hover, capture, pressed list, timers, window record). While a
-// dispatch runs, the memory itself is released after the pass.
+// (focus, hover, capture, pressed list, timers, window record). The memory
+// itself is released only once no WidgetHold lives and no loop runs (at once
+// outside both), or at the end of the outermost loop's pass.
 void free_widget(Widget* w);
 void collect_freed_widgets();
+
+// C++ code that keeps widgets while language code runs (a dispatch, a face
+// type's helper, a change handler, the routines that make and update views)
+// holds one: that code may free any widget, or all of them when it runs a
+// waiting loop, and the memory must outlast the pointers held below it.
+class WidgetHold {
+public:
+    WidgetHold();
+    ~WidgetHold();
+    WidgetHold(const WidgetHold&) = delete;
+    WidgetHold& operator=(const WidgetHold&) = delete;
+};
 
 // ---- windows -------------------------------------------------------------------------------------
 
@@ -110,7 +123,8 @@ void activate_window(Widget* window);
 // A widget was made in a window (its box and flags set): the window's box
 // grows to cover it, a widget that takes typed keys is counted, and a
 // focusable widget made while its window's focus is the window itself (or
-// nothing) takes the focus at once, without focus events.
+// nothing) takes the focus at once, without focus events. Nothing for a
+// widget freed already (code run while it was made took it down).
 void widget_made(Widget* w);
 // Gives a widget the typed-keys flag (a field, a caret's target), counted by
 // its window once.
@@ -127,11 +141,14 @@ bool window_extent(const Widget* window, WindowExtent* out);
 // Moves a widget (with everything below it) under another parent, as its face
 // moved from one pane into another; a widget that takes typed keys is counted
 // by its new window, and an old window no longer gives it the focus. Nothing
-// for a window or when the new parent lies below the widget.
+// for a window, when the new parent lies below the widget or when either is
+// freed.
 void reparent(Widget* w, Widget* parent);
 // Takes the window's record out of the list; the last window left becomes current.
 void remove_window(Widget* window);
 int window_count();
+// Widgets not freed, in every window and outside any.
+int widget_count();
 Widget* root_widget();
 Widget* focus_widget();
 Widget* hovered_widget();
@@ -195,7 +212,8 @@ LoopStats& loop_stats();
 
 // ---- timers --------------------------------------------------------------------------------------
 
-// A timer that sends `time` to the widget every interval_ms (0 or less: every pass).
+// A timer that sends `time` to the widget every interval_ms (0 or less: every
+// pass); none for a freed widget.
 void add_timer(Widget* w, int32_t interval_ms, bool one_shot = false);
 // Removes the last timer of the widget.
 void remove_timer(Widget* w);

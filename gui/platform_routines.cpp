@@ -127,6 +127,9 @@ void show_window_r() {
 
 // make-view face parent
 void make_view() {
+    // The widget's memory lasts until its handle is read, even when code run
+    // while it was made freed it.
+    tui::WidgetHold hold;
     Cell face = *arg(0);
     tui::Widget* parent = widget_of_handle(arg(1));
     tui::Widget* w = os_make_view(&face, parent);

@@ -54,6 +54,7 @@ void set_field(const Cell* object, int32_t position, const Cell& value, bool not
     }
     gc::Rooted obj(*object), v(value);
     Cell word = *object::word_at(obj.get()->data1, position);
+    tui::WidgetHold hold;  // the change handler runs language code
     context::set_in(&word, v.get(), obj.get()->data1, true);
 }
 
@@ -331,6 +332,7 @@ bool callable(const Cell* v) { return v->is(TYPE_FUNCTION) || v->is(TYPE_ROUTINE
 void call_with(Cell fn, Cell word, const Cell* args, int32_t n, Cell* out) {
     gc::Rooted f(fn);
     gc::Rooted w(word);
+    tui::WidgetHold hold;
     // The arguments go on the data stack, where the collector sees them.
     Cell* first = stack::top_ptr;
     for (int32_t k = 0; k < n; k++) stack::push(args + k);
@@ -417,6 +419,7 @@ void show_window(Widget* window) {
 // ---- make, update, destroy ------------------------------------------------------------------------
 
 Widget* os_make_view(const Cell* face_in, Widget* parent) {
+    tui::WidgetHold hold;
     gc::Rooted face(*face_in);
     uint32_t fflags = get_flags(field_or_none(face.get(), F_FLAGS));
     uint32_t wflags = 0;
@@ -453,6 +456,9 @@ Widget* os_make_view(const Cell* face_in, Widget* parent) {
             tui::add_window(w);
         } else {
             tui::set_face_type(*w);
+            // The type's helper ran language code, which may have taken an
+            // ancestor down and this widget with it: nothing links to it now.
+            if (w->freed_) return w;
         }
         render_image(*w, field_or_none(&w->face, F_IMAGE));
         start_timer(w, interval);
@@ -469,6 +475,8 @@ Widget* os_make_view(const Cell* face_in, Widget* parent) {
 void os_update_view(const Cell* face_in) {
     Widget* w = face_handle(face_in);
     if (!w) return;
+    // Focus events and the type's helper run language code while w is used.
+    tui::WidgetHold hold;
     gc::Rooted face(*face_in);
     const Cell* state = field_or_none(face.get(), F_STATE);
     uint32_t bits = block::length(state) >= 2 && block::at(state, 1)->is(TYPE_INTEGER) ? block::at(state, 1)->data2 : 0;
@@ -501,6 +509,8 @@ void os_update_view(const Cell* face_in) {
     if ((bits & (1u << F_SELECTED)) && window) {
         Widget* target = face_handle(field_or_none(face.get(), F_SELECTED));
         tui::set_focus(target ? target : w);
+        // The focus events' handlers may have closed the window.
+        if (w->freed_) return;
     }
     if (bits & (1u << F_ENABLED)) {
         if (logic_true(field_or_none(face.get(), F_ENABLED))) w->flags &= ~tui::W_DISABLED;
