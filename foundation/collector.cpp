@@ -747,6 +747,9 @@ void collect() {
     // A cycle cut short (a system block refused while stress mode takes fresh
     // frames) would leave marks set and nodes half moved: the heap could not
     // be trusted again, so that ends the process.
+    // The cycle may take frames (evacuated nodes, stress mode's fresh frames)
+    // when the arena is all but full: the kept room is its to use.
+    arena::room_open = true;
     try {
         CycleFlags flags;
         if (gc::node_compaction) {
@@ -772,6 +775,7 @@ void collect() {
     } catch (const Thrown&) {
         rt_error::fatal(94, KRO_CAPTURE_SITE());
     }
+    arena::room_open = false;
     memory::relocations++;  // buffers moved, nodes freed: nothing kept from before (or during) the cycle holds
     gc::wanted = false;
     memory::collected(uint64_t(memory::stats(nullptr, 1)));

@@ -44,6 +44,24 @@ inline uint32_t round16(uint64_t n) { return uint32_t((n + 15) & ~uint64_t(15));
 NodeFrame* node_frame(uint32_t off) { return arena::ptr<NodeFrame>(off); }
 SeriesFrame* series_frame(uint32_t off) { return off ? arena::ptr<SeriesFrame>(off) : nullptr; }
 
+bool raising_no_memory = false;
+
+// The error is raised with the arena's kept room open: making it and its
+// stack may need a new frame, and a refusal there would raise again without
+// end. The next safe point collects, which closes the room. A refusal while
+// the error is being made means even the room is gone: nothing can be
+// reported in the language any more.
+[[noreturn]] void raise_no_memory() {
+    if (raising_no_memory) rt_error::fatal(94, KRO_CAPTURE_SITE());
+    struct Raising {
+        Raising() { raising_no_memory = true; }
+        ~Raising() { raising_no_memory = false; }
+    } raising;
+    arena::room_open = true;
+    gc::wanted = true;
+    fire("internal", "no-memory");
+}
+
 // A page request that the system refuses becomes the language's no-memory error.
 uint32_t pages_or_fire(uint32_t size) {
     uint32_t block = 0;
@@ -51,7 +69,7 @@ uint32_t pages_or_fire(uint32_t size) {
     if (caught) {
         runtime_context.thrown_code = 0;
         if (caught == code::PAGE_FREE_FAILED) fire("internal", "wrong-mem");
-        fire("internal", "no-memory");
+        raise_no_memory();
     }
     return block;
 }
@@ -342,7 +360,7 @@ void collected(uint64_t live) {
     grown_since = 0;
     // where the arena runs short, collections come sooner: what is left of it
     // must outlast the growth allowed before the next one
-    uint64_t left = arena::RESERVE - std::min<uint64_t>(arena::committed_bytes(), arena::RESERVE);
+    uint64_t left = arena::commit_limit() - std::min<uint64_t>(arena::committed_bytes(), arena::commit_limit());
     pace = std::max<uint64_t>(PACE_FLOOR, std::min<uint64_t>(live, left / 4));
 }
 

@@ -17,9 +17,15 @@ uint8_t* base = nullptr;
 #endif
 bool keep_released_pages = false;
 
+bool room_open = false;
+
 namespace {
 #ifdef KRO_FUZZ_SANDBOX
-constexpr uint64_t FUZZ_COMMIT_LIMIT = 1536ull << 20;
+// Fuzzing runs stay far below the fuzzer's memory limit: a random program
+// asking for gigabytes meets the arena's end sooner, as a language error.
+uint64_t limit = 1536ull << 20;
+#else
+uint64_t limit = RESERVE;
 #endif
 uint64_t high_water = FIRST_OFFSET;
 uint64_t committed = 0;
@@ -72,6 +78,7 @@ void init() {
 
 uint32_t commit(uint32_t size) {
     if (size == 0 || size % PAGE) return 0;
+    if (committed + size + (room_open ? 0 : ROOM_KEPT) > limit) return 0;
     uint32_t offset = 0;
     for (auto it = free_runs.begin(); it != free_runs.end(); ++it) {
         if (it->second >= size) {
@@ -82,11 +89,6 @@ uint32_t commit(uint32_t size) {
             break;
         }
     }
-#ifdef KRO_FUZZ_SANDBOX
-    // Fuzzing runs stay far below the fuzzer's memory limit: a random program
-    // asking for gigabytes meets the arena's end sooner, as a language error.
-    if (committed + size > FUZZ_COMMIT_LIMIT) return 0;
-#endif
     if (!offset) {
         if (high_water + size > RESERVE) return 0;
         offset = uint32_t(high_water);
@@ -111,5 +113,9 @@ void release(uint32_t offset, uint32_t size) {
 void protect(uint32_t offset, uint32_t size) { mprotect(base + offset, size, PROT_NONE); }
 
 uint64_t committed_bytes() { return committed; }
+
+void set_commit_limit(uint64_t bytes) { limit = bytes < RESERVE ? bytes : RESERVE; }
+
+uint64_t commit_limit() { return limit; }
 
 }  // namespace kro::arena
