@@ -457,6 +457,9 @@ uint32_t new_series_copy(const uint8_t* src, uint32_t units, uint32_t unit, uint
         own |= b->flags & FLAG_BIG;
     }
     b->flags = own | unit | (flags & ~(UNIT_MASK | FLAG_BIG | FLAG_FIXED | FLAG_MIDDLE | FLAG_MARK));
+    // no node yet: should taking one fail, the collector must not free what
+    // an earlier buffer left in these bytes
+    b->node = 0;
     b->tail = uint32_t(bytes);
     copy_bytes(b->data(), src, uint32_t(bytes));
     uint32_t node = take_node();

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "foundation/arena.hpp"
+#include "datatypes/string.hpp"
 #include "foundation/collector.hpp"
+#include "foundation/memory.hpp"
 #include "interp_fixtures.hpp"
 
 using namespace kro;
@@ -43,4 +45,40 @@ TEST(OutOfMemory, RaisesNoMemoryThatCanBeCaughtAndTheHeapStaysSound) {
         collector::collect();
         arena::set_commit_limit(arena::RESERVE);
     }
+}
+
+// A copy carves its buffer out of the current frame before it takes a node.
+// When no node can be had, the carved buffer is garbage, and the next
+// collection must not take the bytes left there by an earlier buffer (here
+// a live string's node, as compaction leaves them past a frame's heap) for
+// its node and free that.
+TEST(OutOfMemory, ACopyWithoutANodeLeavesNoClaimOnAnotherSeries) {
+    gc::Rooted live;
+    string::make_at(live.get(), 16, 1);
+    string::append_utf8(live.get(), "still here");
+    collector::collect();
+    uint32_t node = live->data2;
+    memory::SeriesFrame* f = arena::ptr<memory::SeriesFrame>(memory::root.series_current);
+    ASSERT_TRUE(f && uint64_t(f->heap) + 256 < f->tail);
+    memory::buffer_at(f->heap)->node = node;
+    // no free node left, and no room for another node frame
+    limit_arena(0);
+    for (;;) {
+        bool any = false;
+        for (uint32_t o = memory::root.node_head; o; o = arena::ptr<memory::NodeFrame>(o)->next) {
+            auto* nf = arena::ptr<memory::NodeFrame>(o);
+            any = any || (nf->free && !nf->evacuated);
+        }
+        if (!any) break;
+        memory::alloc_node();
+    }
+    const uint8_t text[] = "abc";
+    uint32_t caught = frame::catch_region(code::ERROR, [&] { memory::new_series_copy(text, 3, 1, 0); });
+    EXPECT_EQ(caught, code::ERROR);
+    EXPECT_EQ(last_raised().id, "no-memory");
+    arena::set_commit_limit(arena::RESERVE);
+    collector::collect();
+    EXPECT_EQ(collector::check_heap(), "");
+    EXPECT_EQ(live->data2, node);
+    EXPECT_EQ(string::to_utf8(live.get()), "still here");
 }
