@@ -26,6 +26,9 @@
 //   EVAL_FUZZ_SEEDS=corpus-dir eval_fuzz -runs=0   writes one program per case
 //       of the tables in tests/kro/ (EVAL_FUZZ_TABLES=dir reads them elsewhere)
 //   EVAL_FUZZ_VERBOSE=1 eval_fuzz file...   tells each input's outcome
+//   EVAL_FUZZ_TIGHT=1 eval_fuzz corpus-dir   gives each program only 1 to 8 MB of
+//       arena beyond what is committed when it starts, so that running out of
+//       memory happens everywhere, and checks the whole heap after each input
 //   KRO_GC_STRESS=1 eval_fuzz -runs=0 corpus-dir   replays a corpus in the collector's stress mode
 //   eval_fuzz -dict=tests/fuzz/eval_fuzz.dict -timeout=10 -rss_limit_mb=4096 corpus-dir
 //
@@ -67,6 +70,7 @@
 #include <vector>
 
 #include "datatypes/block.hpp"
+#include "foundation/arena.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/object.hpp"
@@ -99,6 +103,7 @@ namespace {
 
 uint64_t runs = 0;
 bool verbose = false;  // EVAL_FUZZ_VERBOSE=1: each outcome on standard error
+bool tight = false;    // EVAL_FUZZ_TIGHT=1: little memory per program, the heap checked after it
 
 // ---- the time budget ---------------------------------------------------------------------------
 
@@ -1005,6 +1010,11 @@ void run_input(const Input& in, bool general = false, Outcome* out = nullptr) {
             std::fprintf(stderr, "eval_fuzz: not compared: the program names %s\n", out->unfit);
         if (loaded && program->is(TYPE_BLOCK)) {
             gc::active = true;  // an earlier input may have said `recycle/off`
+            uint64_t limit = arena::commit_limit();
+            if (tight) {
+                uint64_t room = (uint64_t(in.size ? in.data[in.size - 1] : 0) % 8 + 1) << 20;
+                arena::set_commit_limit(arena::committed_bytes() + arena::ROOM_KEPT + room);
+            }
             deadline_ms.store(now_ms() + BUDGET.count());
             Flow f = Flow::NORMAL;
             bool finished = false;
@@ -1024,6 +1034,7 @@ void run_input(const Input& in, bool general = false, Outcome* out = nullptr) {
                 std::fprintf(stderr, "eval_fuzz: code %08X\n", caught);
             deadline_ms.store(0);
             expired.store(false);
+            arena::set_commit_limit(limit);
             if (out && caught == code::ERROR) {
                 out->text = raised_error()->is(TYPE_ERROR) ? error_text(raised_error()) : "error (no value)";
             } else if (out && caught) {
@@ -1227,6 +1238,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     runtime::init();
     gc::active = true;
     verbose = std::getenv("EVAL_FUZZ_VERBOSE") != nullptr;
+    tight = std::getenv("EVAL_FUZZ_TIGHT") != nullptr;
     if (const char* dir = std::getenv("EVAL_FUZZ_SEEDS")) {
         const char* tables = std::getenv("EVAL_FUZZ_TABLES");
         write_seeds(dir, tables ? tables : "tests/kro");
@@ -1250,6 +1262,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pthread_attr_destroy(&attr);
     pthread_join(t, nullptr);
     // What the inputs made is garbage now: collect it now and then.
-    if (++runs % 256 == 0) collector::collect();
+    if (++runs % 256 == 0 || tight) collector::collect();
+    if (tight) {
+        std::string finding = collector::check_heap();
+        if (!finding.empty()) {
+            std::fprintf(stderr, "eval_fuzz: the heap is broken after the input: %s\n", finding.c_str());
+            __builtin_trap();
+        }
+    }
     return 0;
 }
