@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <vector>
 
@@ -289,6 +290,26 @@ inline bool node_keyed(uint32_t t) {
 }
 
 inline uint32_t next_stamp() { return memory::cycles + 1; }
+
+// Held by each update of a hash! table: should it end by an error (no memory
+// for the table's arrays, after the block has changed already), the table is
+// marked stale rather than left half updated.
+class StaleOnFailure {
+public:
+    explicit StaleOnFailure(uint32_t t) : t_(t), pending_(std::uncaught_exceptions()) {}
+    ~StaleOnFailure() {
+        if (std::uncaught_exceptions() > pending_ && record(t_)->kind == HASH) record(t_)->stamp = STALE;
+    }
+
+private:
+    uint32_t t_;
+    int pending_;
+};
+
+inline bool stale(uint32_t t) {
+    const Table* r = record(t);
+    return r->kind == HASH && r->stamp == STALE;
+}
 
 // Whether a compare answer satisfies an op (an answer of -2, "not comparable",
 // never satisfies an equality).
@@ -800,6 +821,9 @@ uint32_t clone(uint32_t table, uint32_t block_node) {
 // ---- value-keyed operations ---------------------------------------------------------
 
 Cell* put_with_status(uint32_t table, Cell* key, int32_t* status) {
+    *status = 0;
+    if (stale(table)) return key;
+    StaleOnFailure guard(table);
     put_cell(table, key, status);
     return key;
 }
@@ -810,6 +834,8 @@ Cell* put(uint32_t table, Cell* key) {
 }
 
 void index_block(uint32_t table, int32_t from, int32_t step) {
+    if (stale(table)) return;
+    StaleOnFailure guard(table);
     if (from < 0) from = 0;
     if (step < 1) step = 1;
     if (record(table)->kind != MAP) {
@@ -974,6 +1000,7 @@ Cell* find_from(uint32_t table, const Cell* key, int32_t* state, int32_t* stop, 
 }
 
 void remove(uint32_t table, Cell* cell) {
+    if (stale(table)) return;
     Table* r = record(table);
     Cell* base = cells(r->data);
     if (cell < base) return;
@@ -1005,8 +1032,10 @@ void remove_range(uint32_t table, int32_t from, int32_t count) {
 }
 
 int32_t renumber(uint32_t table, int32_t shift, int32_t from, int32_t count, bool move) {
+    if (stale(table)) return 0;
     if (count > RENUMBER_LIMIT) return 1;
     if (shift == 0 || count <= 0) return 0;
+    StaleOnFailure guard(table);
     if (move && shift < 0)
         for (int32_t q = from + shift; q < from; q++)
             if (q >= 0) remove_position(table, uint32_t(q));
@@ -1030,7 +1059,7 @@ int32_t renumber(uint32_t table, int32_t shift, int32_t from, int32_t count, boo
 }
 
 void move(uint32_t table, int32_t target, int32_t from, int32_t count) {
-    if (count <= 0 || (target >= from && target <= from + count)) return;
+    if (stale(table) || count <= 0 || (target >= from && target <= from + count)) return;
     if (target < from) {
         int32_t d = from - target;
         auto f = [=](int32_t p) {
@@ -1068,6 +1097,7 @@ void rebuild(uint32_t table, int32_t size) {
     CompactionOff guard;
     Table* r = record(table);
     if (r->kind == HASH) {
+        StaleOnFailure stale_on_failure(table);
         uint32_t start_stamp = next_stamp();
         uint32_t buckets = power_of_two_at_least(uint64_t(double(size) * 1.5));
         uint32_t states = new_array(buckets / 4, 0xAA);

@@ -52,6 +52,11 @@ struct Table {
 };
 static_assert(sizeof(Table) == 44);
 
+// The stamp of a hash! table that no longer matches its block because an
+// update ran out of memory part way: updates leave it alone, and its next
+// search re-makes it from the block.
+constexpr uint32_t STALE = 0xFFFFFFFFu;
+
 // The record behind a table node (re-derive after any allocation).
 Table* record(uint32_t table);
 

@@ -82,3 +82,25 @@ TEST(OutOfMemory, ACopyWithoutANodeLeavesNoClaimOnAnotherSeries) {
     EXPECT_EQ(live->data2, node);
     EXPECT_EQ(string::to_utf8(live.get()), "still here");
 }
+
+// A hash! whose table cannot grow after its block has taken the new values
+// still finds every value where a scan of the block would.
+TEST(OutOfMemory, AHashStillFindsEveryValueAfterItsTableRanShort) {
+    const char* fills[] = {
+        "oom: make hash! [] r: try [repeat i 100000000 [append oom reduce [i form i]]]",
+        "oom: make hash! [] r: try [repeat i 100000000 [insert oom reduce [i form i]]]",
+        "oom: make hash! [] r: try [repeat i 100000000 [insert next oom i]]",
+    };
+    for (const char* fill : fills) {
+        SCOPED_TRACE(fill);
+        limit_arena(4u << 20);
+        EXPECT_EQ(run(std::string(fill) + " r/id"), "no-memory");
+        arena::set_commit_limit(arena::RESERVE);
+        collector::collect();
+        EXPECT_EQ(collector::check_heap(), "");
+        EXPECT_EQ(run("n: 0 forall oom [unless same? oom find head oom first oom [n: n + 1]] n"), "0");
+        EXPECT_EQ(run("oom: head oom append oom 'last-one (index? find oom 'last-one) = length? oom"), "true");
+        EXPECT_EQ(run("oom: r: none"), "none");
+        collector::collect();
+    }
+}
