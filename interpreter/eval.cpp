@@ -201,8 +201,9 @@ struct Call {
 Flow eval_full(Walk& w, bool no_infix, bool push, bool keep_functions);
 Flow eval_path(const Cell& path, Walk& w, const Cell* new_value, bool get, bool case_ = false);
 [[gnu::always_inline]] inline Flow invoke(Walk& w, Cell* fn, const Cell* name, const PathRest* rest, uint32_t obj_ctx,
-                                          bool infix, int mode);
+                                          bool infix, int mode, bool synced = false);
 [[gnu::always_inline]] inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out);
+[[gnu::always_inline]] inline Flow run_function(const Cell* fn, int32_t cb_class);
 template <bool parens = false>
 [[gnu::always_inline]] inline bool integer_infix(Walk& w, Cell* base, const Cell* op);
 Flow infix_calls(Walk& w, Cell* base, const Cell* op);
@@ -324,6 +325,9 @@ constexpr uint64_t ACTIVE_KINDS =
     type_bit(TYPE_LIT_PATH) | type_bit(TYPE_ISSUE) | type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) |
     type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE) | type_bit(TYPE_OP);
 inline bool passive(Type t) { return t >= 64 || !(ACTIVE_KINDS & type_bit(t)); }
+// Values of words that are not simply taken: functions to call, unset, op!.
+constexpr uint64_t NOT_PLAIN_VALUES = type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) |
+                                      type_bit(TYPE_ROUTINE) | type_bit(TYPE_UNSET) | type_bit(TYPE_OP);
 
 
 // The op! value when the cell is a word whose value is one, else null.
@@ -356,7 +360,7 @@ inline void finish(Cell* base, bool push) {
         const Cell* v = lookup(c);
         if (!v) return nullptr;
         Type vt = v->type();
-        if (is_callable(vt) || vt == TYPE_UNSET || vt == TYPE_OP) return nullptr;
+        if (vt < 64 && (NOT_PLAIN_VALUES & type_bit(vt))) return nullptr;
         return v;
     }
     return passive(t) ? c : nullptr;
@@ -364,7 +368,7 @@ inline void finish(Cell* base, bool push) {
 
 // The same for the walk's item at `at`. The walk is synced and has an item
 // left; not for tracing.
-inline const Cell* plain_item(const Walk& w, int32_t at) { return plain_value(w.cells + at); }
+[[gnu::always_inline]] inline const Cell* plain_item(const Walk& w, int32_t at) { return plain_value(w.cells + at); }
 
 // One expression from a synced walk with a value left at its index (push: the
 // result is pushed, else it goes into slot 0 and only that cell is kept). The
@@ -723,7 +727,8 @@ KeptList kept_list;
 // first refinement are fetched, the rest is laid out unused. The leading
 // arguments of the normal kind (the count the list's last cell keeps) take
 // the short way; whatever the list holds after them goes to fetch_rest.
-[[gnu::always_inline]] inline Flow fetch_plain(Walk& w, Call& c) {
+// synced: the walk is as its last sync() left it and nothing has run since.
+[[gnu::always_inline]] inline Flow fetch_plain(Walk& w, Call& c, bool synced) {
     const Cell* list;
     int32_t n;
     if (c.fn->data3 == kept_list.record && kept_list.relocations == memory::relocations) [[likely]] {
@@ -751,12 +756,22 @@ KeptList kept_list;
             call_expects(c, t, list[0].data3);
         i = 1;
     }
-    bool stale = true;  // whether the walk must sync before it is read
+    bool stale = !synced;  // whether the walk must sync before it is read
     for (; i < lead; i++) {
         Flow f = next_arg(w, c, list[i], true, stale);
         if (f != Flow::NORMAL) [[unlikely]]
             return f;
-        if (stale) list = list_cells(c.fn);  // the evaluation may have moved it
+        if (stale) [[unlikely]] {
+            // the evaluation may have moved the list
+            i++;
+            for (; i < lead; i++) {
+                f = next_arg(w, c, list_cells(c.fn)[i], true, stale);
+                if (f != Flow::NORMAL) [[unlikely]]
+                    return f;
+            }
+            list = list_cells(c.fn);
+            break;
+        }
     }
     const Cell& last = list[n - 1];
     if (i < n - 1 && !last.data1) [[unlikely]]
@@ -1070,9 +1085,11 @@ inline NativeFn entry_of(const Cell* fn) {
 // Calls the function value in *fn (a data-stack cell, or a rooted one for an
 // infix call) with its arguments fetched from the walk (mode 0) or taken as
 // apply does (mode 1, 2, + 4). The result ends in the callee's slot 0, which
-// is the caller's top after the frame closes.
+// is the caller's top after the frame closes. synced: the walk is as its last
+// sync() left it (the evaluator's own calls, which also take a function's
+// body in line).
 [[gnu::always_inline]] inline Flow invoke(Walk& w, Cell* fn, const Cell* name_word, const PathRest* rest,
-                                          uint32_t obj_ctx, bool infix, int mode) {
+                                          uint32_t obj_ctx, bool infix, int mode, bool synced) {
     const Cell* name = name_word;
     Cell name_cell;
     if (trace::tracing) [[unlikely]] {
@@ -1101,7 +1118,7 @@ inline NativeFn entry_of(const Cell* fn) {
              : rest || trace::tracing ? fetch_args(w, c, rest)
              : !infix && t == TYPE_NATIVE && done_in_place(fn->data1)
                  ? (fn->data1 <= uint32_t(natives::EITHER) ? conditional(w, c, called) : leave(w, c, called))
-                 : fetch_plain(w, c);
+                 : fetch_plain(w, c, synced);
     if (f != Flow::NORMAL) return f;
     if (trace::tracing && !called) [[unlikely]] {
         // the name is the reference, the function the value
@@ -1110,7 +1127,7 @@ inline NativeFn entry_of(const Cell* fn) {
     }
     if (!called) {
         if (t == TYPE_FUNCTION) {
-            f = call_function(fn, obj_ctx, 0);
+            f = synced ? run_function(fn, 0) : call_function(fn, obj_ctx, 0);
         } else if (t == TYPE_ROUTINE) {
             f = call_routine(fn);
         } else {
@@ -1260,8 +1277,7 @@ inline bool integer_kind(const Cell* op) {
     Cell name = w.cells[w.index];
     stack::top_ptr = base + 1;
     w.index++;
-    stack::mark_interp_native(&name);
-    stack::set_arguments(base);
+    stack::mark_interp_call(stack::INTERP_NATIVE, &name, 0, nullptr, base);
     Flow f = eval_synced(w, true, true, false);
     if (f != Flow::NORMAL) return f;
     Cell* a = stack::arguments;
@@ -1319,7 +1335,7 @@ inline bool integer_kind(const Cell* op) {
         fn->header = native::wrapped_type(v);
         stack::top_ptr = base + 1;
         w.index++;
-        Flow f = invoke(w, fn.get(), &name, nullptr, 0, true, 0);
+        Flow f = invoke(w, fn.get(), &name, nullptr, 0, true, 0, !trace::tracing);
         if (f != Flow::NORMAL) return f;
         w.sync();
     }
@@ -1384,8 +1400,7 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
                 return Flow::NORMAL;
             }
         }
-        stack::mark_interp_native(&sw);
-        stack::set_arguments(at);
+        stack::mark_interp_call(stack::INTERP_NATIVE, &sw, 0, nullptr, at);
         if (op) {
             f = infix_calls(w, base, op);
             if (f != Flow::NORMAL) return f;
@@ -1554,11 +1569,49 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
 }
 
 // Operators after a value that was evaluated: the walk is synced first.
-inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
+[[gnu::always_inline]] inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     if (no_infix) return Flow::NORMAL;
     w.sync();
     if (w.index < w.limit && names_op(w.cells + w.index)) return infix_calls(w, base);
     return Flow::NORMAL;
+}
+
+// break, continue and exit, and return with a value that needs nothing
+// evaluated (a literal or a word's plain value, integer operators on such
+// values done in place), met in code: thrown from here with no frame of their
+// own. Answers false, having done nothing, when another native is in the
+// slot, the value must be evaluated, or no target lies below (the native then
+// runs as usual and raises the error under its own name).
+[[gnu::always_inline]] inline bool frameless_exit(Walk& w, const Cell* fn, Flow& f) {
+    uint32_t slot = fn->data1;
+    if (!own_native(fn)) return false;
+    if (slot != uint32_t(natives::RETURN)) {
+        f = stack::leave_frameless(slot != uint32_t(natives::EXIT), slot == uint32_t(natives::CONTINUE), nullptr);
+        return f != Flow::NORMAL;
+    }
+    int32_t at = w.index;
+    Cell* top = stack::top_ptr;
+    const Cell* op = nullptr;
+    w.index++;
+    if (w.index < w.limit && push_plain(w, false, &op) && !op) {
+        f = stack::leave_frameless(false, false, top);
+        if (f != Flow::NORMAL) return true;
+    }
+    w.index = at;
+    stack::top_ptr = top;
+    return false;
+}
+
+// A chosen branch whose first value is a word naming an exit native (fn):
+// break, continue and exit, or return with a value frameless_exit takes, are
+// thrown from here, with no frame for the conditional and no walk of the
+// branch, as nothing run between would see them (the frame neither receives
+// nor stops an exit). Answers false, having done nothing, otherwise.
+[[gnu::noinline]] bool branch_exit(const Cell* branch, Cell* cells, int32_t tail, const Cell* fn, Flow& f) {
+    Walk bw(*branch, int32_t(branch->data1));
+    bw.cells = cells;
+    bw.limit = tail;
+    return frameless_exit(bw, fn, f);
 }
 
 // if, unless or either at the walk's index (synced, nothing traced) whose
@@ -1599,6 +1652,44 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
         stack::push(&none::value);
         return Flow::NORMAL;
     }
+    // A branch of one literal or plain value gives it with no frame and no
+    // walk (nothing evaluates, nothing can fail); one that starts with an exit
+    // leaves from here. Not while a collection is due: the walk's safe point
+    // comes first.
+    const Cell* branch = w.cells + i + chosen - 1;
+    if (!((gc::wanted || gc::stress) && gc::active)) [[likely]] {
+        memory::Buffer* bb = buf(branch->data2);
+        int32_t from = int32_t(branch->data1), tail = int32_t(bb->used_bytes() / sizeof(Cell));
+        if (from < tail) {
+            const Cell* first = bb->cells() + from;
+            Type ft = first->type();
+            const Cell* v = nullptr;
+            if (ft == TYPE_WORD) {
+                v = lookup(first);
+                if (v) {
+                    Type vt = v->type();
+                    if (vt == TYPE_NATIVE &&
+                        v->data1 - uint32_t(natives::BREAK) <= uint32_t(natives::RETURN - natives::BREAK)) {
+                        Flow left;
+                        if (branch_exit(branch, bb->cells(), tail, v, left)) {
+                            w.index = i + blocks;
+                            return left;
+                        }
+                        v = nullptr;
+                    } else if (vt < 64 && (NOT_PLAIN_VALUES & type_bit(vt))) {
+                        v = nullptr;
+                    }
+                }
+            } else if (passive(ft)) {
+                v = first;
+            }
+            if (v && tail == from + 1) {
+                w.index = i + blocks;
+                stack::push(v);
+                return Flow::NORMAL;
+            }
+        }
+    }
     // as invoke calls the native: the frame (named by the word), the
     // function cell, the arguments; the result replaces the function cell
     Cell* base = stack::push(fn);
@@ -1625,32 +1716,6 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     return Flow::NORMAL;
 }
 
-// break, continue and exit, and return with a value that needs nothing
-// evaluated (a literal or a word's plain value, integer operators on such
-// values done in place), met in code: thrown from here with no frame of their
-// own. Answers false, having done nothing, when another native is in the
-// slot, the value must be evaluated, or no target lies below (the native then
-// runs as usual and raises the error under its own name).
-[[gnu::always_inline]] inline bool frameless_exit(Walk& w, const Cell* fn, Flow& f) {
-    uint32_t slot = fn->data1;
-    if (!own_native(fn)) return false;
-    if (slot != uint32_t(natives::RETURN)) {
-        f = stack::leave_frameless(slot != uint32_t(natives::EXIT), slot == uint32_t(natives::CONTINUE), nullptr);
-        return f != Flow::NORMAL;
-    }
-    int32_t at = w.index;
-    Cell* top = stack::top_ptr;
-    const Cell* op = nullptr;
-    w.index++;
-    if (w.index < w.limit && push_plain(w, false, &op) && !op) {
-        f = stack::leave_frameless(false, false, top);
-        if (f != Flow::NORMAL) return true;
-    }
-    w.index = at;
-    stack::top_ptr = top;
-    return false;
-}
-
 // A word whose value is a function, at the walk's index (synced): the call
 // with its arguments, then any operators after it.
 [[gnu::noinline]] Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn) {
@@ -1675,7 +1740,7 @@ inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     w.index++;
     // as eval_call, in this frame: the function cell is pushed, the result replaces it
     stack::push(fn);
-    Flow f = invoke(w, base, word, nullptr, 0, false, 0);
+    Flow f = invoke(w, base, word, nullptr, 0, false, 0, true);
     if (f != Flow::NORMAL) return f;
     copy_cell(base + 1, base);
     stack::top_ptr = base + 1;
@@ -2228,7 +2293,9 @@ struct TracingScope {
 };
 }  // namespace
 
-Flow call_function(const Cell* fn, uint32_t obj_ctx, int32_t cb_class) {
+namespace {
+// call_function's body, inlined into the evaluator's own calls.
+[[gnu::always_inline]] inline Flow run_function(const Cell* fn, int32_t cb_class) {
     Cell* rec = record_of(fn);
     Cell code = rec[function::CODE];
     int32_t frame = stack::frame_count() - 1;
@@ -2255,6 +2322,7 @@ Flow call_function(const Cell* fn, uint32_t obj_ctx, int32_t cb_class) {
         return fr->symbol ? Cell{uint32_t(TYPE_WORD), fr->name_ctx, uint32_t(fr->symbol), uint32_t(fr->name_slot)}
                           : none::value;
     };
+    bool quiet = !trace::tracing;  // no event fires: the record read above is current
     if (trace::tracing && callback_traced) [[unlikely]] {
         Cell n = frame_name();
         KRO_TRACE(CALL, &record_of(fn)[function::BODY], -1, &n, fn);
@@ -2264,7 +2332,7 @@ Flow call_function(const Cell* fn, uint32_t obj_ctx, int32_t cb_class) {
         KRO_TRACE(PROLOG, &record_of(fn)[function::BODY], -1, &n, fn);
     }
     // read after the events: the tracer may have moved the body's node
-    Cell body = record_of(fn)[function::BODY];
+    Cell body = quiet ? rec[function::BODY] : record_of(fn)[function::BODY];
     Flow f = Flow::NORMAL;
     if (body.is(TYPE_BLOCK) || body.is(TYPE_PAREN)) {
         f = eval_block(&body, true);
@@ -2286,6 +2354,9 @@ Flow call_function(const Cell* fn, uint32_t obj_ctx, int32_t cb_class) {
     }
     return f;
 }
+}  // namespace
+
+Flow call_function(const Cell* fn, uint32_t, int32_t cb_class) { return run_function(fn, cb_class); }
 
 Flow call_routine(const Cell* routine) {
     Cell code = record_of(routine)[function::CODE];
