@@ -67,8 +67,8 @@ uint64_t committed_bytes();
 // The most the arena commits (at most RESERVE; fuzzing builds start lower).
 // The last ROOM_KEPT bytes of it are handed out only while `room_open`: a
 // refused allocation opens them, so that raising the language's no-memory
-// error (which allocates the error and its stack) cannot fail in turn, and a
-// collection uses them; a collection that leaves that much free closes them.
+// error (which allocates the error and its stack) cannot fail in turn;
+// collections use them too, and close them when they end.
 constexpr uint64_t ROOM_KEPT = 32ull << 20;
 extern bool room_open;
 void set_commit_limit(uint64_t bytes);

@@ -744,12 +744,12 @@ void init() {
 void collect() {
     if (gc::collecting) return;
     bool moved = false;
-    // A cycle cut short (a system block refused while stress mode takes fresh
-    // frames) would leave marks set and nodes half moved: the heap could not
-    // be trusted again, so that ends the process.
     // The cycle may take frames (evacuated nodes, stress mode's fresh frames)
     // when the arena is all but full: the kept room is its to use.
     arena::room_open = true;
+    // A cycle cut short (a system block refused while stress mode takes fresh
+    // frames) would leave marks set and nodes half moved: the heap could not
+    // be trusted again, so that ends the process.
     try {
         CycleFlags flags;
         if (gc::node_compaction) {
