@@ -70,13 +70,13 @@
 #include <vector>
 
 #include "datatypes/block.hpp"
-#include "foundation/arena.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "foundation/arena.hpp"
 #include "foundation/collector.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
