@@ -455,18 +455,25 @@ void plan_node_compaction() {
     for (uint32_t f = root.node_head; f; f = nframe(f)->next)
         if (!nframe(f)->evacuated) budget += nframe(f)->count - nframe(f)->used;
     // The current frame first, then any other frame with room that is neither
-    // the one being emptied nor emptied itself.
+    // the one being emptied nor emptied itself. A frame that took nodes is not
+    // emptied in the same cycle: the relocation table maps a node once, so a
+    // node moved twice would leave its holders naming the middle slot.
+    std::vector<uint32_t> receivers;
+    auto received = [&](uint32_t f) { return std::find(receivers.begin(), receivers.end(), f) != receivers.end(); };
     auto dest = [&](uint32_t source) -> uint32_t {
-        if (nframe(root.node_current)->free) return root.node_current;
-        for (uint32_t f = root.node_head; f; f = nframe(f)->next)
-            if (f != source && nframe(f)->free && !nframe(f)->evacuated) return f;
-        return memory::new_node_frame(memory::NODES_PER_FRAME);
+        uint32_t to = 0;
+        if (nframe(root.node_current)->free) to = root.node_current;
+        for (uint32_t f = root.node_head; f && !to; f = nframe(f)->next)
+            if (f != source && nframe(f)->free && !nframe(f)->evacuated) to = f;
+        if (!to) to = memory::new_node_frame(memory::NODES_PER_FRAME);
+        if (!received(to)) receivers.push_back(to);
+        return to;
     };
     bool any = false;
     for (uint32_t f = root.node_tail; f; f = nframe(f)->prev) {
         NodeFrame* nf = nframe(f);
         if ((nf->history & STABLE_HISTORY) == STABLE_HISTORY && nf->used < EVACUATE_BELOW &&
-            budget > EVACUATION_BUDGET && f != root.node_current && !nf->evacuated) {
+            budget > EVACUATION_BUDGET && f != root.node_current && !nf->evacuated && !received(f)) {
             evacuate(f, dest);
             budget -= EVACUATION_BUDGET;
             any = true;

@@ -283,6 +283,67 @@ TEST(Collector, StableSparseNodeFramesAreEvacuated) {
     }
 }
 
+// When the current frame fills while a sparse frame is emptied, its nodes go
+// on to the next frame with room. That frame may itself be sparse and stable:
+// emptying it in the same cycle would move those nodes twice, and what named
+// them would be left naming a slot of a released frame.
+TEST(Collector, NodesMovedIntoAFrameAreNotMovedAgainInTheSameCycle) {
+    Switches sw(false);
+    collector::collect();
+    gc::Rooted filler, near_full, first_sparse, last_sparse, dense;
+    for (Cell* b : {filler.get(), near_full.get(), first_sparse.get(), last_sparse.get(), dense.get()})
+        block::make_at(b, 16);
+    // every frame there is now is filled, so that only the frames made below have room
+    auto has_room = [](const std::vector<uint32_t>& frames) {
+        for (uint32_t f : frames)
+            if (arena::ptr<memory::NodeFrame>(f)->free) return true;
+        return false;
+    };
+    std::vector<uint32_t> old_frames = node_frames();
+    while (has_room(old_frames)) append(filler.get(), text("f", 1));
+    auto fill = [](Cell* holder, uint32_t count, const char* tag) {
+        for (uint32_t i = 0; i < count; i++) append(holder, text(tag, 1));
+    };
+    // the current frame at the next cycle: ten free nodes
+    uint32_t current = memory::new_node_frame(memory::NODES_PER_FRAME);
+    memory::root.node_current = current;
+    fill(near_full.get(), memory::NODES_PER_FRAME - 10, "k");
+    // two sparse frames: the one nearer the tail is emptied first, into the
+    // current frame and then into the other
+    uint32_t first = memory::new_node_frame(memory::NODES_PER_FRAME);
+    memory::root.node_current = first;
+    fill(first_sparse.get(), 50, "a");
+    uint32_t last = memory::new_node_frame(memory::NODES_PER_FRAME);
+    memory::root.node_current = last;
+    fill(last_sparse.get(), 50, "b");
+    // a big frame too full to be emptied, whose room lets both be emptied
+    uint32_t big = memory::new_node_frame(4 * memory::NODES_PER_FRAME);
+    memory::root.node_current = big;
+    fill(dense.get(), 5000, "d");
+    auto present = [](uint32_t frame) {
+        std::vector<uint32_t> now = node_frames();
+        return std::find(now.begin(), now.end(), frame) != now.end();
+    };
+    // six cycles for the sparse frames' use to count as stable, emptied at the seventh
+    for (int i = 0; i < 9 && present(last); i++) collector::collect();
+    ASSERT_FALSE(present(last)) << "the last sparse frame was never emptied";
+    ASSERT_TRUE(present(current));
+    ASSERT_EQ(collector::check_heap(), "");
+    struct Held {
+        gc::Rooted* holder;
+        int32_t count;
+        const char* tag;
+    };
+    for (Held h : {Held{&last_sparse, 50, "b"}, Held{&first_sparse, 50, "a"}, Held{&dense, 5000, "d"}}) {
+        ASSERT_EQ(block::length(h.holder->get()), h.count);
+        for (int32_t i = 0; i < h.count; i++) {
+            Cell* s = at(h.holder->cell, i);
+            ASSERT_TRUE(owns_buffer(s->data2)) << h.tag << " " << i;
+            ASSERT_EQ(string::to_utf8(s), h.tag) << i;
+        }
+    }
+}
+
 // ---- external resources -----------------------------------------------------------------------
 
 namespace {
