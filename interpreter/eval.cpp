@@ -156,6 +156,15 @@ struct Walk {
 
 Walk* current_walk = nullptr;
 
+// A block's items read where nothing evaluates, so that no collection can
+// come between (the block needs no root): what the shortcuts that take
+// values in place read of a walk, for a block that is not being walked.
+struct Items {
+    int32_t index;
+    Cell* cells;
+    int32_t limit;
+};
+
 // Points `near` at the walk for the time of a block's evaluation and puts the
 // outer statement back afterwards (also when an error unwinds). `near` is
 // read from the innermost walk only when an error is made, so a statement
@@ -204,9 +213,9 @@ Flow eval_path(const Cell& path, Walk& w, const Cell* new_value, bool get, bool 
                                           bool infix, int mode, bool synced = false);
 [[gnu::always_inline]] inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out);
 [[gnu::always_inline]] inline Flow run_function(const Cell* fn, int32_t cb_class);
-template <bool parens = false>
-[[gnu::always_inline]] inline bool integer_infix(Walk& w, Cell* base, const Cell* op);
-Flow infix_calls(Walk& w, Cell* base, const Cell* op);
+template <bool parens = false, class W = Walk>
+[[gnu::always_inline]] inline bool integer_infix(W& w, Cell* base, const Cell* op);
+Flow infix_calls(Walk& w, Cell* base, const Cell* op, bool not_in_place = false);
 bool quick_paren_outer(const Cell* paren, Cell* out);
 
 void check_entries(const Cell* fn, const int32_t* refs);
@@ -337,8 +346,14 @@ constexpr uint64_t NOT_PLAIN_VALUES = type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTI
     return op && op->type() == TYPE_OP ? op : nullptr;
 }
 
+// The natives that invoke does in place: the conditionals and the exits.
+inline bool done_in_place(uint32_t slot) {
+    return slot - uint32_t(natives::IF) <= uint32_t(natives::EITHER - natives::IF) ||
+           slot - uint32_t(natives::BREAK) <= uint32_t(natives::RETURN - natives::BREAK);
+}
+
 Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn);
-Flow pure_conditional(Walk& w, const Cell* fn, bool& done);
+Flow eval_in_place(Walk& w, bool no_infix, bool push, const Cell* fn, bool& synced);
 Flow eval_operators(Walk& w, const Cell* left, bool push, const Cell* op);
 Flow eval_set_or_paren(Walk& w, bool no_infix, bool push);
 Flow eval_set(Walk& w, bool no_infix, bool push, bool& quick);
@@ -368,16 +383,20 @@ inline void finish(Cell* base, bool push) {
 
 // The same for the walk's item at `at`. The walk is synced and has an item
 // left; not for tracing.
-[[gnu::always_inline]] inline const Cell* plain_item(const Walk& w, int32_t at) { return plain_value(w.cells + at); }
+template <class W>
+[[gnu::always_inline]] inline const Cell* plain_item(const W& w, int32_t at) { return plain_value(w.cells + at); }
 
 // One expression from a synced walk with a value left at its index (push: the
 // result is pushed, else it goes into slot 0 and only that cell is kept). The
 // common case, a literal or a word's plain value with no operator after it,
 // is done here in the caller's frame; a word's function is called at once.
-// quick: set when nothing was evaluated (the block cannot have changed).
+// quick: set when nothing was evaluated (the block cannot have changed);
+// synced: set when the walk was synced after the last evaluation (the ways
+// that look for operators after a value end so, with nothing run since).
 [[gnu::always_inline]] inline Flow eval_synced(Walk& w, bool no_infix, bool push, bool keep_functions,
-                                               bool& quick) {
+                                               bool& quick, bool& synced) {
     quick = false;
+    synced = !no_infix;
     if (!trace::tracing) [[likely]] {
         const Cell* c = w.cells + w.index;
         Type t = c->type();
@@ -386,7 +405,11 @@ inline void finish(Cell* base, bool push) {
             v = lookup(c);
             if (v) {
                 Type vt = v->type();
-                if (is_callable(vt)) return eval_word_call(w, no_infix, push, v);
+                if (is_callable(vt)) {
+                    if (vt == TYPE_NATIVE && done_in_place(v->data1))
+                        return eval_in_place(w, no_infix, push, v, synced);
+                    return eval_word_call(w, no_infix, push, v);
+                }
                 if (vt == TYPE_UNSET || vt == TYPE_OP) [[unlikely]]
                     v = nullptr;
             }
@@ -414,8 +437,8 @@ inline void finish(Cell* base, bool push) {
 }
 
 [[gnu::always_inline]] inline Flow eval_synced(Walk& w, bool no_infix, bool push, bool keep_functions) {
-    bool quick;
-    return eval_synced(w, no_infix, push, keep_functions, quick);
+    bool quick, synced;
+    return eval_synced(w, no_infix, push, keep_functions, quick, synced);
 }
 
 // The same from any walk that has a value left at its index.
@@ -630,7 +653,8 @@ void lay_out_unused(const Cell* list, int32_t i, int32_t n) {
 // place (nothing is evaluated: the list and the block stay). Answers false,
 // having done nothing, when the item must be evaluated; *op receives the
 // operator still to be called after the pushed value, or null.
-[[gnu::always_inline]] inline bool push_plain(Walk& w, bool infix, const Cell** op) {
+template <class W>
+[[gnu::always_inline]] inline bool push_plain(W& w, bool infix, const Cell** op) {
     const Cell* v = plain_item(w, w.index);
     if (!v) return false;
     const Cell* next = !infix && w.index + 1 < w.limit ? names_op(w.cells + w.index + 1) : nullptr;
@@ -803,8 +827,11 @@ KeptList kept_list;
     if (push_plain(w, false, &op)) {
         if (!op) return Flow::NORMAL;
         f = infix_calls(w, stack::top_ptr - 1, op);
+        if (f == Flow::NORMAL) return f;  // infix_calls leaves the walk synced
     } else {
-        f = eval_synced(w, false, true, false);
+        bool quick, synced;
+        f = eval_synced(w, false, true, false, quick, synced);
+        if (f == Flow::NORMAL && (quick || synced)) return f;
     }
     w.sync();
     return f;
@@ -906,12 +933,6 @@ inline bool own_native(const Cell* fn) {
         return Flow::NORMAL;
     called = true;
     return stack::throw_return(false, stack::arguments);
-}
-
-// The natives that invoke does in place: the conditionals and the exits.
-inline bool done_in_place(uint32_t slot) {
-    return slot - uint32_t(natives::IF) <= uint32_t(natives::EITHER - natives::IF) ||
-           slot - uint32_t(natives::BREAK) <= uint32_t(natives::RETURN - natives::BREAK);
 }
 
 // ---- apply -----------------------------------------------------------------------------------------
@@ -1175,29 +1196,34 @@ enum : uint32_t { EQUAL_Q = 25, NOT_EQUAL_Q, STRICT_EQUAL_Q, LESSER_Q, GREATER_Q
 [[gnu::always_inline]] inline bool integer_call(uint32_t kind, uint32_t slot, int32_t a, int32_t b, Cell* out) {
     int32_t r;
     if (kind == TYPE_ACTION) {
-        bool overflow = false;
-        double wide = 0;
+        // the wide result is worked out only when the integer one overflows
+        double wide;
         switch (slot) {
             case A_ADD:
-                overflow = __builtin_add_overflow(a, b, &r);
-                wide = double(a) + double(b);
+                if (__builtin_add_overflow(a, b, &r)) [[unlikely]] {
+                    wide = double(a) + double(b);
+                    goto as_float;
+                }
                 break;
             case A_SUBTRACT:
-                overflow = __builtin_sub_overflow(a, b, &r);
-                wide = double(a) - double(b);
+                if (__builtin_sub_overflow(a, b, &r)) [[unlikely]] {
+                    wide = double(a) - double(b);
+                    goto as_float;
+                }
                 break;
             case A_MULTIPLY:
-                overflow = __builtin_mul_overflow(a, b, &r);
-                wide = double(a) * double(b);
+                if (__builtin_mul_overflow(a, b, &r)) [[unlikely]] {
+                    wide = double(a) * double(b);
+                    goto as_float;
+                }
                 break;
             case A_DIVIDE:
                 if (b == 0 || (a == INT32_MIN && b == -1)) return false;
                 if (a % b != 0) {
-                    overflow = true;
                     wide = double(a) / double(b);
-                } else {
-                    r = a / b;
+                    goto as_float;
                 }
+                r = a / b;
                 break;
             case A_REMAINDER:
                 if (b == 0 || b == -1) return false;
@@ -1208,12 +1234,11 @@ enum : uint32_t { EQUAL_Q = 25, NOT_EQUAL_Q, STRICT_EQUAL_Q, LESSER_Q, GREATER_Q
             case A_XOR_T: r = a ^ b; break;
             default: return false;
         }
-        if (overflow) {
-            *out = Cell{uint32_t(TYPE_FLOAT), 0, 0, 0};
-            out->set_float(wide);
-        } else {
-            *out = Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(r), 0};
-        }
+        *out = Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(r), 0};
+        return true;
+    as_float:
+        *out = Cell{uint32_t(TYPE_FLOAT), 0, 0, 0};
+        out->set_float(wide);
         return true;
     }
     if (kind != TYPE_NATIVE) return false;
@@ -1237,8 +1262,8 @@ enum : uint32_t { EQUAL_Q = 25, NOT_EQUAL_Q, STRICT_EQUAL_Q, LESSER_Q, GREATER_Q
 // evaluated and nothing can fail), nothing traced. The walk is synced.
 // parens: a right operand may also be a paren that quick_paren works out
 // (nothing in it evaluates or fails).
-template <bool parens>
-[[gnu::always_inline]] inline bool integer_infix(Walk& w, Cell* base, const Cell* op) {
+template <bool parens, class W>
+[[gnu::always_inline]] inline bool integer_infix(W& w, Cell* base, const Cell* op) {
     if (!base->is(TYPE_INTEGER) || w.index + 1 >= w.limit) return false;
     const Cell* right = w.cells + w.index + 1;
     Cell worked;
@@ -1271,7 +1296,7 @@ inline bool integer_kind(const Cell* op) {
 // follows it). The call is made as invoke makes it, in a frame named by the
 // operator; two integers are then done in place, anything else goes to the
 // operator's own code.
-[[gnu::noinline]] Flow integer_operator(Walk& w, Cell* base, const Cell* op) {
+[[gnu::always_inline]] inline Flow integer_operator(Walk& w, Cell* base, const Cell* op) {
     gc::Rooted fn(*op);
     fn->header = native::wrapped_type(op);
     Cell name = w.cells[w.index];
@@ -1301,8 +1326,9 @@ inline bool integer_kind(const Cell* op) {
 
 // The operators after a left operand, which is at `base` (the walk is synced
 // and the next value is a word whose value is an op!).
-// op: the first operator's value when the caller has looked it up already.
-[[gnu::noinline]] Flow infix_calls(Walk& w, Cell* base, const Cell* op = nullptr) {
+// op: the first operator's value when the caller has looked it up already;
+// not_in_place: the caller found that integer_infix<true> cannot do it.
+[[gnu::noinline]] Flow infix_calls(Walk& w, Cell* base, const Cell* op, bool not_in_place) {
     for (;;) {
         if (w.index >= w.limit) return Flow::NORMAL;
         const Cell* c = w.cells + w.index;
@@ -1314,7 +1340,8 @@ inline bool integer_kind(const Cell* op) {
             if (!v || v->type() != TYPE_OP) return Flow::NORMAL;
         }
         if (!trace::tracing) [[likely]] {
-            if (integer_infix<true>(w, base, v)) continue;
+            if (!not_in_place && integer_infix<true>(w, base, v)) continue;
+            not_in_place = false;
             if (base->is(TYPE_INTEGER) && w.index + 1 < w.limit && integer_kind(v)) {
                 Flow f = integer_operator(w, base, v);
                 if (f != Flow::NORMAL) return f;
@@ -1356,9 +1383,10 @@ inline Flow pushed(Walk& w, const Cell* v) {
 // frame is named by the set-word (errors in the expression name it).
 // probed: the caller has already looked at what follows the set-word (not
 // tracing): v is the value when it is a literal or a plain value, op_after the
-// operator after it.
-Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* op_after = nullptr,
-                   bool probed = false) {
+// operator after it; not_in_place: the caller found that integer_infix<true>
+// cannot do that operator in place. In line in eval_set, which comes first.
+[[gnu::always_inline]] inline Flow set_word_in_line(Walk& w, const Cell* c, const Cell* v, const Cell* op_after,
+                                                    bool probed, bool not_in_place) {
     Cell sw = *c;
     w.index++;
     if (!probed && !trace::tracing) [[likely]] {
@@ -1387,8 +1415,8 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
         Cell* base = stack::push(v);
         w.index++;
         const Cell* op = op_after;
-        while (op && integer_infix(w, base, op)) {
-            op = w.index < w.limit ? names_op(w.cells + w.index) : nullptr;
+        if (!not_in_place) {
+            while (op && integer_infix(w, base, op)) op = w.index < w.limit ? names_op(w.cells + w.index) : nullptr;
         }
         if (!op && !base->is(TYPE_UNSET)) {
             Cell* dst = lookup(&sw);
@@ -1402,7 +1430,7 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
         }
         stack::mark_interp_call(stack::INTERP_NATIVE, &sw, 0, nullptr, at);
         if (op) {
-            f = infix_calls(w, base, op);
+            f = infix_calls(w, base, op, not_in_place);
             if (f != Flow::NORMAL) return f;
         }
     } else {
@@ -1430,6 +1458,8 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
     stack::unwind();
     return Flow::NORMAL;
 }
+
+Flow eval_set_word(Walk& w, const Cell* c) { return set_word_in_line(w, c, nullptr, nullptr, false, false); }
 
 // The kinds of value met less often than words, literals and parens.
 [[gnu::noinline]] Flow eval_other(Walk& w, bool keep_functions) {
@@ -1572,7 +1602,9 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
 [[gnu::always_inline]] inline Flow operators_after(Walk& w, Cell* base, bool no_infix) {
     if (no_infix) return Flow::NORMAL;
     w.sync();
-    if (w.index < w.limit && names_op(w.cells + w.index)) return infix_calls(w, base);
+    if (w.index < w.limit) {
+        if (const Cell* op = names_op(w.cells + w.index)) return infix_calls(w, base, op);
+    }
     return Flow::NORMAL;
 }
 
@@ -1582,7 +1614,8 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
 // own. Answers false, having done nothing, when another native is in the
 // slot, the value must be evaluated, or no target lies below (the native then
 // runs as usual and raises the error under its own name).
-[[gnu::always_inline]] inline bool frameless_exit(Walk& w, const Cell* fn, Flow& f) {
+template <class W>
+[[gnu::always_inline]] inline bool frameless_exit(W& w, const Cell* fn, Flow& f) {
     uint32_t slot = fn->data1;
     if (!own_native(fn)) return false;
     if (slot != uint32_t(natives::RETURN)) {
@@ -1607,10 +1640,8 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
 // thrown from here, with no frame for the conditional and no walk of the
 // branch, as nothing run between would see them (the frame neither receives
 // nor stops an exit). Answers false, having done nothing, otherwise.
-[[gnu::noinline]] bool branch_exit(const Cell* branch, Cell* cells, int32_t tail, const Cell* fn, Flow& f) {
-    Walk bw(*branch, int32_t(branch->data1));
-    bw.cells = cells;
-    bw.limit = tail;
+[[gnu::always_inline]] inline bool branch_exit(const Cell* branch, Cell* cells, int32_t tail, const Cell* fn, Flow& f) {
+    Items bw{int32_t(branch->data1), cells, tail};
     return frameless_exit(bw, fn, f);
 }
 
@@ -1622,7 +1653,8 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
 // evaluate, with the cells the native's call would have; a skipped branch
 // gives none with no frame at all (nothing could see it). done is set and
 // the result pushed; else nothing is changed and the call goes the usual way.
-[[gnu::noinline]] Flow pure_conditional(Walk& w, const Cell* fn, bool& done) {
+// synced: cleared when a branch is evaluated (the walk is not read after it).
+[[gnu::always_inline]] inline Flow pure_conditional(Walk& w, const Cell* fn, bool& done, bool& synced) {
     uint32_t slot = fn->data1;
     int32_t i = w.index + 1;
     if (i + 1 >= w.limit) return Flow::NORMAL;
@@ -1699,6 +1731,7 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
     stack::push(w.cells + i);
     if (either) stack::push(w.cells + i + 1);
     w.index = i + blocks;
+    synced = false;
     Flow f = eval_block(a + chosen, true);
     if (f != Flow::NORMAL) return f;
     stack::keep();
@@ -1716,25 +1749,34 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
     return Flow::NORMAL;
 }
 
-// A word whose value is a function, at the walk's index (synced): the call
-// with its arguments, then any operators after it.
-[[gnu::noinline]] Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn) {
+// A word whose value is one of the natives that invoke does in place (a
+// conditional or an exit), at the walk's index (synced): the frameless ways
+// first, else the call as eval_word_call makes it. synced: cleared when a
+// chosen branch was evaluated in place (the walk was not read again after it).
+[[gnu::noinline]] Flow eval_in_place(Walk& w, bool no_infix, bool push, const Cell* fn, bool& synced) {
     if (machine_stack::low()) [[unlikely]]
         machine_stack::check();
-    if (fn->type() == TYPE_NATIVE && fn->data1 - uint32_t(natives::BREAK) <= uint32_t(natives::RETURN - natives::BREAK)) {
+    if (fn->data1 - uint32_t(natives::BREAK) <= uint32_t(natives::RETURN - natives::BREAK)) {
         Flow f;
         if (frameless_exit(w, fn, f)) return f;
-    }
-    if (fn->type() == TYPE_NATIVE && fn->data1 - uint32_t(natives::IF) <= uint32_t(natives::EITHER - natives::IF)) {
+    } else {
         Cell* base = stack::top_ptr;
         bool done = false;
-        Flow f = pure_conditional(w, fn, done);
+        Flow f = pure_conditional(w, fn, done, synced);
         if (done) {
             if (f != Flow::NORMAL) return f;
             finish(base, push);
             return Flow::NORMAL;
         }
     }
+    return eval_word_call(w, no_infix, push, fn);
+}
+
+// A word whose value is a function, at the walk's index (synced): the call
+// with its arguments, then any operators after it.
+[[gnu::noinline]] Flow eval_word_call(Walk& w, bool no_infix, bool push, const Cell* fn) {
+    if (machine_stack::low()) [[unlikely]]
+        machine_stack::check();
     Cell* base = stack::top_ptr;
     const Cell* word = w.cells + w.index;  // current until something evaluates: the frame copies it first
     w.index++;
@@ -1810,7 +1852,7 @@ Flow eval_set_word(Walk& w, const Cell* c, const Cell* v = nullptr, const Cell* 
     if (machine_stack::low()) [[unlikely]]
         machine_stack::check();
     Cell* base = stack::top_ptr;
-    Flow f = eval_set_word(w, c, v, op, true);
+    Flow f = set_word_in_line(w, c, v, op, true, op && !in_place);
     if (f != Flow::NORMAL) return f;
     f = operators_after(w, base, no_infix);
     if (f != Flow::NORMAL) return f;
@@ -2121,16 +2163,18 @@ namespace {
             w.sync();
         }
         set_near(w);
-        bool quick;
-        Flow f = eval_synced(w, false, false, false, quick);
+        bool quick, synced;
+        Flow f = eval_synced(w, false, false, false, quick, synced);
         if (f != Flow::NORMAL) [[unlikely]]
             return f;
         if (quick) continue;  // nothing ran: the block is as it was
         if (trace::tracing) [[unlikely]] {
             Cell result = *stack::arguments;
             KRO_TRACE(EXPR, &w.blk.cell, w.start, nullptr, &result);
+            w.sync();
+        } else if (!synced) {
+            w.sync();
         }
-        w.sync();
     }
     if (trace::tracing) [[unlikely]] {
         Cell result = *stack::arguments;
