@@ -352,14 +352,17 @@ public:
             }
             Buffer* b = memory::buffer_of(item.node);
             Cell* end = b->cell_tail();
+            // without nodes to rewrite or to check, a string's node is
+            // marked here at once (node() does the same, after its checks)
+            const bool plain = !gc::stress && !relocating;
             for (Cell* c = b->cells(); c + 1 <= end; c++) {
                 // a block of many strings is marked at the pace of reading
                 // their headers: the one some cells ahead is asked for now
                 // (not in stress mode, whose check reports a bad node
                 // before anything reads through it)
-                if (c + PREFETCH_AHEAD < end && !gc::stress) {
+                if (c + PREFETCH_AHEAD < end && plain) {
                     const Cell* a = c + PREFETCH_AHEAD;
-                    if (rule_of(a->header & TYPE_MASK) == Rule::TEXT && a->data2 && !relocating)
+                    if (rule_of(a->header & TYPE_MASK) == Rule::TEXT && a->data2)
                         __builtin_prefetch(arena::ptr(memory::node_slot(a->data2)), 1);
                 }
                 // the common cells of a big block (scalars, strings,
@@ -368,6 +371,11 @@ public:
                     case Rule::NOTHING:
                         break;
                     case Rule::TEXT:
+                        if (plain) {
+                            if (c->data2) memory::buffer_of(c->data2)->flags |= memory::FLAG_MARK;
+                            if (c->data3) memory::buffer_of(c->data3)->flags |= memory::FLAG_MARK;
+                            break;
+                        }
                         if (c->data2) node(&c->data2, Follow::SERIES);
                         if (c->data3) node(&c->data3, Follow::SERIES);
                         break;
@@ -553,6 +561,18 @@ void compact_frame(uint32_t frame, uint32_t prev) {
             continue;
         }
         uint32_t start = p, length = 0, last = 0;
+        if (!room && !has_write) {
+            // a run that stays where it is: its marks come off as it is read
+            while (p < end) {
+                Buffer* c = buffer_at_off(p);
+                __builtin_prefetch(reinterpret_cast<const uint8_t*>(c) + 2048);
+                if (!(c->flags & memory::FLAG_MARK)) break;
+                c->flags &= ~memory::FLAG_MARK;
+                p += c->total();
+            }
+            prev = 0;
+            continue;
+        }
         while (p < end) {
             Buffer* c = buffer_at_off(p);
             // a run of small buffers is read at the pace of memory: ask for

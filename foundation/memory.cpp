@@ -156,8 +156,17 @@ uint32_t new_node_frame(uint32_t count) {
     *f = NodeFrame{0, 0, count, 0, 0, cycles, 0, 0, 0};
     uint32_t* s = f->slots();
     uint32_t first = arena::off(s);
-    for (uint32_t i = 0; i + 1 < count; i++) s[i] = first + (i + 1) * 4;
-    if (count) s[count - 1] = 0;
+    // each slot links to the next, written four at a time
+    if (count) {
+        typedef uint32_t Links __attribute__((vector_size(16), aligned(4)));
+        const uint32_t last = count - 1;
+        uint32_t i = 0;
+        Links link = {first + 4, first + 8, first + 12, first + 16};
+        const Links step = {16, 16, 16, 16};
+        for (; i + 4 <= last; i += 4, link += step) *reinterpret_cast<Links*>(s + i) = link;
+        for (; i < last; i++) s[i] = first + 4 + 4 * i;
+        s[last] = 0;
+    }
     f->free = count ? first : 0;
     if (!root.node_tail) {
         root.node_head = root.node_tail = root.node_current = off;
@@ -171,10 +180,17 @@ uint32_t new_node_frame(uint32_t count) {
 
 namespace {
 
+// Nodes freed since a sweep last chose the current frame (the first with
+// room): while there are none, the frames before the current one are full,
+// so the search for the next need not read them again.
+uint64_t frees_since_sweep = 1;
+
 // The frame alloc_node takes from when the current one is full.
 [[gnu::noinline]] NodeFrame* next_node_frame() {
     NodeFrame* f = nullptr;
-    for (uint32_t off = root.node_head; off; off = node_frame(off)->next) {
+    uint32_t from = root.node_head;
+    if (!frees_since_sweep && root.node_current) from = node_frame(root.node_current)->next;
+    for (uint32_t off = from; off; off = node_frame(off)->next) {
         NodeFrame* c = node_frame(off);
         if (c->free && !c->evacuated) {
             f = c;
@@ -203,6 +219,7 @@ uint32_t alloc_node() { return take_node(); }
 
 void free_node(uint32_t frame, uint32_t node) {
     relocations++;
+    frees_since_sweep++;
     NodeFrame* f = node_frame(frame);
     node_slot(node) = f->free;
     f->free = node;
@@ -228,6 +245,7 @@ void sweep_node_frames() {
         off = next;
     }
     if (!current_chosen) root.node_current = root.node_tail;
+    frees_since_sweep = 0;
 }
 
 void free_node_frame(NodeFrame* f) {
@@ -403,34 +421,6 @@ uint32_t new_series(uint32_t units, uint32_t unit, int32_t start) {
 
 namespace {
 
-// Copies n bytes; the short copies a kept word or field makes are done in
-// place rather than through a library call.
-inline void copy_bytes(uint8_t* to, const uint8_t* from, uint32_t n) {
-    if (n > 16) {
-        std::memcpy(to, from, n);
-    } else if (n >= 8) {
-        uint64_t a, b;
-        std::memcpy(&a, from, 8);
-        std::memcpy(&b, from + n - 8, 8);
-        std::memcpy(to, &a, 8);
-        std::memcpy(to + n - 8, &b, 8);
-    } else if (n >= 4) {
-        uint32_t a, b;
-        std::memcpy(&a, from, 4);
-        std::memcpy(&b, from + n - 4, 4);
-        std::memcpy(to, &a, 4);
-        std::memcpy(to + n - 4, &b, 4);
-    } else if (n) {
-        to[0] = from[0];
-        to[n / 2] = from[n / 2];
-        to[n - 1] = from[n - 1];
-    }
-}
-
-}  // namespace
-
-namespace {
-
 // new_series_copy's buffer when the current frame has no room for it (or it
 // is too big for a frame): its FLAG_BIG set as alloc_buffer sets it.
 [[gnu::noinline]] Buffer* copy_buffer_elsewhere(uint32_t units, uint32_t unit) {
@@ -439,7 +429,7 @@ namespace {
 
 }  // namespace
 
-uint32_t new_series_copy(const uint8_t* src, uint32_t units, uint32_t unit, uint32_t flags) {
+uint32_t new_series_copy_elsewhere(const uint8_t* src, uint32_t units, uint32_t unit, uint32_t flags) {
     uint64_t bytes = uint64_t(units) * unit;
     uint32_t size = round16(bytes ? bytes : unit);  // meaningful below big_threshold
     uint32_t total = size + BUFFER_HEADER + BUFFER_SPARE;

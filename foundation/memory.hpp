@@ -9,6 +9,7 @@
 // asks for a collection at the next safe point (gc::wanted).
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "foundation/arena.hpp"
 #include "foundation/cell.hpp"
@@ -33,6 +34,8 @@ constexpr uint32_t BIG_THRESHOLD = 0x200000;       // 2 MB
 constexpr uint32_t MIN_FRAME_ROOM = 0xCCCC;
 constexpr uint32_t BUFFER_HEADER = 20;
 constexpr uint32_t BUFFER_SPARE = 4;
+// new_series_copy's quick way takes copies of 1 to this many bytes.
+constexpr uint64_t QUICK_COPY_BYTES = 0x10000;
 
 // Series buffer: a 20-byte header, the data area (size bytes), 4 spare bytes.
 // `offset` and `tail` are byte distances from the start of the data area, so a
@@ -111,12 +114,70 @@ uint32_t new_series(uint32_t units, uint32_t unit, int32_t start);
 // Told by the collector after each cycle, with the bytes of the heap that
 // lived through it: sets how much new frames may hold before the next.
 void collected(uint64_t live);
+// Copies n bytes; the short copies a kept word or field makes are done in
+// place rather than through a library call.
+inline void copy_bytes(uint8_t* to, const uint8_t* from, uint32_t n) {
+    if (n > 16) {
+        std::memcpy(to, from, n);
+    } else if (n >= 8) {
+        uint64_t a, b;
+        std::memcpy(&a, from, 8);
+        std::memcpy(&b, from + n - 8, 8);
+        std::memcpy(to, &a, 8);
+        std::memcpy(to + n - 8, &b, 8);
+    } else if (n >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, from, 4);
+        std::memcpy(&b, from + n - 4, 4);
+        std::memcpy(to, &a, 4);
+        std::memcpy(to + n - 4, &b, 4);
+    } else if (n) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
+
+// new_series_copy when its quick way does not apply: the size is zero or
+// large, the current series frame has no room, or the current node frame
+// no free node.
+uint32_t new_series_copy_elsewhere(const uint8_t* src, uint32_t units, uint32_t unit, uint32_t flags);
+
 // A new series holding a copy of `units` units of `unit` bytes from src (room
 // for one unit at least), head at the data start, its other flags taken from
 // `flags` but for the unit and the allocation's own bits (FLAG_BIG,
 // FLAG_FIXED, FLAG_MIDDLE, FLAG_MARK): one buffer, one node, one copy. src
 // may lie in a series buffer, since allocation moves none.
-uint32_t new_series_copy(const uint8_t* src, uint32_t units, uint32_t unit, uint32_t flags);
+[[gnu::always_inline]] inline uint32_t new_series_copy(const uint8_t* src, uint32_t units, uint32_t unit, uint32_t flags) {
+    // Copies of short parts (kept words, fields, lines) are the common case:
+    // with room in the current series frame and a free node in the current
+    // node frame nothing can fail, so buffer and node are taken together and
+    // each header field is written once.
+    uint64_t bytes = uint64_t(units) * unit;
+    if (bytes - 1 < QUICK_COPY_BYTES && root.series_current && root.node_current) {
+        uint32_t size = (uint32_t(bytes) + 15) & ~15u;
+        uint32_t total = size + BUFFER_HEADER + BUFFER_SPARE;
+        auto* f = arena::ptr<SeriesFrame>(root.series_current);
+        auto* nf = arena::ptr<NodeFrame>(root.node_current);
+        if (uint64_t(f->heap) + total < f->tail && nf->free) {
+            uint32_t buf = f->heap;
+            f->heap = buf + total;
+            uint32_t node = nf->free;
+            nf->free = node_slot(node);
+            nf->used++;
+            node_slot(node) = buf;
+            Buffer* b = buffer_at(buf);
+            b->flags = FLAG_IN_USE | unit | (flags & ~(UNIT_MASK | FLAG_BIG | FLAG_FIXED | FLAG_MIDDLE | FLAG_MARK));
+            b->node = node;
+            b->size = size;
+            b->offset = 0;
+            b->tail = uint32_t(bytes);
+            copy_bytes(b->data(), src, uint32_t(bytes));
+            return node;
+        }
+    }
+    return new_series_copy_elsewhere(src, units, unit, flags);
+}
 uint32_t new_fixed_series(uint32_t units, uint32_t unit, int32_t start);
 uint32_t new_cells(uint32_t count);
 uint32_t new_unset_cells(uint32_t count);

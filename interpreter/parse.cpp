@@ -1946,42 +1946,15 @@ private:
     // input: a try is then a few table scans, with nothing to decode.
     struct ByteOp {
         const ByteRun* run;  // the prepared table (none for `|` and skip)
-        int32_t min, max;    // a repetition's bounds
+        int32_t min, max;    // a repetition's bounds (no upper one: INT32_MAX)
         int8_t code;         // C_REPEAT, C_TO, C_THRU, 0 for skip, BYTE_BAR
         int8_t next;         // as QuickOp::next
-        uint8_t keep;        // 0, KEEP_COPY or KEEP_PICK
+        uint8_t keep;        // 0, KEEP_COPY, KEEP_PICK, or KEEP_DIRECT
     };
     static constexpr int8_t BYTE_BAR = 1;
-    static constexpr uint8_t KEEP_COPY = 1, KEEP_PICK = 2;
-
-    // Reads the ops (n of them) into out, with a `|` after the last one;
-    // answers whether all of them qualify.
-    bool byte_ops(QuickOp* ops, int32_t n, const Span& s, ByteOp* out) {
-        for (int32_t k = 0; k < n; k++) {
-            QuickOp& op = ops[k];
-            ByteOp& b = out[k];
-            b.run = nullptr;
-            b.next = op.next;
-            b.keep = 0;
-            if (op.kind == QuickOp::BAR) {
-                b.code = BYTE_BAR;
-                continue;
-            }
-            if (op.kind == QuickOp::LITERAL) return false;
-            QuickRule& r = op.rule;
-            if (op.kind == QuickOp::KEEP) b.keep = op.pick ? KEEP_PICK : KEEP_COPY;
-            b.code = int8_t(r.cmd.code);
-            b.min = r.cmd.min;
-            b.max = r.cmd.max;
-            if (r.cmd.code == 0) continue;  // skip
-            if (r.prepared == 0) r.prepared = r.bytes.prepare(s, &r.literal, mode_) ? 1 : 2;
-            if (r.prepared != 1) return false;
-            b.run = &r.bytes;
-        }
-        out[n].code = BYTE_BAR;
-        out[n].next = -1;
-        return true;
-    }
+    // KEEP_DIRECT: a copy made at once (byte_keep), wherever it is more than
+    // one byte long
+    static constexpr uint8_t KEEP_COPY = 1, KEEP_PICK = 2, KEEP_DIRECT = 3;
 
     // How byte_try keeps a copy: made at once, with the flags and cell
     // header copy_slice gives it (direct), or through keep_span.
@@ -1995,26 +1968,63 @@ private:
         return ByteKeep{true, flags, cursor_.cell.type() | (cursor_.cell.header & FLAG_NEW_LINE)};
     }
 
-    // quick_try over such ops (end: the input's end, p: its bytes).
-    bool byte_try(const ByteOp* ops, int32_t end, const uint8_t* p, const ByteKeep& copy, int32_t* at) {
+    // Reads the ops (n of them) into out, with a `|` after the last one;
+    // answers whether all of them qualify. What each does is settled here
+    // once for all the tries: its bounds, and how it keeps (copy: byte_keep's).
+    bool byte_ops(QuickOp* ops, int32_t n, const Span& s, const ByteKeep& copy, ByteOp* out) {
+        for (int32_t k = 0; k < n; k++) {
+            QuickOp& op = ops[k];
+            ByteOp& b = out[k];
+            b.run = nullptr;
+            b.next = op.next;
+            b.keep = 0;
+            if (op.kind == QuickOp::BAR) {
+                b.code = BYTE_BAR;
+                continue;
+            }
+            if (op.kind == QuickOp::LITERAL) return false;
+            QuickRule& r = op.rule;
+            if (op.kind == QuickOp::KEEP) b.keep = op.pick ? KEEP_PICK : copy.direct ? KEEP_DIRECT : KEEP_COPY;
+            b.code = int8_t(r.cmd.code);
+            b.min = r.cmd.min;
+            b.max = r.cmd.max >= 0 ? r.cmd.max : INT32_MAX;
+            if (r.cmd.code == 0) continue;  // skip
+            if (r.prepared == 0) r.prepared = r.bytes.prepare(s, &r.literal, mode_) ? 1 : 2;
+            if (r.prepared != 1) return false;
+            b.run = &r.bytes;
+        }
+        out[n].code = BYTE_BAR;
+        out[n].next = -1;
+        return true;
+    }
+
+    // quick_try over such ops (end: the input's end, p: its bytes). sink:
+    // the collection block's buffer while direct copies go to it (none at
+    // first, and again once something else may have grown it).
+    // Everything it reads more than once is held in locals: the stores into
+    // new buffers could otherwise alias it and have it read again.
+    bool byte_try(const ByteOp* ops, const int32_t end, const uint8_t* p, const ByteKeep copy,
+                  memory::Buffer*& sink, int32_t* at) {
         const int32_t start = *at;
         int32_t i = start;
-        for (int32_t k = 0;;) {
-            const ByteOp& op = ops[k];
-            if (op.code == BYTE_BAR) break;  // this alternative matched
+        for (const ByteOp* op = ops;;) {
             int32_t j;
             bool matched;
-            if (op.code == C_REPEAT) {
-                int32_t stop = op.max >= 0 && op.max < end - i ? i + op.max : end;
-                j = op.run->scan(p, i, stop);
-                matched = j - i >= op.min;
-            } else if (op.code == 0) {  // skip
+            const int8_t code = op->code;
+            if (code == C_REPEAT) {
+                const int32_t most = op->max;
+                int32_t stop = most < end - i ? i + most : end;
+                j = op->run->scan(p, i, stop);
+                matched = j - i >= op->min;
+            } else if (code == BYTE_BAR) {
+                break;  // this alternative matched
+            } else if (code == 0) {  // skip
                 j = i + 1;
                 matched = i < end;
             } else {
-                j = op.run->find(p, i, end);
+                j = op->run->find(p, i, end);
                 matched = j >= 0;
-                if (matched && op.code == C_THRU) j++;
+                if (matched && code == C_THRU) j++;
                 if (!matched) {
                     // not found, but the cursor already lies past the /part limit
                     matched = limit_ >= 0 && outermost() && i > limit_;
@@ -2022,21 +2032,34 @@ private:
                 }
             }
             if (matched) {
-                if (op.keep == KEEP_COPY && j - i > 1 && copy.direct)
-                    keep_quiet(Cell{copy.header, 0, memory::new_series_copy(p + i, uint32_t(j - i), 1, copy.flags), 0});
-                else if (op.keep)
-                    keep_span(i, j, op.keep == KEEP_PICK);
+                const uint8_t keep = op->keep;
+                if (keep == KEEP_DIRECT && j - i > 1) {
+                    // as keep_quiet: the buffer stays put while only copies
+                    // are made (allocation moves none)
+                    uint32_t node = memory::new_series_copy(p + i, uint32_t(j - i), 1, copy.flags);
+                    if (!sink) {
+                        Cell* t = target(collects_.size() - 1);
+                        t->data1 = 0;
+                        sink = buf(t->data2);
+                    }
+                    if (sink->free_bytes() < sizeof(Cell)) sink = grow_collection(sink);
+                    *sink->cell_tail() = Cell{copy.header, 0, node, 0};
+                    sink->tail += sizeof(Cell);
+                } else if (keep) {
+                    keep_span(i, j, keep == KEEP_PICK);
+                    sink = nullptr;
+                }
                 i = j;
-                k++;
+                op++;
                 continue;
             }
             // back to the try's start, on to the next alternative
             i = start;
-            k = op.next;
-            if (k < 0) {
+            if (op->next < 0) {
                 block_completed_ = false;
                 return false;
             }
+            op = ops + op->next;
         }
         block_completed_ = true;
         *at = i;
@@ -2056,15 +2079,18 @@ private:
         Span s = span();
         const uint8_t* p = input_bytes(s);
         ByteOp bytes[QUICK_OPS + 1];
-        bool by_bytes = p && byte_ops(ops, n, s, bytes);
-        const ByteKeep copy = by_bytes ? byte_keep(s) : ByteKeep{false, 0, 0};
+        const ByteKeep copy = p ? byte_keep(s) : ByteKeep{false, 0, 0};
+        bool by_bytes = p && byte_ops(ops, n, s, copy, bytes);
+        memory::Buffer* sink = nullptr;
         const Pending rep = cmd_;
+        const int32_t most = rep.max == -1 ? INT32_MAX : rep.max;
+        const int32_t end = s.end;
         int32_t i = s.index, count = 1;
         bool matched;
         for (;;) {
             int32_t start = i;
-            matched = by_bytes ? byte_try(bytes, s.end, p, copy, &i) : quick_try(ops, n, s, p, &i);
-            bool more = matched && (rep.max == -1 || count < rep.max);
+            matched = by_bytes ? byte_try(bytes, end, p, copy, sink, &i) : quick_try(ops, n, s, p, &i);
+            bool more = matched && count < most;
             if (more && i == start) more = false;  // no progress
             if (!more) {
                 if (!matched) matched = count - 1 >= rep.min || rep.min == 0;
