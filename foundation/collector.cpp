@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 #include <vector>
 
 #include "datatypes/context.hpp"
@@ -41,9 +40,59 @@ constexpr uint32_t EVACUATION_BUDGET = 10000;
 uint32_t nodes_cycle_count = 0;
 uint32_t moved_at = 0;
 
-// Old node -> new node, for the cycle that evacuated frames.
-std::unordered_map<uint32_t, uint32_t>& relocation() {
-    static auto* m = new std::unordered_map<uint32_t, uint32_t>();
+// Old node -> new node, for the cycle that evacuated frames. Every node the
+// marker meets is looked up here, so it is an open table of (key, value)
+// pairs over a power-of-two count of buckets, probed quadratically; node
+// offsets are never 0, which marks an empty bucket.
+class RelocationMap {
+public:
+    void put(uint32_t key, uint32_t value) {
+        if (buckets_.empty()) resize(FIRST_ROOM);
+        if (count_ >= bound_) resize(uint32_t(buckets_.size()) + 1);
+        Pair& b = buckets_[slot(key)];
+        if (!b.key) count_++;
+        b = Pair{key, value};
+    }
+    // the new node, or 0 when the node did not move
+    uint32_t find(uint32_t key) const {
+        if (buckets_.empty()) return 0;
+        const Pair& b = buckets_[slot(key)];
+        return b.key ? b.value : 0;
+    }
+    void clear() {
+        std::vector<Pair>().swap(buckets_);
+        count_ = bound_ = 0;
+    }
+
+private:
+    struct Pair {
+        uint32_t key, value;
+    };
+    static constexpr uint32_t FIRST_ROOM = 20000;  // entries the first evacuation makes room for
+    static constexpr double LOAD = 0.77;
+
+    // the bucket holding key, or the empty one where it would go
+    uint32_t slot(uint32_t key) const {
+        uint32_t mask = uint32_t(buckets_.size()) - 1, i = hash::mix(key) & mask;
+        for (uint32_t step = 1; buckets_[i].key && buckets_[i].key != key; step++) i = (i + step) & mask;
+        return i;
+    }
+    void resize(uint32_t entries) {
+        uint32_t n = 4;
+        while (n < uint32_t(entries / LOAD + 0.999)) n *= 2;
+        std::vector<Pair> old(n, Pair{0, 0});
+        old.swap(buckets_);
+        bound_ = uint32_t(n * LOAD);
+        for (const Pair& p : old)
+            if (p.key) buckets_[slot(p.key)] = p;
+    }
+
+    std::vector<Pair> buckets_;
+    uint32_t count_ = 0, bound_ = 0;
+};
+
+RelocationMap& relocation() {
+    static auto* m = new RelocationMap();
     return *m;
 }
 bool relocating = false;
@@ -317,8 +366,7 @@ public:
         uint32_t n = *holder;
         if (!n) return false;
         if (relocating) {
-            auto it = relocation().find(n);
-            if (it != relocation().end()) *holder = n = it->second;
+            if (uint32_t to = relocation().find(n)) *holder = n = to;
         }
         if (gc::stress) check(n);
         Buffer* b = memory::buffer_of(n);
@@ -406,16 +454,28 @@ private:
     };
 
     // Stress mode stops at the first reference that names no live node.
-    static void check(uint32_t n) {
-        uint32_t f = node_frame_of(n);
+    void check(uint32_t n) {
+        // nodes met one after another mostly share a frame
+        uint32_t f = in_slots(last_frame_, n) ? last_frame_ : node_frame_of(n);
         if (!f) broken("a reachable reference is not a node", n);
+        last_frame_ = f;
+        // a free slot links to another slot of its own frame
         uint32_t buf = memory::node_slot(n);
-        if (!buf || node_frame_of(buf) || nframe(f)->evacuated) broken("a reachable node holds no buffer", n);
+        if (!buf || in_slot_area(f, buf) || nframe(f)->evacuated) broken("a reachable node holds no buffer", n);
         Buffer* b = memory::buffer_at(buf);
         if (!(b->flags & memory::FLAG_IN_USE) || b->node != n) broken("a reachable node's buffer is not its own", n);
     }
 
+    static bool in_slot_area(uint32_t f, uint32_t addr) {
+        uint32_t lo = slots_start(f);
+        return addr >= lo && addr < lo + nframe(f)->count * 4;
+    }
+    static bool in_slots(uint32_t f, uint32_t addr) {
+        return f && in_slot_area(f, addr) && (addr - slots_start(f)) % 4 == 0;
+    }
+
     std::vector<Item> work_;
+    uint32_t last_frame_ = 0;  // of the last node checked, in this cycle's frames
 };
 
 // ---- node evacuation ---------------------------------------------------------------------
@@ -442,7 +502,7 @@ void evacuate(uint32_t frame, Dest dest) {
         uint32_t to = take_node(nframe(dest(frame)));
         memory::node_slot(to) = v;
         memory::buffer_at(v)->node = to;
-        relocation()[lo + i * 4] = to;
+        relocation().put(lo + i * 4, to);
         f->used--;
     }
     f->evacuated = 1;
@@ -863,10 +923,8 @@ void unmark_node(uint32_t node) {
 
 void remap_nodes(uint32_t* first, uint32_t* end) {
     if (!relocating) return;
-    for (uint32_t* p = first; p < end; p++) {
-        auto it = relocation().find(*p);
-        if (it != relocation().end()) *p = it->second;
-    }
+    for (uint32_t* p = first; p < end; p++)
+        if (uint32_t to = relocation().find(*p)) *p = to;
 }
 
 void defer_free_node(uint32_t node) {

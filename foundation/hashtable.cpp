@@ -137,15 +137,6 @@ uint32_t murmur3(const void* bytes, uint32_t length, uint32_t s) {
     return mix(h);
 }
 
-uint32_t mix(uint32_t h) {
-    h ^= h >> 16;
-    h *= 0x85EBCA6B;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35;
-    h ^= h >> 16;
-    return h;
-}
-
 uint32_t value(const Cell* v, bool case_sensitive) {
     uint32_t t = v->header & TYPE_MASK;
     switch (t) {

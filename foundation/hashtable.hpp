@@ -21,7 +21,14 @@ extern uint32_t seed;
 uint32_t murmur3(const void* bytes, uint32_t length, uint32_t seed);
 inline uint32_t murmur3(const void* bytes, uint32_t length) { return murmur3(bytes, length, hash::seed); }
 // Its final mix alone (no seed).
-uint32_t mix(uint32_t h);
+inline uint32_t mix(uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x85EBCA6B;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35;
+    h ^= h >> 16;
+    return h;
+}
 
 // The hash of a value; text is folded to upper case unless case_sensitive is set.
 uint32_t value(const Cell* v, bool case_sensitive = false);

@@ -70,24 +70,27 @@ public:
     // buffer that points back.
     bool valid_node(uint32_t n) {
         uint8_t* state = slot_state(n);
-        if (!state || (*state & SLOT_FREE)) return false;
-        uint32_t buf = memory::node_slot(n);
-        return live_buffer(buf) && memory::buffer_at(buf)->node == n &&
-               (memory::buffer_at(buf)->flags & memory::FLAG_IN_USE);
+        return state && (*state & (SLOT_FREE | SLOT_OWNED)) == SLOT_OWNED;
     }
 
     // The state of node n's slot, or null when n is not a slot of a node frame.
     uint8_t* slot_state(uint32_t n) {
+        // nodes met one after another mostly share a frame
+        if (uint8_t* state = slot_in(last_index_, n)) return state;
         auto it = std::upper_bound(node_frames_.begin(), node_frames_.end(), n);
         if (it == node_frames_.begin()) return nullptr;
         size_t index = size_t(it - node_frames_.begin()) - 1;
+        uint8_t* state = slot_in(index, n);
+        if (state) last_index_ = index;
+        return state;
+    }
+    uint8_t* slot_in(size_t index, uint32_t n) {
+        if (index >= node_frames_.size()) return nullptr;
         uint32_t f = node_frames_[index];
         uint32_t lo = f + uint32_t(sizeof(NodeFrame)), hi = lo + nframe(f)->count * 4;
         if (n < lo || n >= hi || (n - lo) % 4) return nullptr;
         return &slot_states_[index][(n - lo) / 4];
     }
-
-    bool live_buffer(uint32_t p) const { return std::binary_search(buffers_.begin(), buffers_.end(), p); }
 
     bool usable(uint32_t node) override { return node && valid_node(node); }
 
@@ -199,7 +202,6 @@ private:
             if (b->node) fail("buffer %08x is replaced but still names node %08x", p, b->node);
             return;
         }
-        buffers_.push_back(p);
         if (!valid_unit(b->unit())) fail("buffer %08x has the unit %d", p, b->unit());
         if (b->offset > b->tail || b->tail > b->size)
             fail("buffer %08x has offset %u and tail %u in %u bytes", p, b->offset, b->tail, b->size);
@@ -254,12 +256,13 @@ private:
     // Every buffer in use is its node's only buffer; every allocated slot
     // that holds a buffer holds one in use.
     void check_node_slots() {
-        std::sort(buffers_.begin(), buffers_.end());
         for (const auto& [n, p] : node_owner_) {
-            if (!valid_node(n) || memory::node_slot(n) != p) {
+            uint8_t* state = slot_state(n);
+            if (!state || (*state & (SLOT_FREE | SLOT_OWNED)) || memory::node_slot(n) != p) {
                 fail("buffer %08x names node %08x, which does not point back to it", p, n);
                 return;
             }
+            *state |= SLOT_OWNED;
         }
         for (size_t k = 0; k < node_frames_.size(); k++) {
             uint32_t f = node_frames_[k];
@@ -271,7 +274,7 @@ private:
                 if (slot_states_[k][i] & SLOT_FREE) continue;
                 used++;
                 uint32_t v = memory::node_slot(s);
-                if (v && (!live_buffer(v) || memory::buffer_at(v)->node != s)) {
+                if (v && !(slot_states_[k][i] & SLOT_OWNED)) {
                     fail("node %08x holds %08x, which is not a buffer that names it", s, v);
                     return;
                 }
@@ -428,13 +431,14 @@ private:
     }
 
     // Per node frame (in the address order of node_frames_) a state per slot:
-    // free (on the frame's free list) and seen (reached by this walk). Sorted
-    // vectors and flat states keep a walk after every collection cheap.
-    enum : uint8_t { SLOT_FREE = 1, SLOT_SEEN = 2 };
+    // free (on the frame's free list), owned (holding a buffer in use that
+    // names it) and seen (reached by this walk). Sorted vectors and flat
+    // states keep a walk after every collection cheap.
+    enum : uint8_t { SLOT_FREE = 1, SLOT_SEEN = 2, SLOT_OWNED = 4 };
     std::vector<uint32_t> node_frames_;
+    size_t last_index_ = 0;  // in node_frames_, of the last slot found
     std::vector<std::vector<uint8_t>> slot_states_;
     std::vector<uint32_t> free_found_;
-    std::vector<uint32_t> buffers_;  // the buffers in use, sorted once the frames are walked
     std::vector<std::pair<uint32_t, uint32_t>> node_owner_;  // node, buffer
     std::vector<Item> work_;
 };

@@ -207,6 +207,13 @@ TEST(HeapVerifier, FindsCorruptions) {
              f->used--;
              return [f] { f->used++; };
          }},
+        {"value naming the middle of a node", "not the node of a live buffer",
+         [&] {
+             Cell* c = at(graph.cell, 1);
+             uint32_t old = c->data2;
+             c->data2 = old + 2;
+             return [c, old] { c->data2 = old; };
+         }},
         {"string where a context belongs", "used as a context",
          [&] {
              Cell* w = at(graph.cell, 4);
