@@ -180,16 +180,16 @@ uint32_t new_node_frame(uint32_t count) {
 
 namespace {
 
-// Nodes freed since a sweep last chose the current frame (the first with
-// room): while there are none, the frames before the current one are full,
-// so the search for the next need not read them again.
-uint64_t frees_since_sweep = 1;
+// Whether a node was freed since a sweep last chose the current frame (the
+// first with room): while none was, the frames before the current one are
+// full, so the search for the next need not read them again.
+bool freed_since_sweep = true;
 
 // The frame alloc_node takes from when the current one is full.
 [[gnu::noinline]] NodeFrame* next_node_frame() {
     NodeFrame* f = nullptr;
     uint32_t from = root.node_head;
-    if (!frees_since_sweep && root.node_current) from = node_frame(root.node_current)->next;
+    if (!freed_since_sweep && root.node_current) from = node_frame(root.node_current)->next;
     for (uint32_t off = from; off; off = node_frame(off)->next) {
         NodeFrame* c = node_frame(off);
         if (c->free && !c->evacuated) {
@@ -219,7 +219,7 @@ uint32_t alloc_node() { return take_node(); }
 
 void free_node(uint32_t frame, uint32_t node) {
     relocations++;
-    frees_since_sweep++;
+    freed_since_sweep = true;
     NodeFrame* f = node_frame(frame);
     node_slot(node) = f->free;
     f->free = node;
@@ -245,7 +245,7 @@ void sweep_node_frames() {
         off = next;
     }
     if (!current_chosen) root.node_current = root.node_tail;
-    frees_since_sweep = 0;
+    freed_since_sweep = false;
 }
 
 void free_node_frame(NodeFrame* f) {
@@ -419,34 +419,11 @@ uint32_t new_series(uint32_t units, uint32_t unit, int32_t start) {
     return node;
 }
 
-namespace {
-
-// new_series_copy's buffer when the current frame has no room for it (or it
-// is too big for a frame): its FLAG_BIG set as alloc_buffer sets it.
-[[gnu::noinline]] Buffer* copy_buffer_elsewhere(uint32_t units, uint32_t unit) {
-    return alloc_buffer(units ? units : 1, unit, 0);
-}
-
-}  // namespace
-
 uint32_t new_series_copy_elsewhere(const uint8_t* src, uint32_t units, uint32_t unit, uint32_t flags) {
     uint64_t bytes = uint64_t(units) * unit;
-    uint32_t size = round16(bytes ? bytes : unit);  // meaningful below big_threshold
-    uint32_t total = size + BUFFER_HEADER + BUFFER_SPARE;
-    Buffer* b;
-    uint32_t own = FLAG_IN_USE;
-    SeriesFrame* f = series_frame(root.series_current);
-    if (bytes < root.big_threshold && total < root.big_threshold && f && uint64_t(f->heap) + total < f->tail) {
-        // the common case: room in the current frame
-        b = buffer_at(f->heap);
-        f->heap += total;
-        b->size = size;
-        b->offset = 0;
-    } else {
-        b = copy_buffer_elsewhere(units, unit);  // raises no-memory past the limit
-        own |= b->flags & FLAG_BIG;
-    }
-    b->flags = own | unit | (flags & ~(UNIT_MASK | FLAG_BIG | FLAG_FIXED | FLAG_MIDDLE | FLAG_MARK));
+    Buffer* b = alloc_buffer(units ? units : 1, unit, 0);  // raises no-memory past the limit
+    b->flags = (b->flags & FLAG_BIG) | FLAG_IN_USE | unit |
+               (flags & ~(UNIT_MASK | FLAG_BIG | FLAG_FIXED | FLAG_MIDDLE | FLAG_MARK));
     // no node yet: should taking one fail, the collector must not free what
     // an earlier buffer left in these bytes
     b->node = 0;
