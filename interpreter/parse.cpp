@@ -771,14 +771,22 @@ private:
     }
 
     // A value to the end of the collection's own block (keeps_quietly):
-    // nothing evaluates or collects on the way.
+    // nothing evaluates or collects on the way. sink holds that block's
+    // buffer from one call to the next while nothing else may grow it (null:
+    // found again).
+    void keep_quiet(const Cell& v, memory::Buffer*& sink) {
+        if (!sink) {
+            Cell* t = target(collects_.size() - 1);
+            t->data1 = 0;
+            sink = buf(t->data2);
+        }
+        if (sink->free_bytes() < sizeof(Cell)) sink = grow_collection(sink);
+        *sink->cell_tail() = v;
+        sink->tail += sizeof(Cell);
+    }
     void keep_quiet(const Cell& v) {
-        Cell* t = target(collects_.size() - 1);
-        memory::Buffer* b = buf(t->data2);
-        if (b->free_bytes() < sizeof(Cell)) b = grow_collection(b);
-        *b->cell_tail() = v;
-        b->tail += sizeof(Cell);
-        t->data1 = 0;
+        memory::Buffer* sink = nullptr;
+        keep_quiet(v, sink);
     }
 
     // Keeps the input from lo to hi: one item, each item (pick), or a copy.
@@ -2034,17 +2042,9 @@ private:
             if (matched) {
                 const uint8_t keep = op->keep;
                 if (keep == KEEP_DIRECT && j - i > 1) {
-                    // as keep_quiet: the buffer stays put while only copies
-                    // are made (allocation moves none)
+                    // the sink stays put while only copies are made (allocation moves none)
                     uint32_t node = memory::new_series_copy(p + i, uint32_t(j - i), 1, copy.flags);
-                    if (!sink) {
-                        Cell* t = target(collects_.size() - 1);
-                        t->data1 = 0;
-                        sink = buf(t->data2);
-                    }
-                    if (sink->free_bytes() < sizeof(Cell)) sink = grow_collection(sink);
-                    *sink->cell_tail() = Cell{copy.header, 0, node, 0};
-                    sink->tail += sizeof(Cell);
+                    keep_quiet(Cell{copy.header, 0, node, 0}, sink);
                 } else if (keep) {
                     keep_span(i, j, keep == KEEP_PICK);
                     sink = nullptr;
