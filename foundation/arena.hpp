@@ -50,16 +50,18 @@ inline bool contains(const void* p) {
 }
 
 // Page runs: committed read-write, zero-filled. Sizes are multiples of PAGE.
-// commit answers 0 when the arena is exhausted.
-uint32_t commit(uint32_t size);
+// commit answers 0 when the arena is exhausted. clear false: the caller
+// writes every byte it will read, so kept pages need not be cleared.
+uint32_t commit(uint32_t size, bool clear = true);
 void release(uint32_t offset, uint32_t size);
 
 // Protects a released-but-quarantined run so that stale pointers fault (stress mode).
 void protect(uint32_t offset, uint32_t size);
 
 // Stress mode releases and commits frames at every collection: released runs
-// then keep their pages (still inaccessible) and a commit clears what it
-// hands out, which costs far less than the system dropping and faulting them.
+// then keep their pages and their protection, and a commit clears what it
+// hands out (unless told not to), which costs far less than the system
+// dropping and faulting them or changing their protection.
 extern bool keep_released_pages;
 
 uint64_t committed_bytes();

@@ -701,18 +701,28 @@ void compact_into_fresh_frames() {
         for (uint32_t p = f->first(); p < f->heap;) {
             Buffer* b = buffer_at_off(p);
             uint32_t total = b->total();
-            if (b->flags & memory::FLAG_MARK) {
-                if (!(uint64_t(to->heap) + total < to->tail)) {
-                    if (total >= root.next_frame_size) root.next_frame_size = root.big_threshold;
-                    to = memory::new_series_frame();
-                }
-                std::memcpy(arena::ptr(to->heap), b, total);
-                fix_moved(to->heap, total);
-                to->heap += total;
-            } else {
+            if (!(b->flags & memory::FLAG_MARK)) {
                 defer_dead(b);
+                p += total;
+                continue;
             }
+            if (!(uint64_t(to->heap) + total < to->tail)) {
+                if (total >= root.next_frame_size) root.next_frame_size = root.big_threshold;
+                to = memory::new_series_frame();
+            }
+            // the run of live buffers that fits where it goes, in one copy
+            uint32_t start = p, length = total;
             p += total;
+            while (p < f->heap) {
+                Buffer* c = buffer_at_off(p);
+                __builtin_prefetch(reinterpret_cast<const uint8_t*>(c) + 2048);
+                if (!(c->flags & memory::FLAG_MARK) || !(uint64_t(to->heap) + length + c->total() < to->tail)) break;
+                length += c->total();
+                p += c->total();
+            }
+            std::memcpy(arena::ptr(to->heap), arena::ptr(start), length);
+            fix_moved(to->heap, length);
+            to->heap += length;
         }
     }
     for (uint32_t off : old) {

@@ -11,7 +11,12 @@ namespace kro::gc {
 
 extern bool active;    // collections allowed (switched on after start-up)
 extern bool wanted;    // an allocation ran out of room: collect at the next safe point
-extern bool stress;    // KRO_GC_STRESS=1: collect at every safe point, move every buffer
+// Stress mode: every collection moves every buffer and node and checks the
+// heap. KRO_GC_STRESS=1 collects at every safe point; KRO_GC_STRESS=sampled
+// (the test suite's stress pass) collects at the first visit of each place
+// of the code (safe_point_at's site) and at a seeded random stride between.
+extern bool stress;
+extern bool sampled;   // stress mode collects at sampled safe points, not at every one
 extern bool node_compaction;  // node frames may be evacuated (suspended while a hash table rebuilds)
 extern bool collecting;       // a collection is running
 
@@ -26,6 +31,15 @@ MarkCallback mark_callback(int i);
 // needs in rooted places (data stack, Rooted, RootedNode, root block) may call
 // it: the evaluator between expressions, `recycle`, the console between lines.
 void safe_point();
+// A safe point of the evaluator: site names the place of the code (a hash of
+// the block position and the calls around it) for sampled stress mode.
+void safe_point_at(uint64_t site);
+// Sampled stress mode: whether a collection falls due at this safe point.
+bool sample(uint64_t site);
+// The settings that reproduce this stress run ("KRO_GC_STRESS=sampled
+// KRO_GC_STRESS_SEED=n KRO_GC_STRESS_STRIDE=k"; "" when not sampled), for
+// reports of failures.
+const char* stress_settings();
 
 #ifdef KRO_FUZZ_SANDBOX
 // Fuzzing builds: called at every safe point that gets past the inline test
@@ -71,7 +85,13 @@ public:
 inline Cell* rooted_cell(RootLink* link) { return &static_cast<Rooted*>(link)->cell; }
 inline uint32_t* rooted_node(RootLink* link) { return &static_cast<RootedNode*>(link)->node; }
 
-// Reads KRO_GC_STRESS once at start-up.
+// Reads KRO_GC_STRESS (and KRO_GC_STRESS_SEED, KRO_GC_STRESS_STRIDE) once at
+// start-up.
 void init_from_environment();
+// Sets the mode: off, every safe point, or sampled with this seed and mean
+// stride. Clears the sites seen so far.
+enum class StressMode { OFF, EVERY, SAMPLED };
+void set_stress(StressMode mode, uint64_t seed = 1, uint32_t stride = 0);
+StressMode stress_mode();
 
 }  // namespace kro::gc

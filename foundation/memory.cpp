@@ -1,6 +1,7 @@
 #include "foundation/memory.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -14,11 +15,13 @@ namespace kro::memory {
 Root root;
 uint32_t cycles = 0;
 bool quarantine = false;
+uint32_t protect_every = 8;
 
 namespace {
 
 struct Quarantined {
     uint32_t start, size, age;
+    bool poisoned;
 };
 
 std::vector<Quarantined>& quarantine_list() {
@@ -63,9 +66,9 @@ bool raising_no_memory = false;
 }
 
 // A page request that the system refuses becomes the language's no-memory error.
-uint32_t pages_or_fire(uint32_t size) {
+uint32_t pages_or_fire(uint32_t size, bool clear) {
     uint32_t block = 0;
-    uint32_t caught = frame::catch_region(code::PAGE_LEVEL, [&] { block = platform::alloc_pages(size); });
+    uint32_t caught = frame::catch_region(code::PAGE_LEVEL, [&] { block = platform::alloc_pages(size, clear); });
     if (caught) {
         runtime_context.thrown_code = 0;
         if (caught == code::PAGE_FREE_FAILED) fire("internal", "wrong-mem");
@@ -105,10 +108,10 @@ void init() {
     root.big_threshold = BIG_THRESHOLD;
 }
 
-uint32_t os_alloc(uint32_t size) {
+uint32_t os_alloc(uint32_t size, bool clear) {
     uint64_t rounded = (uint64_t(size) + 4 + arena::PAGE - 1) & ~uint64_t(arena::PAGE - 1);
     if (rounded > 0xFFFFF000u) fire("internal", "no-memory");
-    uint32_t block = pages_or_fire(uint32_t(rounded));
+    uint32_t block = pages_or_fire(uint32_t(rounded), clear);
     *arena::ptr<uint32_t>(block) = uint32_t(rounded);
     root.total += rounded;
     return block + 4;
@@ -129,19 +132,47 @@ void os_free(uint32_t block) {
     uint32_t rounded = *arena::ptr<uint32_t>(start);
     root.total -= rounded;
     if (quarantine) {
-        arena::protect(start, rounded);
-        quarantine_list().push_back(Quarantined{start, rounded, 0});
+        bool protect = protect_every && cycles % protect_every == 0;
+        if (protect) arena::protect(start, rounded);
+        else std::memset(arena::ptr(start), POISON, rounded);
+        quarantine_list().push_back(Quarantined{start, rounded, 0, !protect});
         return;
     }
     free_pages_or_fire(start, rounded);
 }
 
+namespace {
+// The first byte of a poisoned block that is not poison, or 0.
+uint32_t written_poison(uint32_t start, uint32_t size) {
+    const uint64_t* p = arena::ptr<uint64_t>(start);
+    constexpr uint64_t word = 0x0101010101010101ull * POISON;
+    for (uint32_t i = 0; i < size / 8; i++)
+        if (p[i] != word) {
+            const uint8_t* b = reinterpret_cast<const uint8_t*>(p + i);
+            uint32_t k = 0;
+            while (b[k] == POISON) k++;
+            return start + i * 8 + k;
+        }
+    return 0;
+}
+}  // namespace
+
 void age_quarantine() {
     auto& q = quarantine_list();
     size_t kept = 0;
     for (size_t i = 0; i < q.size(); i++) {
-        if (++q[i].age > QUARANTINE_CYCLES) free_pages_or_fire(q[i].start, q[i].size);
-        else q[kept++] = q[i];
+        if (++q[i].age <= QUARANTINE_CYCLES) {
+            q[kept++] = q[i];
+            continue;
+        }
+        if (q[i].poisoned) {
+            if (uint32_t at = written_poison(q[i].start, q[i].size)) {
+                std::fprintf(stderr, "*** collector: a freed frame was written after its buffers moved (%08x)\n", at);
+                std::fflush(stderr);
+                rt_error::fatal(98, KRO_CAPTURE_SITE());
+            }
+        }
+        free_pages_or_fire(q[i].start, q[i].size);
     }
     q.resize(kept);
 }
@@ -151,7 +182,7 @@ uint32_t quarantined_blocks() { return uint32_t(quarantine_list().size()); }
 // ---- nodes -------------------------------------------------------------------
 
 uint32_t new_node_frame(uint32_t count) {
-    uint32_t off = os_alloc(count * 4 + sizeof(NodeFrame));
+    uint32_t off = os_alloc(count * 4 + sizeof(NodeFrame), false);  // every slot is written below
     NodeFrame* f = node_frame(off);
     *f = NodeFrame{0, 0, count, 0, 0, cycles, 0, 0, 0};
     uint32_t* s = f->slots();
@@ -261,7 +292,9 @@ void free_node_frame(NodeFrame* f) {
 SeriesFrame* new_series_frame() {
     uint32_t s = root.next_frame_size;
     if (s < root.big_threshold) root.next_frame_size = 2 * s;
-    uint32_t off = os_alloc(s + sizeof(SeriesFrame));
+    // buffers are laid in by their makers; the room past them holds whatever
+    // it held, as after any compaction
+    uint32_t off = os_alloc(s + sizeof(SeriesFrame), false);
     SeriesFrame* f = series_frame(off);
     f->size = s + sizeof(SeriesFrame);
     f->heap = off + sizeof(SeriesFrame);

@@ -98,7 +98,8 @@ inline int unit_of(uint32_t node) { return buffer_of(node)->unit(); }
 void init();
 
 // System blocks: round-up(n + 4, 4096) bytes, the first word keeping that size.
-uint32_t os_alloc(uint32_t size);
+// Zero-filled unless clear is false (the caller writes what it reads).
+uint32_t os_alloc(uint32_t size, bool clear = true);
 // The same, answering 0 when the arena has no room instead of raising.
 uint32_t os_try_alloc(uint32_t size);
 void os_free(uint32_t block);
@@ -226,12 +227,19 @@ extern uint32_t cycles;
 extern uint64_t relocations;
 
 // While set (the collector's cycles in stress mode), released system blocks
-// keep their pages but lose all access, and go back to the system only after
-// QUARANTINE_CYCLES more collections: a stale reference into a freed frame
-// faults, and no new frame reuses the address meanwhile.
+// go back to the system only after QUARANTINE_CYCLES more collections, so
+// that no new frame reuses the address meanwhile, and are either filled with
+// POISON (a stale read finds cells of no type and offsets far outside the
+// committed arena, a stale write is found when the quarantine ends) or, in
+// one cycle of every `protect_every` (0: never), lose all access so that a
+// stale reference faults at once. Changing page protection costs far more
+// than filling pages on some virtual machines, hence the mix.
 extern bool quarantine;
 constexpr uint32_t QUARANTINE_CYCLES = 2;
-// Once per collection: returns the blocks whose quarantine is over.
+constexpr uint8_t POISON = 0xDB;
+extern uint32_t protect_every;
+// Once per collection: returns the blocks whose quarantine is over; a
+// poisoned block found written ends the process (runtime error 98).
 void age_quarantine();
 uint32_t quarantined_blocks();
 

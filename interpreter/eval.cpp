@@ -61,11 +61,6 @@ inline bool admits(const Cell& ts, uint32_t t) {
 
 inline int entry_kind(const Cell& e) { return int((e.header >> KIND_SHIFT) & 3); }
 
-// A safe point between expressions; the test is inline, the collection is not.
-inline void safe_point() {
-    if ((gc::wanted || gc::stress) && gc::active) [[unlikely]]
-        gc::safe_point();
-}
 
 // The global context's values buffer as last found, kept while no buffer has
 // moved and no node was freed: a global word's value is then found without
@@ -155,6 +150,41 @@ struct Walk {
 };
 
 Walk* current_walk = nullptr;
+
+inline uint64_t mix(uint64_t h, uint64_t v) {
+    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    return h * 0xFF51AFD7ED558CCDull;
+}
+
+// The place of the code a safe point stands at, for sampled stress mode: the
+// position in the block and what stands there, the two innermost calls (by
+// name and kind) and the types of the innermost one's first arguments. None
+// of it changes when the collector moves things, so a loop's second round
+// meets the places of its first.
+[[gnu::noinline]] uint64_t stress_site(Walk& w) {
+    w.sync();
+    // the library's own blocks count as one place each: their statements
+    // run in every program, and a place per statement would make the stress
+    // pass collect thousands of times in any test that opens a window
+    bool library = buf(w.blk.cell.data2)->flags & memory::FLAG_LIBRARY;
+    uint64_t h = mix(library ? 0 : uint64_t(uint32_t(w.index)) << 32, uint32_t(w.limit));
+    if (w.index < w.limit && !library) {
+        const Cell& c = w.cells[w.index];
+        h = mix(h, word::any_word_type(c.type()) ? uint64_t(c.data2) << 8 | c.type() : uint64_t(c.type()));
+    }
+    int32_t n = stack::frame_count();
+    for (int32_t k = n - 1; k >= 0 && k >= n - (library ? 1 : 2); k--) {
+        const stack::Frame* f = stack::frame_at(k);
+        h = mix(h, uint64_t(f->type) << 32 | uint32_t(f->symbol));
+    }
+    if (n && !library) {
+        const Cell* a = stack::bottom + stack::top_frame()->inner;
+        for (int i = 0; i < 2 && a + i < stack::top_ptr; i++) h = mix(h, a[i].type());
+    }
+    return h;
+}
+
+inline void safe_point_at(Walk& w) { gc::safe_point_at(gc::sampled ? stress_site(w) : 0); }
 
 // A block's items read where nothing evaluates, so that no collection can
 // come between (the block needs no root): what the shortcuts that take
@@ -2159,7 +2189,7 @@ namespace {
     }
     while (w.index < w.limit) {
         if ((gc::wanted || gc::stress) && gc::active) [[unlikely]] {
-            gc::safe_point();
+            safe_point_at(w);
             w.sync();
         }
         set_near(w);
@@ -2221,7 +2251,8 @@ Flow eval_one(const Cell* block, int32_t* index, bool push) {
     if (w.done()) {
         stack::push(&unset::value);
     } else {
-        safe_point();
+        if ((gc::wanted || gc::stress) && gc::active) [[unlikely]]
+            safe_point_at(w);
         Flow f = eval_expression(w, false, true, false);
         if (f != Flow::NORMAL) return f;
     }

@@ -19,6 +19,9 @@ PACKAGES=(
   libcurl4-openssl-dev  # HTTP requests
   python3         # the tests check our codecs and digests against zlib, gzip and hashlib
   gzip
+  clang           # the libFuzzer targets (tests/fuzz),
+  libclang-rt-dev # with their runtime
+  lua5.4          # a peer in the benchmarks (bench/)
 )
 
 missing=()

@@ -76,7 +76,7 @@ void init() {
 #endif
 }
 
-uint32_t commit(uint32_t size) {
+uint32_t commit(uint32_t size, bool clear) {
     if (size == 0 || size % PAGE) return 0;
     if (committed + size + (room_open ? 0 : ROOM_KEPT) > limit) return 0;
     uint32_t offset = 0;
@@ -99,13 +99,18 @@ uint32_t commit(uint32_t size) {
         return 0;
     }
     committed += size;
-    if (keep_released_pages) std::memset(base + offset, 0, size);
+    if (keep_released_pages && clear) std::memset(base + offset, 0, size);
     return offset;
 }
 
 void release(uint32_t offset, uint32_t size) {
-    if (!keep_released_pages) madvise(base + offset, size, MADV_DONTNEED);
-    mprotect(base + offset, size, PROT_NONE);
+    // kept pages stay as they are: a protection change costs more than the
+    // fill that a later commit may do, and a commit that finds them
+    // accessible changes nothing
+    if (!keep_released_pages) {
+        madvise(base + offset, size, MADV_DONTNEED);
+        mprotect(base + offset, size, PROT_NONE);
+    }
     committed -= size;
     coalesce_insert(offset, size);
 }

@@ -16,8 +16,8 @@
 
 namespace kro::platform {
 
-uint32_t alloc_pages(uint32_t size) {
-    uint32_t off = arena::commit(size);
+uint32_t alloc_pages(uint32_t size, bool clear) {
+    uint32_t off = arena::commit(size, clear);
     if (!off) frame::throw_code(code::PAGE_ALLOC_FAILED);
     return off;
 }

@@ -8,8 +8,8 @@
 namespace kro::platform {
 
 // Pages inside the arena. A refusal throws code 0x7FFFFFF7 (0x7FFFFFF6 for a
-// failed release) through the frame mechanism.
-uint32_t alloc_pages(uint32_t size);
+// failed release) through the frame mechanism. clear: as arena::commit.
+uint32_t alloc_pages(uint32_t size, bool clear = true);
 void free_pages(uint32_t offset, uint32_t size);
 
 // The current directory as UTF-8 (empty when it cannot be read).

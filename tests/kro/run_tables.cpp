@@ -276,7 +276,7 @@ struct Job {
 
 void run_all(void* p) {
     auto* job = static_cast<Job*>(p);
-    gc::init_from_environment();  // KRO_GC_STRESS=1 collects at every safe point
+    gc::init_from_environment();  // KRO_GC_STRESS: the collector's stress mode
     runtime::init();
     gc::active = true;
     runtime::root_copy = false;
@@ -293,6 +293,7 @@ void run_all(void* p) {
         std::printf("%s: %d cases, %d failed\n", job->argv[a], t.cases, t.failed);
         if (t.failed) job->status = 1;
     }
+    if (job->status && *gc::stress_settings()) std::printf("(the run repeats with %s)\n", gc::stress_settings());
 }
 
 }  // namespace

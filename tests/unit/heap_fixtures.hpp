@@ -27,13 +27,15 @@ namespace kro::testing_heap {
 class Switches {
 public:
     explicit Switches(bool stress, bool active = true)
-        : stress_(gc::stress), active_(gc::active), compaction_(gc::node_compaction) {
+        : stress_(gc::stress), sampled_(gc::sampled), active_(gc::active), compaction_(gc::node_compaction) {
         gc::stress = stress;
+        gc::sampled = false;  // a test that asks for stress collects at every safe point
         gc::active = active;
         gc::node_compaction = true;
     }
     ~Switches() {
         gc::stress = stress_;
+        gc::sampled = sampled_;
         gc::active = active_;
         gc::node_compaction = compaction_;
     }
@@ -41,7 +43,7 @@ public:
     Switches& operator=(const Switches&) = delete;
 
 private:
-    bool stress_, active_, compaction_;
+    bool stress_, sampled_, active_, compaction_;
 };
 
 inline Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0}; }

@@ -107,14 +107,20 @@ TEST(OutOfMemory, ACopyWithoutANodeLeavesNoClaimOnAnotherSeries) {
 // A hash! whose table cannot grow after its block has taken the new values
 // still finds every value where a scan of the block would.
 TEST(OutOfMemory, AHashStillFindsEveryValueAfterItsTableRanShort) {
-    const char* fills[] = {
-        "oom: make hash! [] r: try [repeat i 100000000 [append oom reduce [i form i]]]",
-        "oom: make hash! [] r: try [repeat i 100000000 [insert oom reduce [i form i]]]",
-        "oom: make hash! [] r: try [repeat i 100000000 [insert next oom i]]",
+    // inserts near the head move every value each time: they get less room,
+    // so that their fill does not take quadratic minutes in slow builds
+    struct Fill {
+        const char* program;
+        uint64_t room;
+    } fills[] = {
+        {"oom: make hash! [] r: try [repeat i 100000000 [append oom reduce [i form i]]]", 4u << 20},
+        {"oom: make hash! [] r: try [repeat i 100000000 [insert oom reduce [i form i]]]", 1u << 20},
+        {"oom: make hash! [] r: try [repeat i 100000000 [insert next oom i]]", 1u << 20},
     };
-    for (const char* fill : fills) {
+    for (const Fill& f : fills) {
+        const char* fill = f.program;
         SCOPED_TRACE(fill);
-        EXPECT_EQ(run_short_of_memory(std::string(fill) + " r/id", 4u << 20), std::vector<std::string>{"no-memory"});
+        EXPECT_EQ(run_short_of_memory(std::string(fill) + " r/id", f.room), std::vector<std::string>{"no-memory"});
         collector::collect();
         EXPECT_EQ(collector::check_heap(), "");
         {

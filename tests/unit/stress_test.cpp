@@ -71,14 +71,42 @@ TEST(StressMode, EveryBufferAndNodeMoves) {
     EXPECT_EQ(int32_t(at(big.cell, 0)->data2), 12);
 }
 
-// A pointer into a buffer kept across a stress cycle faults on use.
+// The frames a stress cycle vacates either lose all access or are poisoned.
+struct ProtectEvery {
+    uint32_t was = memory::protect_every;
+    explicit ProtectEvery(uint32_t n) { memory::protect_every = n; }
+    ~ProtectEvery() { memory::protect_every = was; }
+};
+
+// A pointer into a buffer kept across a protecting stress cycle faults on use.
 TEST(StressModeDeathTest, StalePointerIntoAMovedBufferFaults) {
     Switches sw(true);
+    ProtectEvery protect(1);
     gc::Rooted s(text("soon elsewhere", 1));
     const volatile uint8_t* stale = memory::buffer_of(s->data2)->head_ptr();
     collector::collect();
     EXPECT_EQ(string::to_utf8(s.get()), "soon elsewhere");
     EXPECT_DEATH({ (void)*stale; }, "");
+}
+
+// Across a poisoning cycle a stale pointer reads poison, and a write through
+// it ends the process once the frame's quarantine is over.
+TEST(StressModeDeathTest, StaleWriteIntoAPoisonedFrameIsFound) {
+    Switches sw(true);
+    ProtectEvery poison(0);
+    gc::Rooted s(text("soon elsewhere", 1));
+    volatile uint8_t* stale = memory::buffer_of(s->data2)->head_ptr();
+    collector::collect();
+    EXPECT_EQ(*stale, memory::POISON);
+    EXPECT_EQ(string::to_utf8(s.get()), "soon elsewhere");
+    EXPECT_DEATH(
+        {
+            *stale = 'x';
+            for (uint32_t i = 0; i <= memory::QUARANTINE_CYCLES; i++) collector::collect();
+        },
+        "a freed frame was written after its buffers moved");
+    for (uint32_t i = 0; i <= memory::QUARANTINE_CYCLES; i++) collector::collect();  // no write: no report
+    EXPECT_EQ(collector::check_heap(), "");
 }
 
 // Hash tables find every key after their nodes moved: hash! and identity
