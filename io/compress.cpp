@@ -1,6 +1,7 @@
 #include "io/compress.hpp"
 
 #include <cstring>
+#include <memory>
 
 #include "foundation/fire.hpp"
 #include "io/checksum.hpp"
@@ -149,25 +150,26 @@ std::vector<uint8_t> encode(Method m, const uint8_t* in, size_t in_len) {
 }
 
 int decode(Method m, const uint8_t* in, size_t in_len, std::vector<uint8_t>& out, size_t limit, size_t size_hint) {
+    // the room is left uninitialised: a generous hint costs only the pages
+    // the output fills, not a clearing of all of it
+    std::unique_ptr<uint8_t[]> room;
     auto run = [&](size_t& size) {
-        return m == Method::ZLIB   ? zlib_decode(out.data(), size, in, in_len)
-               : m == Method::GZIP ? gzip_decode(out.data(), size, in, in_len)
-                                   : inflate(out.data(), size, in, in_len);
+        return m == Method::ZLIB   ? zlib_decode(room.get(), size, in, in_len)
+               : m == Method::GZIP ? gzip_decode(room.get(), size, in, in_len)
+                                   : inflate(room.get(), size, in, in_len);
     };
     size_t cap = size_hint ? size_hint : (in_len < (size_t(1) << 20) ? in_len * 4 + 64 : in_len * 2);
     if (cap > limit) cap = limit;
-    out.resize(cap);
+    room.reset(new uint8_t[cap ? cap : 1]);
     size_t size = cap;
     int r = run(size);
     if (r == TOO_SMALL && size <= limit) {
-        out.resize(size);
+        room.reset(new uint8_t[size ? size : 1]);
         r = run(size);
     }
-    if (r != OK) {
-        out.clear();
-        return r;
-    }
-    out.resize(size);
+    out.clear();
+    if (r != OK) return r;
+    out.assign(room.get(), room.get() + size);
     return OK;
 }
 
