@@ -1965,6 +1965,15 @@ Cell path_prefix(const Cell* path, int32_t end) {
     return out.cell;
 }
 
+// Whether a path step changes the value in its own cell (a pair, tuple, time,
+// date, an event's type), so that its holder must get the changed cell back.
+// Series, bitsets, maps and objects change where their data lives; their cell
+// in a step's hands only carries the step's result.
+bool held_in_cell(Type t) {
+    return !series::is_series_value(t) && t != TYPE_BITSET && t != TYPE_MAP && t != TYPE_OBJECT &&
+           t != TYPE_ERROR && t != TYPE_PORT;
+}
+
 [[noreturn]] void bad_path(const Cell* path, int32_t at, const Cell* parent, const Cell* selector, bool set) {
     Cell dt = datatype_of(parent->type());
     if (!set) fire("script", "bad-path-type2", selector, &dt);
@@ -2034,14 +2043,18 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bo
         // A value held in the cell itself (pair, time, date...) is changed in
         // this stack copy; an object, map or block holding it gets the changed
         // value back through its own path step, which also tells its owner.
-        bool write_back = nv && i - head >= 2 && (gt == TYPE_OBJECT || gt == TYPE_MAP || series::is_block_kind(gt));
+        bool in_cell = held_in_cell(base[0].type());
+        bool write_back = nv && in_cell && i - head >= 2 &&
+                          (gt == TYPE_OBJECT || gt == TYPE_MAP || series::is_block_kind(gt));
         Flow f = flow::shield([&] {
             r = step(base, sel, nv ? held.get() : nullptr, path.get(), base + 1, item.get(), i - head, case_, get,
                      last, report && !write_back);
         });
         if (f != Flow::NORMAL) return f;
         Cell result = *r;
-        if (nv && std::memcmp(before.get(), base, sizeof(Cell)) != 0) {
+        if (!in_cell) {
+            base[0] = before.cell;  // the holder keeps the series or object, changed in place
+        } else if (nv && std::memcmp(before.get(), base, sizeof(Cell)) != 0) {
             gc::Rooted keep(result), changed(base[0]);
             if (i == head + 1) {
                 word::set(first.get(), changed.get());
