@@ -1,6 +1,7 @@
 #include "interpreter/loops.hpp"
 
 #include "datatypes/block.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
@@ -324,7 +325,7 @@ Flow forall_native(const int32_t*) {
     bool ended = false;
     for (;;) {
         Cell* s = word::value_cell(a);
-        if (series::ks_tail_q(s)) {
+        if (!series_more(s)) {
             ended = true;
             break;
         }
@@ -368,8 +369,19 @@ KRO_NATIVE_GROUP(install);
 
 // ---- step functions ------------------------------------------------------------------------------
 
+namespace {
+
+// An image's node holds no series buffer: its length is its pixel count.
+int32_t loop_head(const Cell* series) {
+    if (series->is(TYPE_IMAGE)) return std::max(int32_t(series->data1), 0);
+    return series::head_of(series);
+}
+
+}  // namespace
+
 bool series_more(const Cell* series) {
     if (series->is(TYPE_MAP)) return series::head_of(series) < block_tail(series);
+    if (series->is(TYPE_IMAGE)) return loop_head(series) < image::pixel_count(series);
     return !series::ks_tail_q(series);
 }
 
@@ -396,7 +408,7 @@ inline void set_loop_word(const Cell* word, const Cell* value) {
 bool foreach_next(const Cell* word, Cell* series) {
     if (!series_more(series)) return false;
     Cell item = item_at_head(series);
-    series->data1 = uint32_t(series::head_of(series) + 1);
+    series->data1 = uint32_t(loop_head(series) + 1);
     set_loop_word(word, &item);
     return true;
 }
@@ -407,6 +419,12 @@ int32_t foreach_next_multi(const Cell* words, int32_t n, Cell* series) {
         return map::foreach_next(words, series, n) ? 2 : 0;
     }
     if (n <= 0 || !series_more(series)) return 0;
+    if (series->is(TYPE_IMAGE)) {
+        int64_t left = image::pixel_count(series) - loop_head(series);
+        gc::Rooted words_held(*words);
+        image::foreach_next(words_held.get(), series, n);
+        return int32_t(std::min<int64_t>(n, left));
+    }
     // the items first (setting a word may run a change handler that moves things)
     gc::Rooted items;
     block::make_at(items.get(), n);
@@ -433,6 +451,12 @@ int32_t foreach_next_multi(const Cell* words, int32_t n, Cell* series) {
 
 void remove_each_step(Cell* series, int32_t visited, const Cell* verdict) {
     if (!logic::is_true(verdict)) return;
+    if (!datatype::entry(series->type(), A_REMOVE)) {
+        // the series cannot lose items (an image): the data argument is at fault
+        Cell name = args::call_name(), dt{uint32_t(TYPE_DATATYPE), uint32_t(series->type()), 0, 0};
+        Cell which = args::argument_word(1);
+        fire("script", "expect-arg", &name, &dt, &which);
+    }
     // the round's items sit just before the head, unless the body removed
     // them itself (a series cleared in the body has nothing before its head)
     int32_t at = series::head_of(series) - visited;
