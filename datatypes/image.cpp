@@ -526,6 +526,7 @@ Cell* index_q() {
 int32_t length_q(Cell* image) { return int32_t(pixel_count(image)); }
 
 Cell* pick(Cell* image, int32_t i, Cell* boxed) {
+    i = series::element_index(i, boxed);
     Cell position = boxed && boxed->is(TYPE_PAIR) ? *boxed : integer::make(i);
     bool out;
     int32_t a = index(image, &position, 1, &out);
@@ -537,6 +538,7 @@ Cell* pick(Cell* image, int32_t i, Cell* boxed) {
 }
 
 Cell* poke(Cell* image, int32_t i, Cell* value, Cell* boxed) {
+    i = series::element_index(i, boxed);
     Cell position = boxed && boxed->is(TYPE_PAIR) ? *boxed : integer::make(i);
     if (!value->is(TYPE_TUPLE)) fire("script", "invalid-arg", value);
     bool out;

@@ -287,14 +287,21 @@ int32_t length_q(Cell* s) { return ks_length(s, false); }
 
 // ---- elements --------------------------------------------------------------------------
 
-Cell* pick(Cell* s, int32_t index, Cell*) {
+// The action's index number counts a float as 0: the float itself is read here.
+int32_t element_index(int32_t index, const Cell* boxed) {
+    return boxed && boxed->is(TYPE_FLOAT) ? convert::int_of_number(boxed) : index;
+}
+
+Cell* pick(Cell* s, int32_t index, Cell* boxed) {
+    index = element_index(index, boxed);
     View v = view_of(s);
     int32_t pos = index_position(s, v, index);
     if (pos < 0) return const_cast<Cell*>(&none::value);
     return element(s, v, pos, s);
 }
 
-Cell* poke(Cell* s, int32_t index, Cell* value, Cell*) {
+Cell* poke(Cell* s, int32_t index, Cell* value, Cell* boxed) {
+    index = element_index(index, boxed);
     View v = view_of(s);
     int32_t pos = index_position(s, v, index);
     if (pos < 0) {

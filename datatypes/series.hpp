@@ -119,6 +119,10 @@ Cell* at();
 Cell* skip();
 int32_t length_q(Cell* s);
 
+// The index of pick and poke: the action's index number, or a float index
+// cell truncated toward zero (out of the 32-bit range: script/out-of-range
+// with the float).
+int32_t element_index(int32_t index, const Cell* index_cell);
 // Element at a 1-based index (negative: counted back from the head; 0 and
 // outside the buffer: the shared none, read-only). For the cell kinds and map!
 // the answer is the element cell itself (the caller copies it); otherwise the
