@@ -5,9 +5,11 @@
 
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
 #include "foundation/memory.hpp"
+#include "foundation/ownership.hpp"
 
 namespace kro::casing {
 
@@ -127,6 +129,9 @@ void change_case(Cell* value, const Cell* part, bool upper) {
         }
         string::put_char(b->data() + at, unit, m);
     }
+    // the string's owner hears of the change, even of one of no characters
+    Cell action{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make(upper ? "uppercase" : "lowercase")), uint32_t(-1)};
+    ownership::check(value, &action, nullptr, int32_t(head), int32_t(count));
 }
 
 }  // namespace kro::casing
