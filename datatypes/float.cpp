@@ -409,10 +409,7 @@ Cell* power() {
     } else if (exponent->is(TYPE_FLOAT)) {
         y = exponent->get_float();
     } else {
-        Cell name = args::call_name();
-        Cell dt = datatype_of(exponent->type());
-        Cell arg = args::argument_word(1);
-        fire("script", "expect-arg", &name, &dt, &arg);
+        args::expect_arg(exponent->type(), 1);
     }
     base->set_float(std::pow(base->get_float(), y));
     return base;

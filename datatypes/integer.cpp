@@ -440,12 +440,7 @@ bool odd(Cell* v) { return (v->data2 & 1) != 0; }
 Cell* power() {
     Cell* base = stack::arguments;
     Cell* exponent = base + 1;
-    if (!exponent->is(TYPE_INTEGER) && !exponent->is(TYPE_FLOAT)) {
-        Cell name = args::call_name();
-        Cell dt = datatype_of(exponent->type());
-        Cell arg = args::argument_word(1);
-        fire("script", "expect-arg", &name, &dt, &arg);
-    }
+    if (!exponent->is(TYPE_INTEGER) && !exponent->is(TYPE_FLOAT)) args::expect_arg(exponent->type(), 1);
     int32_t n = get(base);
     if (exponent->is(TYPE_INTEGER) && get(exponent) >= 0) {
         // binary exponentiation; an overflow hands the whole call to the float power

@@ -3,6 +3,7 @@
 #include "datatypes/string.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/registry.hpp"
+#include "foundation/support.hpp"
 #include "interpreter/stack.hpp"
 #include "io/random.hpp"
 
@@ -113,10 +114,7 @@ Cell* complement(Cell* v) {
 Cell* do_bitwise(int op) {
     Cell* left = stack::arguments;
     Cell* right = left + 1;
-    if (!right->is(TYPE_LOGIC)) {
-        Cell dt{uint32_t(TYPE_DATATYPE), uint32_t(right->type()), 0, 0};
-        fire("script", "expect-arg", &none::value, &dt, &none::value);
-    }
+    if (!right->is(TYPE_LOGIC)) args::expect_arg(right->type(), 1);
     uint32_t a = left->data1, b = right->data1;
     left->data1 = op == 0 ? (a & b) : op == 1 ? (a | b) : (a ^ b);
     return left;

@@ -34,14 +34,14 @@ namespace kro::args {
 namespace {
 Cell no_name() { return none::value; }
 Cell no_argument(int32_t) { return none::value; }
+}  // namespace
 
-[[noreturn]] void expect_arg(uint32_t type, int32_t index) {
+void expect_arg(uint32_t type, int32_t index) {
     Cell name = call_name();
     Cell datatype{uint32_t(TYPE_DATATYPE), type, 0, 0};
     Cell arg = argument_word(index);
     fire("script", "expect-arg", &name, &datatype, &arg);
 }
-}  // namespace
 
 Cell (*call_name)() = &no_name;
 Cell (*argument_word)(int32_t index) = &no_argument;

@@ -48,6 +48,9 @@ extern Cell (*argument_word)(int32_t index);
 // t >> 3 of the payload, counted from data1's first byte.
 bool in_typeset(const Cell* typeset, uint32_t type);
 
+// Raises script/expect-arg with the current call's name, that datatype and
+// the name of argument `index`.
+[[noreturn]] void expect_arg(uint32_t type, int32_t index);
 // A value whose type is not in the typeset raises script/expect-arg with the
 // current call's name, the value's datatype and the name of argument `index`.
 // Answers the value.
