@@ -290,7 +290,8 @@ Flow dehex_native(const int32_t*) {
 Flow enhex_native(const int32_t*) {
     Cell* out = stack::push(&none::value);
     string::make_at(out, string::length_of(arg(0)) + 1, 1);
-    url::encode(arg(0), out, url::DEFAULT_SET);
+    // a string! keeps only unreserved characters; the other text types keep what a url may hold
+    url::encode(arg(0), out, arg(0)->is(TYPE_STRING) ? url::STRICT_SET : url::DEFAULT_SET);
     return result(out);
 }
 
