@@ -460,7 +460,9 @@ TEST(Image, EncodeAndDecode) {
         EXPECT_EQ(capture.take(), "Cannot find image encoder\n");
     }
     Cell empty = image_of(0, 2, {}), out = none::value;
-    EXPECT_EQ(raised([&] { image::encode(&empty, &out, image_codec::PNG); }), "access/bad-media");
+    image::encode(&empty, &out, image_codec::PNG);  // a side of 0: an empty binary
+    ASSERT_TRUE(out.is(TYPE_BINARY));
+    EXPECT_EQ(binary::ks_length(&out), 0u);
 
     Cell unknown = bin({0, 1, 2, 3});
     EXPECT_TRUE(image::decode(&unknown, &out)->is(TYPE_NONE));
