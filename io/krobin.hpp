@@ -47,9 +47,7 @@ bool codec_q();
 // written into out, which is answered. With compress, the bytes after the
 // first 8 are packed with the crush coder and flag bit 1 is set, unless packing
 // would not make them smaller. A value of a type without an encoding
-// (routine!, triple!, handle!, port!, event!; image! while the image
-// datatype has not installed its hooks below)
-// raises access/no-codec with the value; nesting beyond MAX_DEPTH raises
+// (routine!, triple!, handle!, port!, event!) raises access/no-codec with the value; nesting beyond MAX_DEPTH raises
 // internal/too-deep. Nothing the writer keeps survives a call, so an error
 // leaves no state behind for the next encoding.
 Cell* encode(const Cell* value, Cell* out, bool compact, bool compress = false);
@@ -70,14 +68,6 @@ void decode(const uint8_t* data, size_t length, Cell* block);
 // a new block, and out receives the block's only value when it holds exactly
 // one, else the block. Answers out.
 Cell* decode_binary(const Cell* binary, Cell* out);
-
-// ---- image! -------------------------------------------------------------------------------
-
-// What the image datatype installs: the pixels of an image (width x height x 4
-// bytes, in its whole-pixel binary form) and an image made from such bytes.
-// While they are null, image! has no encoding.
-extern bool (*image_pixels)(const Cell* image, uint32_t* width, uint32_t* height, std::vector<uint8_t>* bytes);
-extern void (*make_image)(Cell* out, uint32_t width, uint32_t height, const uint8_t* bytes);
 
 // ---- the boot data -----------------------------------------------------------------------
 

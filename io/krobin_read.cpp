@@ -24,6 +24,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
@@ -933,9 +934,8 @@ uint32_t Reader::image(const Rec& r, const Slot& s) {
         h = size >> 16;
     }
     if (w > 0xFFFF || h > 0xFFFF || w * h * 4 > left() || head > w * h) corrupt(at);
-    if (!make_image) no_codec(TYPE_IMAGE);
     Cell c;
-    make_image(&c, uint32_t(w), uint32_t(h), p_);
+    image::make_from_pixels(&c, uint32_t(w), uint32_t(h), p_);
     p_ += w * h * 4;
     c.data1 = head;
     return place(s, flagged(c, r.nl));

@@ -19,6 +19,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
@@ -199,8 +200,7 @@ void Writer::write(const Cell* value, bool same_position) {
     uint32_t t = c.type();
     bool known_type = t >= TYPE_DATATYPE && t <= TYPE_EVENT && t != TYPE_SYMBOL && t != TYPE_CONTEXT &&
                       t != TYPE_SERIES;
-    if (!known_type || without_encoding(t) || (t == TYPE_IMAGE && (!image_pixels || !make_image)))
-        fire("access", "no-codec", &c);
+    if (!known_type || without_encoding(t)) fire("access", "no-codec", &c);
     bool nl = c.header & FLAG_NEW_LINE;
     uint32_t saved = position_;
     int64_t ref = -1;
@@ -591,7 +591,7 @@ void Writer::bytes(const Cell& c, bool nl, int64_t ref) {
 void Writer::image(const Cell& c, bool nl, int64_t ref) {
     uint32_t width = 0, height = 0;
     std::vector<uint8_t> pixels;
-    if (!image_pixels(&c, &width, &height, &pixels) || width > 0xFFFF || height > 0xFFFF ||
+    if (!image::whole_pixels(&c, &width, &height, &pixels) || width > 0xFFFF || height > 0xFFFF ||
         pixels.size() != size_t(width) * height * 4)
         fire("access", "no-codec", &c);
     uint32_t head = std::min(c.data1, width * height);
@@ -695,9 +695,6 @@ std::vector<uint8_t> Writer::assemble(bool compress) {
 }
 
 }  // namespace
-
-bool (*image_pixels)(const Cell* image, uint32_t* width, uint32_t* height, std::vector<uint8_t>* bytes) = nullptr;
-void (*make_image)(Cell* out, uint32_t width, uint32_t height, const uint8_t* bytes) = nullptr;
 
 Cell* encode(const Cell* value, Cell* out, bool compact, bool compress) {
     format::set_codec(true);
