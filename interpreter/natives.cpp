@@ -222,10 +222,12 @@ void read_specs() {
 void init() {
     // the datatype words hold their datatypes, as the boot data leaves them;
     // the ids are fixed, so the words of types that register later (at boot)
-    // hold theirs already and the specs can name them
+    // hold theirs already and the specs can name them; the internal symbol!
+    // and context! stay without a value
     for (int32_t id = 1; id < TYPE_NAME_COUNT; id++) {
         if (datatype::registered(id) && std::string_view(datatype::row(id).name) != TYPE_NAMES[id])
             build_fault("a datatype's name differs from its registration:", nullptr);
+        if (id == TYPE_SYMBOL || id == TYPE_CONTEXT) continue;
         Cell dt{uint32_t(TYPE_DATATYPE), uint32_t(id), 0, 0};
         context::set_global(symbol::make(TYPE_NAMES[id]), &dt);
     }
