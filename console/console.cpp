@@ -259,10 +259,14 @@ void print_error(const Cell* error) {
 void launch() {
     constexpr std::string_view CODE = "cli-console-ctx/launch";
     uint32_t caught = frame::catch_region(code::ERROR, [&] {
-        // the configuration file and Tab completion, before the console starts
+        // the configuration file and Tab completion, before the console starts;
+        // their objects are the start-up's, so the user's first class id is the
+        // first of the run
+        object::use_boot_ids(true);
         console_cfg::install_words();
         completion::install_words();
         completion::install();
+        object::use_boot_ids(false);
         console_cfg::load();
         gc::Rooted code;
         lexer::ScanArgs scan;

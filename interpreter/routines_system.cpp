@@ -2,6 +2,7 @@
 // state, the float printer's switches, the interpreter test), those of the
 // codec objects (images, KROBIN), and the runtime's readers of the system
 // object's fields.
+#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/image.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/object.hpp"
@@ -80,6 +82,22 @@ void command_line() {
     string::make_at(&s, uint32_t(line.size()) + 1, 1);
     string::append_utf8(&s, line.data(), int32_t(line.size()));
     result(&s);
+}
+
+// The process's arguments as it received them, the program path first: a
+// block of string!.
+void command_arguments() {
+    Cell list;
+    block::make_at(&list, runtime_context.argc + 1);
+    for (int32_t i = 0; i < runtime_context.argc; i++) {
+        const char* a = runtime_context.argv[i] ? runtime_context.argv[i] : "";
+        int32_t n = int32_t(std::strlen(a));
+        Cell s;
+        string::make_at(&s, uint32_t(n) + 1, 1);
+        string::append_utf8(&s, a, n);
+        block::ks_append(&list, &s);
+    }
+    result(&list);
 }
 
 // system/catalog/errors: the catalog object the runtime built at start.
@@ -179,6 +197,7 @@ void install() {
     add("start-up-value", &start_up_value);
     add("catalog-errors", &catalog_errors);
     add("command-line", &command_line);
+    add("command-arguments", &command_arguments);
     add("interpreted?", &interpreted_q);
     add("gc-active?", &gc_active_q);
     add("gc-series-cycles", &gc_series_cycles);
@@ -213,6 +232,10 @@ void install_system_hooks() {
         port::set_standard_scheme(p);
     if (Cell* list = system_path({sym("locale"), sym("currencies"), sym("list")}); list && list->is(TYPE_BLOCK))
         money::set_currency_list(list);
+    // the body of system/state/interpreted? names its C++ entry, which runs in its place
+    if (Cell* f = system_path({sym("state"), sym("interpreted?")}); f && f->is(TYPE_FUNCTION))
+        memory::buffer_of(f->data3)->cells()[function::CODE] =
+            Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(routines::code_of("interpreted?")), 0};
 }
 
 }  // namespace kro::routines

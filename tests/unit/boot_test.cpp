@@ -99,31 +99,45 @@ protected:
     test::TempDir home;
     test::TempDir dir;
 
-    test::Outcome run_script(const std::string& body, const std::vector<std::string>& args) {
+    test::Outcome run_script(const std::string& body, const std::vector<std::string>& args,
+                             const std::vector<std::string>& env = {}) {
         std::string path = dir / "script.kro";
         std::ofstream(path) << "Kro []\n" << body << "\n";
         std::vector<std::string> all{path};
         all.insert(all.end(), args.begin(), args.end());
-        return test::run_piped(all, "", home.path(), dir.path());
+        return test::run_piped(all, "", home.path(), dir.path(), env);
     }
 };
 
 TEST_F(BootProcess, CommandLineReachesTheOptions) {
-    test::Outcome o = run_script("print mold system/options/boot = system/options/boot print mold system/options/args",
-                                 {"a", "b c"});
-    EXPECT_EQ(o.status, 0) << o.out;
-    EXPECT_NE(o.out.find("true"), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("[\"a\" \"b c\"]"), std::string::npos) << o.out;
+    // each argument as the process received it: blanks and double quotes inside one included
+    struct Case {
+        std::vector<std::string> args;
+        const char* molded;
+    } cases[] = {
+        {{"a", "b c"}, "[\"a\" \"b c\"]"},
+        {{"a\"b", "c"}, "[{a\"b} \"c\"]"},
+        {{"\"a b\"", "", "c\"d e\""}, "[{\"a b\"} \"\" {c\"d e\"}]"},
+    };
+    for (const Case& c : cases) {
+        test::Outcome o = run_script("print mold string? system/options/boot print mold system/options/args", c.args);
+        EXPECT_EQ(o.status, 0) << o.out;
+        EXPECT_EQ(o.out, std::string("true\n") + c.molded + "\n") << c.molded;
+    }
 }
 
 TEST_F(BootProcess, StartUpValuesFollowTheProcess) {
     test::Outcome o = run_script(
+        "print reflect make object! [a: 1] 'class "  // the first class id of the run
         "print system/options/cache = append to-kro-file get-env \"HOME\" %/.kro/ "
         "print system/options/path = to-kro-file get-current-dir "
         "print string? system/options/boot",
         {});
     EXPECT_EQ(o.status, 0) << o.out;
-    EXPECT_EQ(o.out, "true\ntrue\ntrue\n");
+    EXPECT_EQ(o.out, "1000001\ntrue\ntrue\ntrue\n");
+    // an empty HOME counts as unset
+    o = run_script("print system/options/cache", {}, {"HOME="});
+    EXPECT_EQ(o.out, "/tmp/.kro/\n");
 }
 
 TEST_F(BootProcess, QuitReturnEndsWithTheStatus) {
