@@ -362,3 +362,42 @@ TEST(ConsoleTerminal, AKeySequenceSplitByASlowLinkIsStillAKey) {
     ASSERT_TRUE(c.shows({">> "}));
     EXPECT_TRUE(c.ends("quit\r", 0));
 }
+
+TEST(ConsoleTerminal, ALineOfEveryKindOfValueKeepsTheLoopGoing) {
+    // each line's value is printed (or its error reported) without the
+    // console's own functions, and the next line is read; 6 * 7 marks the end
+    // of what a line printed (its echo shows the expression, not 42)
+    struct Line {
+        const char* keys;
+        const char* shows;
+    };
+    const Line lines[] = {
+        {":+", "== make op! [["},
+        {"x: :+", "== make op! [["},
+        {"()", ""},
+        {"make error! \"boom\"", "*** User Error: boom"},
+        {"func [] [1]", "== func [][1]"},
+        {":print", "== make native! [["},
+        {"'a", "== a"},
+        {":a-word-without-value", ""},
+        {"/ref", "== /ref"},
+        {"null-handle", "== handle!"},
+        {"make event! []", "== event"},
+        {"make image! 1x1", "== make image! [1x1 #{FFFFFF}]"},
+        {"b: [1] append/only b b", "== [1 [...]]"},
+        {"register-scheme make object! [name: 'k-mem title: \"m\" info: none awake: none actor: make object! "
+         "[open: func [p /new /read /write /seek /allow a][p] close: func [p][p]]]",
+         ""},
+        {"close open make port! [scheme: 'k-mem]", "== make port! ["},
+    };
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
+    for (const Line& l : lines) {
+        SCOPED_TRACE(l.keys);
+        size_t from = c.screen().size();
+        ASSERT_TRUE(c.typed(std::string(l.keys) + "\r", {l.shows}));
+        ASSERT_TRUE(c.typed("6 * 7\r", {"== 42", ">> "}));
+        EXPECT_EQ(c.screen().find("*** Stack:", from), std::string::npos) << c.screen().substr(from);
+    }
+    EXPECT_TRUE(c.ends("quit\r", 0));
+}

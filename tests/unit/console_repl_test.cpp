@@ -426,3 +426,56 @@ TEST(ConsolePipe, ASlowReaderOfANonBlockingPipeLosesNothing) {
     EXPECT_EQ(got.size(), expected.size());
     EXPECT_TRUE(got == expected);
 }
+
+// A line whose value is of any kind is printed (or reported) and the loop goes
+// on: the console reads every result through get-words, so an operator value
+// is never called, and nothing it prints names its own functions.
+namespace {
+
+// The lines that make a value of each kind, with what the console prints for
+// it (the setup line's own output is not checked).
+struct ValueLine {
+    const char* setup;
+    const char* line;
+    const char* shows;
+};
+
+const std::vector<ValueLine> VALUE_LINES = {
+    {"", ":+", "== make op! [["},
+    {"", "x: :+", "== make op! [["},
+    {"", "()", ""},
+    {"", "make error! \"boom\"", "*** User Error: boom\n"},
+    {"", "func [] [1]", "== func [][1]\n"},
+    {"", ":print", "== make native! [["},
+    {"", ":append", "== make action! [["},
+    {"", "'a", "== a\n"},
+    {"", ":a-word-without-value", ""},
+    {"", "/ref", "== /ref\n"},
+    {"", "null-handle", "== handle!\n"},
+    {"", "make event! []", "== event\n"},
+    {"", "make image! 1x1", "== make image! [1x1 #{FFFFFF}]\n"},
+    {"", "b: [1] append/only b b", "== [1 [...]]\n"},
+    {"register-scheme make object! [name: 'k-mem title: \"m\" info: none awake: none "
+     "actor: make object! [open: func [p /new /read /write /seek /allow a][p] close: func [p][p]]]",
+     "close open make port! [scheme: 'k-mem]", "== make port! ["},
+};
+
+}  // namespace
+
+TEST(ConsolePipe, ALineOfEveryKindOfValueKeepsTheLoopGoing) {
+    for (const ValueLine& c : VALUE_LINES) {
+        SCOPED_TRACE(c.line);
+        std::string input = std::string(c.setup) + "\nprint \"<<\"\n" + c.line + "\nprint \">>\"\n";
+        Outcome o = piped(input, LIGHT);
+        ASSERT_FALSE(o.timed_out);
+        std::string out = after_banner(o.out);
+        size_t from = out.find("<<\n"), to = out.find(">>\n");
+        ASSERT_NE(from, std::string::npos) << out;
+        ASSERT_NE(to, std::string::npos) << out;
+        std::string shown = out.substr(from + 3, to - from - 3);
+        EXPECT_EQ(shown.rfind(c.shows, 0), 0u) << shown;
+        if (!*c.shows) EXPECT_EQ(shown, "");
+        EXPECT_EQ(shown.find("*** Stack:"), std::string::npos) << shown;
+        EXPECT_EQ(o.status, 0);
+    }
+}
