@@ -25,6 +25,7 @@
 #include "foundation/print.hpp"
 #include "foundation/unicode.hpp"
 #include "interpreter/actions.hpp"
+#include "interpreter/routines.hpp"
 #include "interpreter/stack.hpp"
 #include "io/lexer.hpp"
 
@@ -35,15 +36,6 @@ const char* const PURPOSE = "Kro Console Configuration File";
 namespace fs = platform::files;
 
 namespace {
-
-Cell config{uint32_t(TYPE_NONE), 0, 0, 0};
-bool marked = false;
-
-void keep_config() {
-    if (marked) return;
-    marked = true;
-    gc::add_mark_callback([] { collector::mark_value(&config); });
-}
 
 std::string utf8_of(const Cell* str) {
     Cell whole = *str;
@@ -164,25 +156,6 @@ void append_mold(std::string& out, const Cell* value) {
     out += utf8_of(&buf);
 }
 
-std::string env(const char* name) {
-    char buf[4096];
-    int32_t n = platform::get_env(name, buf, int32_t(sizeof buf));
-    if (n < 0 || n >= int32_t(sizeof buf)) return {};
-    return std::string(buf, size_t(n));
-}
-
-std::string cache_folder() {
-    const Cell* sys = context::get_global(symbol::make("system"));
-    const Cell* options = object_field(sys, "options");
-    const Cell* cache = object_field(options, "cache");
-    if (cache && (cache->is(TYPE_FILE) || cache->is(TYPE_STRING))) {
-        std::string c = utf8_of(cache);
-        if (!c.empty()) return c.back() == '/' ? c : c + "/";
-    }
-    std::string home = env("HOME");
-    return (home.empty() ? std::string("/tmp") : home) + "/.kro/";
-}
-
 // Creates a folder and its missing parents; answers whether it exists then.
 bool make_dir_deep(const std::string& dir) {
     if (fs::exists(dir.c_str())) return true;
@@ -216,9 +189,6 @@ std::string valid_utf8(const std::vector<uint8_t>& bytes) {
 
 
 }  // namespace
-
-std::string cfg_dir() { return cache_folder() + "Kro-Console/"; }
-std::string cfg_path() { return cfg_dir() + "console-cfg.kro"; }
 
 Cell parse(std::string_view text) {
     gc::Rooted loaded(load_block(text));
@@ -267,54 +237,28 @@ std::string render(const Cell* cfg) {
     return out;
 }
 
-Cell* cfg() { return &config; }
-
-Cell* value_of(const char* key) {
-    if (!config.is(TYPE_BLOCK)) return nullptr;
-    int32_t at = find_key(&config, key);
-    return at < 0 ? nullptr : block::ks_abs_at(&config, at + 1);
-}
-
-Cell* history() { return value_of("history"); }
-
-void load_text(std::string_view text) {
-    keep_config();
-    config = parse(text);
-    apply();
-}
-
-void load() {
-    std::string dir = cfg_dir();
+Cell read_file(const std::string& dir, const std::string& path) {
     make_dir_deep(dir);
     std::string text;
-    int fd = fs::open_file(cfg_path().c_str(), fs::MODE_READ);
+    int fd = fs::open_file(path.c_str(), fs::MODE_READ);
     if (fd >= 0) {
         std::vector<uint8_t> bytes;
         if (!fs::is_directory_fd(fd) && fs::read_to_end(fd, bytes, size_t(64) << 20)) text = valid_utf8(bytes);
         fs::close_file(fd);
     }
-    load_text(text);
+    return parse(text);
 }
 
-void apply() {
-    Cell* h = history();
-    if (!h) return;
-    const Cell* sys = context::get_global(symbol::make("system"));
-    const Cell* console = object_field(sys, "console");
-    Cell* slot = const_cast<Cell*>(object_field(console, "history"));
-    if (slot) *slot = *h;
-}
-
-void save() {
-    if (!config.is(TYPE_BLOCK)) load_text("");
-    std::string dir = cfg_dir(), path = cfg_path();
-    // The lines typed are in system/console/history: when the console made
-    // that block after the file was applied, it is the one to keep.
+void write_file(Cell* cfg, const std::string& dir, const std::string& path) {
+    // The lines typed are in system/console/history: when that block is not
+    // the configuration's (the console got a new one after the file was
+    // applied), its lines are kept, before the ones read from the file.
     const Cell* sys = context::get_global(symbol::make("system"));
     const Cell* typed = object_field(object_field(sys, "console"), "history");
-    Cell* h = history();
+    int32_t at = find_key(cfg, "history");
+    Cell* h = at < 0 ? nullptr : block::ks_abs_at(cfg, at + 1);
+    if (h && !h->is(TYPE_BLOCK)) h = nullptr;
     if (h && typed && typed->is(TYPE_BLOCK) && typed->data2 != h->data2) {
-        // The lines read from the file follow the ones typed since.
         Cell from_file = *h;
         *h = *typed;
         for (int32_t i = int32_t(from_file.data1); i < block::length(&from_file); i++)
@@ -322,7 +266,7 @@ void save() {
     }
     if (h && block::length(h) - int32_t(h->data1) > HISTORY_KEPT)
         block::ks_clear_from(h, int32_t(h->data1) + HISTORY_KEPT);
-    std::string text = render(&config);
+    std::string text = render(cfg);
     // Written beside the file and renamed over it: a write that fails half-way
     // (a full disk) leaves the file as it was, not cut short.
     std::string temp = path + ".new-" + std::to_string(::getpid());
@@ -363,41 +307,26 @@ void BlockHistory::add_newest(const std::u32string& line) {
 
 namespace {
 
-// `quit` saves through this. A file that cannot be written must not keep the
-// user in the console: the error is shown and quit goes on.
-void save_cfg_routine() {
-    Cell* top = stack::top_ptr;
-    Cell* args = stack::arguments;
-    int32_t depth = stack::frame_count();
-    uint32_t caught = frame::catch_region(code::ERROR, [&] { save(); });
-    if (caught) {
-        runtime_context.thrown_code = 0;
-        if (stack::frame_count() > depth) stack::unwind_to(depth);
-        stack::top_ptr = top;
-        stack::arguments = args;
-        gc::Rooted e(*raised_error()), text;
-        string::make_at(text.get(), 64, 1);
-        actions::form(e.get(), text.get(), nullptr, mold::NO_LIMIT);
-        std::string out = string::to_utf8(text.get()) + "\n*** The console history was not saved.\n";
-        print::bytes(out.data(), int32_t(out.size()));
-        console::flush();
-    }
-    stack::set_last_reset(&unset::value);
+using namespace routines::entry;
+
+// _read-cfg dir path: the configuration block the file gives.
+void read_cfg() {
+    Cell cfg = read_file(utf8_of(arg(0)), utf8_of(arg(1)));
+    result(&cfg);
 }
+
+// _write-cfg dir path cfg: writes the file.
+void write_cfg() {
+    write_file(arg(2), utf8_of(arg(0)), utf8_of(arg(1)));
+    no_result();
+}
+
+void install() {
+    routines::add("_read-cfg", &read_cfg);
+    routines::add("_write-cfg", &write_cfg);
+}
+KRO_ROUTINE_GROUP(install);
 
 }  // namespace
-
-void install_words() {
-    static int32_t code = function::add_code(&save_cfg_routine);
-    Cell spec;
-    lexer::ScanArgs a;
-    const char* text = "[\"Saves the console's configuration file\"]";
-    lexer::scan_utf8(&spec, reinterpret_cast<const uint8_t*>(text), std::char_traits<char>::length(text), a,
-                     nullptr);
-    gc::Rooted s(*block::at(&spec, 0));
-    gc::Rooted fn(*routine::make_value(s.get(), nullptr, code, 0, false));
-    stack::pop(1);
-    context::set_global(symbol::make("_save-cfg"), fn.get());
-}
 
 }  // namespace kro::console_cfg

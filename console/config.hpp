@@ -1,6 +1,6 @@
 // The console's configuration file: the input history (and the buffer-lines
 // setting) kept between runs in <cache>/Kro-Console/console-cfg.kro, where the
-// cache folder is system/options/cache, else $HOME/.kro/ (else /tmp/.kro/).
+// cache folder is system/options/cache.
 //
 // The file is a Kro script: the header `Kro [Purpose: "Kro Console
 // Configuration File"]`, then set-word and value pairs. `history` holds at
@@ -26,10 +26,6 @@ extern const char* const PURPOSE;  // "Kro Console Configuration File"
 
 // ---- the file --------------------------------------------------------------------------------
 
-// The folder (ending in "/") and the file.
-std::string cfg_dir();
-std::string cfg_path();
-
 // The configuration a file's text gives: the pairs after the header, with
 // `buffer-lines` 10000 and an empty `history` added where missing or unusable
 // (a history that is not a block; entries that are not strings are dropped).
@@ -40,26 +36,20 @@ Cell parse(std::string_view text);
 // its own line, the history one string a line.
 std::string render(const Cell* cfg);
 
-// ---- the console's configuration --------------------------------------------------------------
+// The configuration in the file at `path`: creates the folder `dir` when
+// missing (a failure only means nothing will be saved), reads the file (bytes
+// that are not UTF-8 read as U+FFFD) and answers what parse gives (not rooted).
+Cell read_file(const std::string& dir, const std::string& path);
+// Writes a configuration block to `path`: creates the folder, cuts the
+// history after its newest 100 entries (in memory too: it is the same block)
+// and saves; lines in a system/console/history block that is not the
+// configuration's join it first. A failure raises access/cannot-open with the
+// path (it reaches the caller of quit).
+void write_file(Cell* cfg, const std::string& dir, const std::string& path);
 
-// Start-up: creates the folder when missing (a failure only means nothing
-// will be saved), reads the file, keeps the configuration and applies it.
-void load();
-// The same from a given text (tests), without touching the file system.
-void load_text(std::string_view text);
-// system/console/history := the configuration's history block (the same block,
-// not a copy), when system/console is an object with a history slot.
-void apply();
-// Writes the file: creates the folder, cuts the history after its newest 100
-// entries (in memory too: it is the same block) and saves. A failure raises
-// access/cannot-open with the path (it reaches the caller of quit).
-void save();
-
-// The configuration block (none before load) and its history block.
-Cell* cfg();
-Cell* history();
-// The value of a key (a set-word in the block), or null.
-Cell* value_of(const char* key);
+// The language's side is `cli-console-ctx/settings` (library/console.kro),
+// whose load-cfg and save-cfg reach these two through the routines
+// `_read-cfg dir path` and `_write-cfg dir path cfg`.
 
 // The line editor's history over a block of strings, newest first. The block
 // must stay reachable (system/console/history, an argument of the running
@@ -75,8 +65,5 @@ public:
 private:
     Cell block_;
 };
-
-// Defines the global `_save-cfg` (no arguments): saves the configuration.
-void install_words();
 
 }  // namespace kro::console_cfg

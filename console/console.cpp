@@ -259,15 +259,12 @@ void print_error(const Cell* error) {
 void launch() {
     constexpr std::string_view CODE = "cli-console-ctx/launch";
     uint32_t caught = frame::catch_region(code::ERROR, [&] {
-        // the configuration file and Tab completion, before the console starts;
-        // their objects are the start-up's, so the user's first class id is the
-        // first of the run
+        // Tab completion, before the console starts; its objects are the
+        // start-up's, so the user's first class id is the first of the run
         object::use_boot_ids(true);
-        console_cfg::install_words();
         completion::install_words();
         completion::install();
         object::use_boot_ids(false);
-        console_cfg::load();
         gc::Rooted code;
         lexer::ScanArgs scan;
         lexer::scan_utf8(code.get(), reinterpret_cast<const uint8_t*>(CODE.data()), uint32_t(CODE.size()), scan,

@@ -9,7 +9,9 @@
 #include <sstream>
 
 #include "console/config.hpp"
+#include "foundation/platform/console_out.hpp"
 #include "interp_fixtures.hpp"
+#include "output_capture.hpp"
 
 using namespace kro;
 using namespace kro::testing_interp;
@@ -67,8 +69,9 @@ TEST(ConsoleConfig, TheTextWrittenLoadsBackTheSame) {
     EXPECT_EQ(console_cfg::render(gc::Rooted(console_cfg::parse(written)).get()), written);
 }
 
-// The cache folder moved to a fresh temporary HOME (and system/options/cache,
-// when the system has one, pointed there too).
+// The cache folder moved to a fresh temporary HOME (and system/options/cache
+// pointed there too); the configuration is `cli-console-ctx/settings`, as the
+// console's launch loads it and quit saves it.
 class ConfigFile : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -78,18 +81,17 @@ protected:
         const char* old = std::getenv("HOME");
         saved_home = old ? old : "";
         ::setenv("HOME", home.c_str(), 1);
-        saved_cache = run("either all [value? 'system object? system object? select system 'options]"
-                          " [system/options/cache][none]");
-        if (saved_cache != "none")
-            run("system/options/cache: to file! \"" + home.string() + "/.kro/\" 'ok");
+        saved_cache = run("system/options/cache");
+        saved_history = run("zqc-history: system/console/history 'ok");
+        run("system/options/cache: to file! \"" + home.string() + "/.kro/\" 'ok");
         dir = home / ".kro" / "Kro-Console";
         file = dir / "console-cfg.kro";
     }
     void TearDown() override {
-        if (saved_cache != "none") run("system/options/cache: " + saved_cache + " 'ok");
+        run("system/options/cache: " + saved_cache + " 'ok");
+        run("system/console/history: zqc-history cli-console-ctx/settings/cfg: none 'ok");
         ::setenv("HOME", saved_home.c_str(), 1);
         std::filesystem::remove_all(home);
-        console_cfg::load_text("");
     }
     static std::string read(const std::filesystem::path& p) {
         std::ifstream in(p);
@@ -97,47 +99,78 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    static std::string history() { return mold_text(*console_cfg::history(), false, true); }
+    static std::string load_cfg() { return run("cli-console-ctx/settings/load-cfg"); }
+    static std::string save_cfg() { return run("cli-console-ctx/settings/save-cfg"); }
+    static std::string history() { return run("system/console/history"); }
+    // The history block the editor works on.
+    static Cell history_block() {
+        run("zqc-typed: system/console/history 'ok");
+        return global("zqc-typed");
+    }
 
     std::filesystem::path home, dir, file;
-    std::string saved_home, saved_cache;
+    std::string saved_home, saved_cache, saved_history;
 };
 
+TEST_F(ConfigFile, TheSettingsObjectAsTheConsoleKeepsIt) {
+    EXPECT_EQ(run("words-of cli-console-ctx/settings"), "[cfg-dir cfg-path cfg apply-cfg save-cfg load-cfg]");
+    EXPECT_EQ(load_cfg(), "[]");  // apply-cfg's result: the history
+    EXPECT_EQ(run("cli-console-ctx/settings/cfg-dir"), "%" + dir.string() + "/");
+    EXPECT_EQ(run("cli-console-ctx/settings/cfg-path"), "%" + file.string());
+    EXPECT_EQ(run("cli-console-ctx/settings/cfg"), "[buffer-lines: 10000 history: []]");
+    // the history is the configuration's own block, not a copy
+    EXPECT_EQ(run("same? system/console/history select cli-console-ctx/settings/cfg 'history"), "true");
+    // apply-cfg takes whatever block the configuration holds now
+    EXPECT_EQ(run("cli-console-ctx/settings/cfg: [history: [\"x\"]] cli-console-ctx/settings/apply-cfg "
+                  "system/console/history"),
+              "[\"x\"]");
+    // a key set at language level is written and read back
+    run("append cli-console-ctx/settings/cfg [theme: dark] 'ok");
+    EXPECT_EQ(save_cfg(), "unset");
+    EXPECT_EQ(read(file).find("buffer-lines"), std::string::npos);  // written as it was
+    EXPECT_EQ(molded_cfg(read(file)), "history: [\"x\"] theme: dark buffer-lines: 10000");
+    EXPECT_EQ(load_cfg(), "[\"x\"]");
+    EXPECT_EQ(run("cli-console-ctx/settings/cfg"), "[history: [\"x\"] theme: dark buffer-lines: 10000]");
+}
+
 TEST_F(ConfigFile, FirstRunCreatesTheFolderAndQuitWritesTheLines) {
-    EXPECT_EQ(console_cfg::cfg_path(), file.string());
-    console_cfg::load();
+    load_cfg();
     EXPECT_TRUE(std::filesystem::is_directory(dir));
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_EQ(history(), "[]");
-    console_cfg::BlockHistory h(*console_cfg::history());
-    terminal::add_to_history(h, U"print 1", false);
-    terminal::add_to_history(h, U"print 1", false);
-    terminal::add_to_history(h, U"x: \u4E2D", false);
-    console_cfg::save();
+    {
+        console_cfg::BlockHistory h(history_block());
+        terminal::add_to_history(h, U"print 1", false);
+        terminal::add_to_history(h, U"print 1", false);
+        terminal::add_to_history(h, U"x: \u4E2D", false);
+    }
+    save_cfg();
     std::string text = read(file);
     EXPECT_NE(text.find("buffer-lines: 10000\n"), std::string::npos) << text;
     EXPECT_NE(text.find("history: [\n    \"x: \u4E2D\"\n    \"print 1\"\n]"), std::string::npos) << text;
 
     // The next run reads them back, newest first.
-    console_cfg::load_text("");
-    console_cfg::load();
+    run("cli-console-ctx/settings/cfg: none system/console/history: copy [] 'ok");
+    load_cfg();
     EXPECT_EQ(history(), "[\"x: \u4E2D\" \"print 1\"]");
-    console_cfg::BlockHistory again(*console_cfg::history());
+    console_cfg::BlockHistory again(history_block());
     EXPECT_EQ(again.size(), 2u);
     EXPECT_EQ(again.entry(0), U"x: \u4E2D");
 }
 
 TEST_F(ConfigFile, TheNewest100LinesAreKept) {
-    console_cfg::load();
-    console_cfg::BlockHistory h(*console_cfg::history());
-    for (int i = 1; i <= 150; i++) terminal::add_to_history(h, U"line " + std::u32string(1, U'0' + i % 10) +
-                                                                  std::u32string(1, U'a' + i / 10), false);
-    EXPECT_EQ(h.size(), 150u);
-    console_cfg::save();
-    EXPECT_EQ(h.size(), 100u);  // the history in memory is the same block
-    console_cfg::load_text("");
-    console_cfg::load();
-    console_cfg::BlockHistory back(*console_cfg::history());
+    load_cfg();
+    {
+        console_cfg::BlockHistory h(history_block());
+        for (int i = 1; i <= 150; i++)
+            terminal::add_to_history(h, U"line " + std::u32string(1, U'0' + i % 10) + std::u32string(1, U'a' + i / 10),
+                                     false);
+        EXPECT_EQ(h.size(), 150u);
+    }
+    save_cfg();
+    EXPECT_EQ(run("length? system/console/history"), "100");  // the history in memory is the same block
+    load_cfg();
+    console_cfg::BlockHistory back(history_block());
     ASSERT_EQ(back.size(), 100u);
     EXPECT_EQ(back.entry(0), U"line 0p");   // 150, the newest
     EXPECT_EQ(back.entry(99), U"line 1f");  // 51
@@ -146,58 +179,58 @@ TEST_F(ConfigFile, TheNewest100LinesAreKept) {
 TEST_F(ConfigFile, AnExtraKeyIsWrittenBackAndABrokenFileReplaced) {
     std::filesystem::create_directories(dir);
     std::ofstream(file) << "Kro [Purpose: \"mine\"]\ntheme: \"dark\"\nhistory: [\"old\"]\n";
-    console_cfg::load();
+    load_cfg();
     EXPECT_EQ(history(), "[\"old\"]");
-    console_cfg::save();
+    save_cfg();
     std::string text = read(file);
     EXPECT_NE(text.find("theme: \"dark\"\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Purpose: \"Kro Console Configuration File\""), std::string::npos) << text;
 
     std::ofstream(file) << "Kro [ history: [\"unclosed\n";
-    console_cfg::load();
+    load_cfg();
     EXPECT_EQ(history(), "[]");
-    console_cfg::save();
+    save_cfg();
     EXPECT_EQ(molded_cfg(read(file)), "buffer-lines: 10000 history: []");
 
     // A folder where the file should be: loading gives the defaults, saving fails.
     std::filesystem::remove(file);
     std::filesystem::create_directories(file);
-    console_cfg::load();
+    load_cfg();
     EXPECT_EQ(history(), "[]");
-    EXPECT_EQ(raised([] { console_cfg::save(); }), "access/cannot-open");
+    EXPECT_EQ(save_cfg(), "error access/cannot-open");
+    // quit's _save-cfg reports it and goes on
+    test::CapturedOutput captured;
+    EXPECT_EQ(run("_save-cfg"), "unset");
+    console::flush();
+    std::string out = captured.take();
+    EXPECT_NE(out.find("*** Access Error: cannot open: "), std::string::npos) << out;
+    EXPECT_NE(out.find("\n*** The console history was not saved.\n"), std::string::npos) << out;
 }
 
 TEST_F(ConfigFile, AFolderThatCannotBeMadeDoesNotStopLoading) {
     // The cache folder lies under a plain file: no folder can be made there.
     std::filesystem::path blocked = home / "plain-file";
     std::ofstream(blocked) << "x";
-    ::setenv("HOME", blocked.c_str(), 1);
-    if (saved_cache != "none") run("system/options/cache: to file! \"" + blocked.string() + "/.kro/\" 'ok");
-    console_cfg::load();
+    run("system/options/cache: to file! \"" + blocked.string() + "/.kro/\" 'ok");
+    load_cfg();
     EXPECT_EQ(history(), "[]");
-    EXPECT_EQ(raised([] { console_cfg::save(); }), "access/cannot-open");
+    EXPECT_EQ(save_cfg(), "error access/cannot-open");
 }
 
 TEST_F(ConfigFile, TheLanguageSavesThroughSaveCfgAndSeesTheHistory) {
-    console_cfg::install_words();
-    console_cfg::load_text("Kro [] history: [\"typed\"]");
+    std::filesystem::create_directories(dir);
+    std::ofstream(file) << "Kro [] history: [\"typed\"]";
+    load_cfg();
     EXPECT_EQ(run("_save-cfg"), "unset");
     EXPECT_EQ(molded_cfg(read(file)), "history: [\"typed\"] buffer-lines: 10000");
-    // With a console object, its history becomes the configuration's block.
-    run("zqc-sys: either value? 'system [system][none]"
-        " system: make object! [console: make object! [history: none]] 'ok");
-    console_cfg::apply();
     EXPECT_EQ(run("insert system/console/history \"more\" system/console/history"), "[\"more\" \"typed\"]");
-    EXPECT_EQ(history(), "[\"more\" \"typed\"]");
-    // A console object made after the file was read: its lines are saved
-    // before the ones read, and it holds them all from then on.
-    run("system/console: make object! [history: [\"late\"]] 'ok");
-    console_cfg::save();
+    EXPECT_EQ(run("select cli-console-ctx/settings/cfg 'history"), "[\"more\" \"typed\"]");
+    // A history block given to the console after the file was read: its
+    // lines are saved before the ones read, and it holds them all from then on.
+    run("system/console/history: [\"late\"] 'ok");
+    save_cfg();
     EXPECT_EQ(molded_cfg(read(file)), "history: [\"late\" \"more\" \"typed\"] buffer-lines: 10000");
-    EXPECT_EQ(run("system/console/history"), "[\"late\" \"more\" \"typed\"]");
-    console_cfg::save();
-    EXPECT_EQ(history(), "[\"late\" \"more\" \"typed\"]");
-    run("either zqc-sys [system: zqc-sys][unset 'system] 'ok");
+    EXPECT_EQ(run("select cli-console-ctx/settings/cfg 'history"), "[\"late\" \"more\" \"typed\"]");
 }
 
 }  // namespace

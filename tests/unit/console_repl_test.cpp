@@ -479,3 +479,21 @@ TEST(ConsolePipe, ALineOfEveryKindOfValueKeepsTheLoopGoing) {
         EXPECT_EQ(o.status, 0);
     }
 }
+
+TEST(ConsolePipe, TheConfigurationObjectIsLoadedAtStartUp) {
+    ScratchDir home;
+    Outcome o = run_piped({},
+                          "s: cli-console-ctx/settings\n"
+                          "s/cfg-path\n"
+                          "select s/cfg 'buffer-lines\n"
+                          "same? system/console/history select s/cfg 'history\n"
+                          "append s/cfg [theme: \"dark\"] quit\n",
+                          home.path, "", LIGHT);
+    ASSERT_FALSE(o.timed_out);
+    std::string dir = "%" + home.path + "/.kro/Kro-Console/";
+    EXPECT_NE(after_banner(o.out).find("== " + dir + "console-cfg.kro\n== 10000\n== true\n"), std::string::npos)
+        << o.out;
+    // quit saved the configuration with the key added at language level
+    Outcome again = run_piped({}, "select cli-console-ctx/settings/cfg 'theme\n", home.path, "", LIGHT);
+    EXPECT_EQ(after_banner(again.out), "== \"dark\"\n");
+}

@@ -719,29 +719,30 @@ TEST_F(EditorOnPty, HistorySurvivesARestartThroughTheConfigurationFile) {
     const char* old_home = std::getenv("HOME");
     std::string saved_home = old_home ? old_home : "";
     ::setenv("HOME", home.c_str(), 1);
-    std::string saved_cache = testing_interp::run(
-        "either all [value? 'system object? system object? select system 'options] [system/options/cache][none]");
-    if (saved_cache != "none")
-        testing_interp::run("system/options/cache: to file! \"" + home.string() + "/.kro/\" 'ok");
+    std::string saved_cache = testing_interp::run("system/options/cache");
+    testing_interp::run("zqe-history: system/console/history 'ok");
+    testing_interp::run("system/options/cache: to file! \"" + home.string() + "/.kro/\" 'ok");
+    // the history block, as the console's launch loads the configuration
+    auto load_history = [] {
+        testing_interp::run("cli-console-ctx/settings/load-cfg zqe-typed: system/console/history 'ok");
+        return testing_interp::global("zqe-typed");
+    };
 
     open(40, 12);
-    console_cfg::load();
     {
-        console_cfg::BlockHistory h(*console_cfg::history());
+        console_cfg::BlockHistory h(load_history());
         for (const char* line : {"print 1", "x: 2", "probe x"}) {
             start(U">> ", false, &h);
             EXPECT_EQ(enter_after({line}).end, LineEnd::enter);
         }
         start(U"Password: ", true, &h);  // hidden: never kept
         enter_after({"secret"});
-        console_cfg::save();  // as quit does
     }
+    testing_interp::run("cli-console-ctx/settings/save-cfg");  // as quit does
 
     // A new run: the file is read afresh.
-    console_cfg::load_text("");
-    ASSERT_EQ(console_cfg::BlockHistory(*console_cfg::history()).size(), 0u);
-    console_cfg::load();
-    console_cfg::BlockHistory h(*console_cfg::history());
+    testing_interp::run("system/console/history: copy [] cli-console-ctx/settings/cfg: none 'ok");
+    console_cfg::BlockHistory h(load_history());
     EXPECT_EQ(h.size(), 3u);
     pty->program_writes("\x1b[H\x1b[2J");
     LineEditor fresh;
@@ -766,10 +767,10 @@ TEST_F(EditorOnPty, HistorySurvivesARestartThroughTheConfigurationFile) {
     EXPECT_EQ(finish().line, U"x: 2");
     EXPECT_EQ(h.entry(0), U"x: 2");
 
-    if (saved_cache != "none") testing_interp::run("system/options/cache: " + saved_cache + " 'ok");
+    testing_interp::run("system/options/cache: " + saved_cache + " 'ok");
+    testing_interp::run("system/console/history: zqe-history cli-console-ctx/settings/cfg: none 'ok");
     ::setenv("HOME", saved_home.c_str(), 1);
     std::filesystem::remove_all(home);
-    console_cfg::load_text("");
 }
 
 TEST_F(EditorOnPty, SurrogateHalvesAreJoinedOrReplaced) {
