@@ -124,7 +124,8 @@ void field_render(int x, int y, Widget& w) {
     uint32_t flags = RENDER_DECODE_SGR | ((w.flags & W_PASSWORD) ? CELL_PASSWORD : 0);
     render_face(x, y, w, flags);
     w.bottom = bottom;
-    if (focused(w)) place_cursor(x + std::min(w.caret.column, std::max(inner_width(w) - 1, 0)), y);
+    // After the last character of a full field the cursor stands just past it.
+    if (focused(w)) place_cursor(x + w.caret.column, y);
 }
 
 void field_event(Widget& w, int32_t type, const event::Record& r) {

@@ -54,7 +54,7 @@ protected:
 };
 
 TEST_F(GuiFaceTypes, FieldTypingStopsAtItsWidth) {
-    Widget* f = alone("f", "type: 'field size: 5x1 text: copy {abcd}", "5x1");
+    Widget* f = alone("f", "type: 'field size: 5x1 text: copy {abcd}", "7x1");
     set_focus(f);
     struct Step {
         int32_t key;
@@ -82,7 +82,7 @@ TEST_F(GuiFaceTypes, FieldTypingStopsAtItsWidth) {
         EXPECT_EQ(f->caret.column, s.column) << s.key;
     }
     draw(window_);
-    EXPECT_EQ(tui::frame().caret_column, 4) << "the cursor stays on the field's last column";
+    EXPECT_EQ(tui::frame().caret_column, 5) << "the cursor stands after the last character";
     EXPECT_EQ(tui::frame().caret_row, 0);
 }
 
@@ -133,7 +133,7 @@ TEST_F(GuiFaceTypes, FieldClicksPlaceTheCaretByColumns) {
 }
 
 TEST_F(GuiFaceTypes, AFieldFollowsATextSetFromCode) {
-    Widget* f = alone("f", "type: 'field size: 5x1 text: copy {abcd}", "5x1");
+    Widget* f = alone("f", "type: 'field size: 5x1 text: copy {abcd}", "7x1");
     EXPECT_EQ(f->caret.index, 4);
     // Cleared in place (as an on-enter actor does): typing starts again.
     run("clear f/text");
