@@ -467,7 +467,7 @@ bool do_events(bool no_wait) {
                 if (!clock_->wait(25)) continue;
                 read_console_input(true);
                 IgnoringSink ignore;
-                decode_input(ignore);
+                decode_input(ignore, clock_->now_ms());
             }
             frame_done(frame(), grid().height());
             if (mouse_reporting()) mouse_off();
@@ -518,7 +518,7 @@ bool do_events(bool no_wait) {
             int64_t start = clock_->now_ms();
             advance_timers();
             // Input before the frame, so that its effect shows in this frame.
-            decode_input(sink);
+            decode_input(sink, clock_->now_ms());
             render();
             d = clock_->now_ms() - start;
 #ifdef KRO_FUZZ_SANDBOX

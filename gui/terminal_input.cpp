@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "console/terminal.hpp"
 #include "foundation/unicode.hpp"
 #include "gui/cell_grid.hpp"
@@ -86,12 +88,22 @@ void InputDecoder::clear() {
     bytes_.clear();
     incomplete_ = false;
     fresh_ = false;
+    cut_since_ = -1;
 }
 
 void InputDecoder::decode(InputSink& sink) {
+    using namespace std::chrono;
+    decode(sink, duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void InputDecoder::decode(InputSink& sink, int64_t now_ms) {
     // Without new bytes since the last pass, an open sequence will not be
-    // completed any more: it is decided as it stands.
-    bool final = !fresh_ || bytes_.size() > MAX_OPEN_SEQUENCE;
+    // completed any more: it is decided as it stands. A cut character is
+    // decided only when it has waited a while.
+    bool overflow = bytes_.size() > MAX_OPEN_SEQUENCE;
+    bool fresh = fresh_;
+    Waiting wait{!fresh || overflow,
+                 overflow || (!fresh && cut_since_ >= 0 && now_ms - cut_since_ >= CUT_CHARACTER_WAIT_MS)};
     fresh_ = false;
     incomplete_ = false;
     // The bytes are taken out first: a sink may run an inner event loop that
@@ -103,14 +115,15 @@ void InputDecoder::decode(InputSink& sink) {
     while (i < in.size()) {
         uint8_t b = in[i];
         int used;
+        wait.cut = false;
         if (b == ESC) {
-            used = escape(in, i, final, sink);
+            used = escape(in, i, wait, sink);
         } else if (b < 32 || b == 127) {
             int32_t code = b == 8 ? 127 : b == 10 ? 13 : b;
             if (code != 0) sink.key({code, false, 0});
             used = 1;
         } else {
-            used = utf8(in, i, final, sink);
+            used = utf8(in, i, wait, sink);
         }
         if (used == NEED_MORE) {
             open = true;
@@ -118,6 +131,9 @@ void InputDecoder::decode(InputSink& sink) {
         }
         i += size_t(used);
     }
+    // A cut character's wait starts again whenever bytes come.
+    if (!open || !wait.cut) cut_since_ = -1;
+    else if (fresh || cut_since_ < 0) cut_since_ = now_ms;
     if (open) {
         // The open part goes before whatever arrived meanwhile.
         in.erase(in.begin(), in.begin() + ptrdiff_t(i));
@@ -130,17 +146,21 @@ void InputDecoder::decode(InputSink& sink) {
     }
 }
 
-int InputDecoder::utf8(const Bytes& in, size_t at, bool final, InputSink& sink) {
+int InputDecoder::utf8(const Bytes& in, size_t at, Waiting& wait, InputSink& sink) {
     // Surrogate halves are refused: a key is a whole character. A refused byte
     // starts what comes next.
     size_t used = 0;
     int32_t cp = unicode::decode_utf8_checked(&in[at], in.size() - at, &used, false);
-    if (cp == unicode::UTF8_CUT && !final) return NEED_MORE;
+    if (cp == unicode::UTF8_CUT && !wait.cut_final) {
+        wait.cut = true;
+        return NEED_MORE;
+    }
     sink.key({cp < 0 ? REPLACEMENT : cp, false, 0});
     return int(used);
 }
 
-int InputDecoder::escape(const Bytes& in, size_t at, bool final, InputSink& sink) {
+int InputDecoder::escape(const Bytes& in, size_t at, Waiting& wait, InputSink& sink) {
+    bool final = wait.final;
     size_t n = in.size() - at;
     if (n == 1) {
         if (!final) return NEED_MORE;
@@ -172,8 +192,10 @@ int InputDecoder::escape(const Bytes& in, size_t at, bool final, InputSink& sink
     // Alt with a key: the pair is no key; the whole character after ESC goes.
     if (c < 0x80) return 2;
     size_t used = 0;
-    if (unicode::decode_utf8_checked(&in[at + 1], n - 1, &used, false) == unicode::UTF8_CUT && !final)
+    if (unicode::decode_utf8_checked(&in[at + 1], n - 1, &used, false) == unicode::UTF8_CUT && !wait.cut_final) {
+        wait.cut = true;
         return NEED_MORE;
+    }
     return 1 + int(used);
 }
 
@@ -373,7 +395,7 @@ int read_console_input(bool process) {
     return count;
 }
 
-void decode_input(InputSink& sink) { input().decode(sink); }
+void decode_input(InputSink& sink, int64_t now_ms) { input().decode(sink, now_ms); }
 
 void clear_input() { input().clear(); }
 

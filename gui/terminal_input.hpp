@@ -3,7 +3,10 @@
 // and decoded into keys, mouse actions and cursor-position answers, which go
 // to an InputSink (the event loop). A sequence cut at the end of the buffer
 // waits for the bytes of a later pass; one that gets no more bytes for a whole
-// pass is decided as it stands, so a stray prefix never swallows later keys.
+// pass is decided as it stands, so a stray prefix never swallows later keys
+// (a lone ESC is then the Escape key). A character cut between its bytes
+// waits longer: its bytes may come in separate reads with quiet passes
+// between them, and only a key or a while without bytes decides it.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -78,11 +81,17 @@ public:
     // writer; a cursor answer sets it and mouse rows are counted from it.
     explicit InputDecoder(int& frame_row) : frame_row_(frame_row) { bytes_.reserve(100); }
 
+    // How long a character cut between its bytes waits for the rest, without
+    // other bytes coming, before it is decided as U+FFFD.
+    static constexpr int64_t CUT_CHARACTER_WAIT_MS = 500;
+
     // Adds bytes read from the terminal.
     void append(const uint8_t* bytes, size_t n);
-    // Decodes what the buffer holds, handing everything to sink. A cursor
-    // answer is taken only while a request is outstanding (see
-    // terminal_control): otherwise the same bytes are a modified F3.
+    // Decodes what the buffer holds, handing everything to sink; now_ms is
+    // the time of the pass (the steady clock without it). A cursor answer is
+    // taken only while a request is outstanding (see terminal_control):
+    // otherwise the same bytes are a modified F3.
+    void decode(InputSink& sink, int64_t now_ms);
     void decode(InputSink& sink);
     // Empties the buffer.
     void clear();
@@ -101,16 +110,25 @@ public:
 private:
     enum : int { NEED_MORE = -1 };
     using Bytes = std::vector<uint8_t>;
-    int escape(const Bytes& in, size_t at, bool final, InputSink& sink);
+    // What may still wait for bytes in this pass: sequences (false once a
+    // pass brought nothing), cut characters (false once they waited long
+    // enough); cut is set when a cut character is what waits.
+    struct Waiting {
+        bool final;
+        bool cut_final;
+        bool cut = false;
+    };
+    int escape(const Bytes& in, size_t at, Waiting& wait, InputSink& sink);
     int csi(const Bytes& in, size_t at, bool final, InputSink& sink);
     int string_sequence(const Bytes& in, size_t at, bool final);
-    int utf8(const Bytes& in, size_t at, bool final, InputSink& sink);
+    int utf8(const Bytes& in, size_t at, Waiting& wait, InputSink& sink);
     void mouse_report(int b, int column, int row, bool release, bool sgr, InputSink& sink);
 
     int& frame_row_;
     std::vector<uint8_t> bytes_;
     bool fresh_ = false;  // bytes arrived since the last decode
     bool incomplete_ = false;
+    int64_t cut_since_ = -1;  // when the cut character at the buffer's start was first left waiting
     int cursor_row_ = -1, cursor_column_ = -1;
     unsigned held_ = 0;
     bool any_report_ = false;
@@ -127,8 +145,8 @@ InputDecoder& input();
 // screen modes on again. Answers the number of bytes read, plus one for a
 // resize; 0 when nothing was there or input is not a terminal.
 int read_console_input(bool process);
-// decode of the live buffer.
-void decode_input(InputSink& sink);
+// decode of the live buffer at the loop's time.
+void decode_input(InputSink& sink, int64_t now_ms);
 // Empties the live buffer.
 void clear_input();
 // True when read_console_input found the screen modes turned on again after

@@ -108,7 +108,7 @@ std::vector<std::string> read_actions(size_t n) {
     while (r.got.size() < n && std::chrono::steady_clock::now() < deadline) {
         wait_for_input(10);
         read_console_input(true);
-        decode_input(r);
+        input().decode(r);
     }
     return r.got;
 }

@@ -58,17 +58,20 @@ struct Decoder {
     int frame_row = 0;
     InputDecoder d{frame_row};
     Recorder r;
+    int64_t now = 0;  // the passes' clock: a frame's time from one to the next
     // One pass with these bytes.
     Events pass(const std::string& bytes) {
         r.got.clear();
         d.append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        d.decode(r);
+        d.decode(r, now);
+        now += 33;
         return r.got;
     }
-    // The bytes in one pass, then a pass with nothing new (which decides
-    // what was left open).
+    // The bytes in one pass, then, long enough later, a pass with nothing
+    // new (which decides whatever was left open).
     Events all(const std::string& bytes) {
         Events e = pass(bytes);
+        now += InputDecoder::CUT_CHARACTER_WAIT_MS;
         Events more = pass("");
         e.insert(e.end(), more.begin(), more.end());
         return e;
@@ -274,7 +277,6 @@ TEST(GuiInputDecoding, AnOpenSequenceWithoutMoreBytesIsDecidedAndSwallowsNothing
         {"Alt-O", ESC + "O", {}},
         {"Alt-P is no device control string", ESC + "P", {}},
         {"an unfinished string gives its text back", ESC + "]ab", {"key 97", "key 98"}},
-        {"cut character", "\xF0\x9F", {"key 65533"}},
     };
     for (const Stale& c : cases) {
         SCOPED_TRACE(c.what);
@@ -284,6 +286,60 @@ TEST(GuiInputDecoding, AnOpenSequenceWithoutMoreBytesIsDecidedAndSwallowsNothing
         EXPECT_EQ(d.pass(""), c.when_decided);
         EXPECT_EQ(d.d.pending(), 0u);
         EXPECT_EQ(d.pass("q"), (Events{"key 113"}));
+    }
+}
+
+// The bytes of one character may come in separate reads with quiet passes
+// between them: the character waits for them, for a while.
+TEST(GuiInputDecoding, ACutCharacterWaitsForItsBytesThroughQuietPasses) {
+    const int64_t WAIT = InputDecoder::CUT_CHARACTER_WAIT_MS;
+    {
+        SCOPED_TRACE("the rest comes after quiet passes");
+        Decoder d;
+        EXPECT_EQ(d.pass("x\xC3"), (Events{"key 120"}));
+        for (int i = 0; i < 3; i++) EXPECT_EQ(d.pass(""), Events{});
+        EXPECT_EQ(d.pass("\xA9"), (Events{"key 233"}));
+        EXPECT_EQ(d.d.pending(), 0u);
+    }
+    {
+        SCOPED_TRACE("four bytes in three reads, each within the wait of the one before");
+        Decoder d;
+        EXPECT_EQ(d.pass("\xF0"), Events{});
+        d.now += WAIT - 40;
+        EXPECT_EQ(d.pass(""), Events{});
+        EXPECT_EQ(d.pass("\x9F\x98"), Events{});
+        d.now += WAIT - 40;
+        EXPECT_EQ(d.pass(""), Events{});
+        EXPECT_EQ(d.pass("\x80"), (Events{"key 128512"}));
+    }
+    {
+        SCOPED_TRACE("no more bytes for the whole wait: one replacement character");
+        Decoder d;
+        EXPECT_EQ(d.pass("\xE4\xB8"), Events{});
+        d.now += WAIT;
+        EXPECT_EQ(d.pass(""), (Events{"key 65533"}));
+        EXPECT_EQ(d.d.pending(), 0u);
+        EXPECT_EQ(d.pass("q"), (Events{"key 113"}));
+    }
+    {
+        SCOPED_TRACE("a key instead of the rest decides it at once");
+        Decoder d;
+        EXPECT_EQ(d.pass("\xC3"), Events{});
+        EXPECT_EQ(d.pass(""), Events{});
+        EXPECT_EQ(d.pass("a"), (Events{"key 65533", "key 97"}));
+    }
+    {
+        SCOPED_TRACE("Alt with a cut character waits the same way");
+        Decoder d;
+        EXPECT_EQ(d.pass(ESC + "\xC3"), Events{});
+        EXPECT_EQ(d.pass(""), Events{});
+        EXPECT_EQ(d.pass("\xA9z"), (Events{"key 122"}));
+    }
+    {
+        SCOPED_TRACE("a lone ESC is still the Escape key after one quiet pass");
+        Decoder d;
+        EXPECT_EQ(d.pass(ESC), Events{});
+        EXPECT_EQ(d.pass(""), (Events{"key 27"}));
     }
 }
 
