@@ -11,6 +11,7 @@
 #include "foundation/collector.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
+#include "foundation/gc.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/mold.hpp"
 #include "foundation/print.hpp"
@@ -49,9 +50,15 @@ namespace {
 Cell* hard_limit = nullptr;  // the reserve ends here
 Cell* soft_limit = nullptr;  // where pushes stop normally
 
-// The call-stack top remembered by the first throw that has not been caught
-// yet (-1: none). It names the error when no catch receives the throw.
-int32_t throw_position = -1;
+// The first throw of a value not caught yet: its call name and the expression
+// it was made in. They name the error when no catch receives the value, also
+// after a catch/name that did not want it has closed the thrower's frames.
+struct ThrowOrigin {
+    bool set = false;
+    Cell name;
+    Cell near;
+};
+ThrowOrigin throw_origin;
 
 Cell body{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
 Cell anon{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
@@ -104,6 +111,10 @@ Cell integer(int32_t v) { return Cell{uint32_t(TYPE_INTEGER), 0, uint32_t(v), 0}
 
 // The collector's roots in the frames: the contexts of names and calls.
 void mark_frames() {
+    if (throw_origin.set) {
+        collector::mark_value(&throw_origin.name);
+        collector::mark_value(&throw_origin.near);
+    }
     for (int32_t i = 0; i < frame_top; i++) {
         Frame& f = frames[i];
         if (f.name_ctx) collector::mark_context_node(&f.name_ctx);
@@ -227,18 +238,25 @@ const Cell* body_word() { return &body; }
 const Cell* anon_word() { return &anon; }
 const Cell* not_found_word() { return &not_found; }
 
-Cell get_call_name() {
-    int32_t from = frame_top - 1;
-    if (throw_position >= 0) {
-        if (throw_position <= frame_top) from = throw_position - 1;
-        throw_position = -1;
-    }
-    for (int32_t i = from; i >= 0; i--)
+namespace {
+
+Cell innermost_name() {
+    for (int32_t i = frame_top - 1; i >= 0; i--)
         if (!anonymous(frames[i])) return name_word(frames[i]);
     return not_found;
 }
 
-void forget_throw_position() { throw_position = -1; }
+}  // namespace
+
+Cell get_call_name() {
+    if (throw_origin.set) {
+        throw_origin.set = false;
+        return throw_origin.name;
+    }
+    return innermost_name();
+}
+
+void forget_throw_position() { throw_origin.set = false; }
 
 void collect_calls(Cell* blk) {
     for (int32_t i = frame_top - 1; i > 0; i--) {
@@ -358,7 +376,11 @@ Flow leave_frameless(bool loop, bool continue_, const Cell* value) {
 Flow throw_value(const Cell* value, const Cell* name) {
     Cell v = *value;
     Cell n = name ? *name : none::value;
-    if (throw_position < 0) throw_position = frame_top;
+    if (!throw_origin.set) {
+        throw_origin.name = innermost_name();
+        throw_origin.near = error::current_expression();
+        throw_origin.set = true;
+    }
     int32_t i = frame_top - 2;
     for (; i >= 0; i--) {
         int k = frames[i].kind();
@@ -372,7 +394,8 @@ Flow throw_value(const Cell* value, const Cell* name) {
             return Flow::THROW;
         }
     }
-    fire("throw", "throw", &v);
+    gc::Rooted near(throw_origin.near);
+    fire_near(near.get(), "throw", "throw", &v);
 }
 
 // ---- life ------------------------------------------------------------------------------------------------------
@@ -394,7 +417,7 @@ void reset_all() {
     arguments = top_ptr = bottom;
     limit = soft_limit;
     frame_limit = CALL_FRAMES;
-    throw_position = -1;
+    throw_origin.set = false;
 }
 
 }  // namespace kro::stack

@@ -249,11 +249,11 @@ const Cell* body_word();
 const Cell* anon_word();
 const Cell* not_found_word();
 
-// The name word (rebound to its frame's context) of the innermost named frame,
-// from the remembered throw position when one is set (then cleared) and valid,
-// else from the top; <not-found> when no frame is named.
+// The name word (rebound to its frame's context) of the innermost named frame;
+// while a throw travels, the name at its first throw (then forgotten);
+// <not-found> when no frame is named.
 Cell get_call_name();
-// Clears the remembered throw position (`catch` caught the throw).
+// Forgets the first throw's name and expression (`catch` caught the throw).
 void forget_throw_position();
 // For every named frame from the top down to the bottom frame (excluded): the
 // name word (bound to the frame's function context, else the global context)

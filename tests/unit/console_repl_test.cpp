@@ -100,6 +100,17 @@ TEST(ConsolePipe, ErrorsAreFormedAndTheLoopGoesOn) {
     EXPECT_EQ(o.status, 0);
 }
 
+TEST(ConsolePipe, AnUncaughtThrowIsReportedWhereItWasThrown) {
+    // the console's own catch passes the value on; the report names the throw, not the console's code
+    Outcome o = piped("throw 1\nf: does [1 + 1 catch/name [throw 2] 'a] f\n");
+    std::string out = after_banner(o.out);
+    EXPECT_EQ(out.rfind("*** Throw Error: no catch for throw: 1\n*** Where: throw\n*** Near : throw 1\n", 0), 0u)
+        << out;
+    EXPECT_NE(out.find("*** Throw Error: no catch for throw: 2\n*** Where: throw\n*** Near : throw 2\n"),
+              std::string::npos)
+        << out;
+}
+
 TEST(ConsolePipe, ABrokenPromptIsReportedAndReplaced) {
     Outcome o = piped("system/console/prompt: does [1 / 0]\n2\n3\n");
     std::string out = after_banner(o.out);
@@ -197,6 +208,8 @@ TEST(ConsoleScript, FailuresEndWithStatusOne) {
         {"an error while running", "Kro []\nprint \"a\"\n1 / 0\nprint \"b\"\n",
          "a\n*** Math Error: attempt to divide by zero\n", 1},
         {"a syntax error", "Kro []\n[1 2\n", "*** Syntax Error: ", 1},
+        {"an uncaught throw", "Kro []\nthrow 1\n",
+         "*** Throw Error: no catch for throw: 1\n*** Where: throw\n*** Near : throw 1\n", 1},
         {"quit with a status", "Kro []\nquit/return 7\nprint 1\n", "", 7},
         {"halt", "Kro []\nprint \"a\"\nthrow/name 'halt-request 'console\nprint \"b\"\n", "a\n(halted)\n", 0},
     };
