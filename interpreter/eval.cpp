@@ -1990,11 +1990,13 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bo
     int32_t head = int32_t(path->data1);
     if (head >= cells_in(path->data2)) fire("script", "empty-path");
     gc::Rooted first(*block::ks_abs_at(path.get(), head));
-    if (!first->is(TYPE_WORD)) fire("script", "word-first", path.get());
+    // money is the one literal the tokenizer makes a path's head (USD$3/code)
+    bool literal = first->is(TYPE_MONEY);
+    if (!first->is(TYPE_WORD) && !literal) fire("script", "word-first", path.get());
     KRO_TRACE(ENTER, path.get(), -1, nullptr, nullptr);
     KRO_TRACE(FETCH, path.get(), head, nullptr, first.get());
     Cell* base = stack::top_ptr;
-    Cell* v = value_of(first.get());
+    Cell* v = literal ? first.get() : value_of(first.get());
     if (v->is(TYPE_UNSET)) fire("script", "unset-path", path.get(), first.get());
     if (is_callable(v->type())) {
         if (set) fire("script", "invalid-path-set", path.get());
@@ -2057,7 +2059,7 @@ Flow eval_path(const Cell& path_in, Walk& w, const Cell* new_value, bool get, bo
         } else if (nv && std::memcmp(before.get(), base, sizeof(Cell)) != 0) {
             gc::Rooted keep(result), changed(base[0]);
             if (i == head + 1) {
-                word::set(first.get(), changed.get());
+                if (!literal) word::set(first.get(), changed.get());
             } else if (write_back) {
                 auto back = datatype::action<A_EVAL_PATH>(gt);
                 f = flow::shield([&] {

@@ -353,6 +353,11 @@ bool Scanner::handle(Token& t) {
             Token head = t;
             head.start = t.start + (type != TYPE_PATH);
             head.type = TYPE_WORD;
+            // only money brings a "$" to a path's head
+            if (std::memchr(head.start, '$', size_t(head.end - head.start))) {
+                head.state = T_MONEY;
+                head.type = TYPE_MONEY;
+            }
             int code = sink_->token(*this, head);
             if (code != 0 && code != NO_VALUE) report(code, head.start, false);
             if (!stopped_) m_.start_state = S_PATH;
