@@ -22,12 +22,7 @@ inline Cell datatype_cell(Type t) { return Cell{uint32_t(TYPE_DATATYPE), uint32_
 
 inline bool list_kind(const Cell* c) { return c->is(TYPE_BLOCK) || c->is(TYPE_HASH); }
 
-[[noreturn]] void not_allowed(const Cell* value) {
-    Cell name = args::call_name();
-    Cell dt = datatype_cell(value->type());
-    Cell word = args::argument_word(0);
-    fire("script", "expect-arg", &name, &dt, &word);
-}
+[[noreturn]] void not_allowed(const Cell* value) { args::expect_arg(value->type(), 0); }
 
 // refs: /case, /skip (its size argument).
 Flow set_operation(const int32_t* refs, int32_t op) {
@@ -36,8 +31,11 @@ Flow set_operation(const int32_t* refs, int32_t op) {
     bool case_ = used(refs, 0);
     Cell* skip = ref_arg(refs, 1);
     if (set2) {
-        // blocks and hash!es mix; every other set pairs only with its own kind
-        bool paired = list_kind(set1) ? list_kind(set2) : set2->type() == set1->type();
+        // blocks and hash!es mix, a datatype is a typeset of one member; every
+        // other set pairs only with its own kind
+        bool paired = list_kind(set1)                ? list_kind(set2)
+                      : set1->is(TYPE_TYPESET) ? set2->is(TYPE_TYPESET) || set2->is(TYPE_DATATYPE)
+                                               : set2->type() == set1->type();
         if (!paired) {
             Cell expected = datatype_cell(set1->type()), got = datatype_cell(set2->type());
             fire("script", "expect-val", &expected, &got);
