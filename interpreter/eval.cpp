@@ -1409,6 +1409,16 @@ inline Flow pushed(Walk& w, const Cell* v) {
     return Flow::NORMAL;
 }
 
+// The fetch event of an expression's first value, where no argument entry
+// fires one: a statement's start and the value of a set-word or set-path
+// (the tracing tools show the words a statement starts with). The tracer may
+// change the block: the caller checks that a value is left.
+[[gnu::noinline]] Flow fetch_first_value(Walk& w) {
+    Cell v = *w.at(w.index);
+    KRO_TRACE(FETCH, &w.blk.cell, w.index, nullptr, &v);
+    return Flow::NORMAL;
+}
+
 // A set-word and the expression after it: the word is set to its value. The
 // frame is named by the set-word (errors in the expression name it).
 // probed: the caller has already looked at what follows the set-word (not
@@ -1467,6 +1477,11 @@ inline Flow pushed(Walk& w, const Cell* v) {
         stack::mark_interp_native(&sw);
         stack::push(&sw);
         if (w.done()) fire("script", "need-value", &sw);
+        if (trace::tracing) [[unlikely]] {
+            f = fetch_first_value(w);
+            if (f != Flow::NORMAL) return f;
+            if (w.done()) fire("script", "need-value", &sw);
+        }
         f = eval_expression(w, false, true, false);
         if (f != Flow::NORMAL) return f;
     }
@@ -1524,6 +1539,11 @@ Flow eval_set_word(Walk& w, const Cell* c) { return set_word_in_line(w, c, nullp
             gc::Rooted path(p);
             if (w.done()) fire("script", "need-value", &p);
             stack::mark_interp_native(&set_path_word);
+            if (trace::tracing) [[unlikely]] {
+                Flow f = fetch_first_value(w);
+                if (f != Flow::NORMAL) return f;
+                if (w.done()) fire("script", "need-value", path.get());
+            }
             Flow f = eval_expression(w, false, true, false);
             if (f != Flow::NORMAL) return f;
             if (trace::tracing) [[unlikely]] {
@@ -2208,6 +2228,11 @@ namespace {
             w.sync();
         }
         set_near(w);
+        if (trace::tracing) [[unlikely]] {
+            Flow f = fetch_first_value(w);
+            if (f != Flow::NORMAL) return f;
+            if (w.done()) break;  // synced: the tracer may have changed the block
+        }
         bool quick, synced;
         Flow f = eval_synced(w, false, false, false, quick, synced);
         if (f != Flow::NORMAL) [[unlikely]]
@@ -2268,8 +2293,14 @@ Flow eval_one(const Cell* block, int32_t* index, bool push) {
     } else {
         if ((gc::wanted || gc::stress) && gc::active) [[unlikely]]
             safe_point_at(w);
-        Flow f = eval_expression(w, false, true, false);
+        Flow f = trace::tracing ? fetch_first_value(w) : Flow::NORMAL;
         if (f != Flow::NORMAL) return f;
+        if (w.done()) {
+            stack::push(&unset::value);
+        } else {
+            f = eval_expression(w, false, true, false);
+            if (f != Flow::NORMAL) return f;
+        }
     }
     *index = w.index;
     stack::arguments = caller;

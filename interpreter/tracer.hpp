@@ -22,7 +22,8 @@ enum Event : uint32_t {
     EXIT = 0x0020,
     OPEN = 0x0040,
     RETURN = 0x0080,
-    FETCH = 0x0100,
+    FETCH = 0x0100,  // a value taken from the code: an operator, an argument, a path item, and the
+                     // first value of a statement or of what a set-word or set-path is set to
     PUSH = 0x0200,
     SET = 0x0400,
     CALL = 0x0800,

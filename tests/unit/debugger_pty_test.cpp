@@ -73,11 +73,18 @@ protected:
 TEST_F(DebuggerTerminal, SteppingWatchingStackAndContinuing) {
     at_prompt(s, "f: func [a][a * 2]");
     at_prompt(s, "debug [x: 1 + 2 y: f x]");
-    // the first event, the code that follows it and the expression stack
-    ASSERT_TRUE(shows(s, "-----> PUSH 1\r\n"));
+    // the first event: the statement's first value taken from the code (EVAL),
+    // the code that follows it and the expression stack
+    ASSERT_TRUE(shows(s, "-----> EVAL x:\r\n"));
+    EXPECT_EQ(s.line_after("Input: "), "x: 1 + 2 y: f x");
+    ASSERT_TRUE(shows(s, "\r\n-empty stack-\r\n"));
+    // ENTER: the next event; the value the assignment starts with, then pushed
+    step(s, 1);
+    ASSERT_TRUE(shows(s, "-----> EVAL 1\r\n"));
     EXPECT_EQ(s.line_after("Input: "), "1 + 2 y: f x");
-    ASSERT_TRUE(shows(s, "\r\nStack: 1\r\n\r\n"));
-    // ENTER: the next event; an operator taken from the code shows as EVAL
+    step(s, 1);
+    ASSERT_TRUE(shows(s, {"-----> PUSH 1\r\n", "\r\nStack: 1\r\n\r\n"}));
+    // an operator taken from the code shows as EVAL
     step(s, 1);
     ASSERT_TRUE(shows(s, "-----> EVAL +\r\n"));
     EXPECT_EQ(s.line_after("Input: "), "+ 2 y: f x");
@@ -93,11 +100,15 @@ TEST_F(DebuggerTerminal, SteppingWatchingStackAndContinuing) {
     step(s, 2);
     // the event comes before the word is set: the watch shows it at the next one
     ASSERT_TRUE(shows(s, {"-----> SET x 3\r\n", "Watch: x: unset\r\n"}));
+    // the next statement's first value takes the last result off the stack
     step(s, 1);
-    ASSERT_TRUE(shows(s, {"-----> OPEN f\r\n", "Watch: x: 3\r\n"}));
+    ASSERT_TRUE(shows(s, {"-----> EVAL y:\r\n", "Watch: x: 3\r\n", "\r\n-empty stack-\r\n"}));
+    step(s, 2);
+    ASSERT_TRUE(shows(s, "-----> OPEN f\r\n"));
     ASSERT_TRUE(at_debug(s, "s"));
     std::string shown = until(s, "debug> ");
-    EXPECT_NE(shown.find("\r\nStack: 3\r\nStack: f\r\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\nStack: f\r\n\r\n"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("Stack: 3"), std::string::npos) << shown;
     s.type(":x\r");
     ASSERT_TRUE(shows(s, "== 3\r\n"));
     // continue: no event stops the run any more
@@ -114,7 +125,7 @@ TEST_F(DebuggerTerminal, SteppingWatchingStackAndContinuing) {
 
 TEST_F(DebuggerTerminal, QuitStopsTheEvaluation) {
     at_prompt(s, "debug [print \"first\" print \"second\"]");
-    ASSERT_TRUE(shows(s, "-----> OPEN print\r\n"));
+    ASSERT_TRUE(shows(s, "-----> EVAL print\r\n"));
     ASSERT_TRUE(at_debug(s, "q"));
     std::string shown = until(s, "(halted)");
     EXPECT_EQ(shown.find("first"), std::string::npos) << shown;
@@ -127,6 +138,8 @@ TEST_F(DebuggerTerminal, QuitStopsTheEvaluation) {
 TEST_F(DebuggerTerminal, CallingFunctionsWithTheirLocals) {
     at_prompt(s, "g: func [n /local m][m: n + 1]");
     at_prompt(s, "debug [g 5]");
+    ASSERT_TRUE(shows(s, "-----> EVAL g\r\n"));
+    step(s, 1);
     ASSERT_TRUE(shows(s, "-----> OPEN g\r\n"));
     ASSERT_TRUE(at_debug(s, "+p"));
     ASSERT_TRUE(at_debug(s, "+l"));
@@ -135,8 +148,8 @@ TEST_F(DebuggerTerminal, CallingFunctionsWithTheirLocals) {
     EXPECT_EQ(until(s, "-----> CALL g (function!)\r\n").find("Call: "), std::string::npos) << s.screen();
     // the first event inside g's body
     step(s, 1);
-    ASSERT_TRUE(shows(s, "-----> PUSH 5\r\n"));
-    EXPECT_EQ(s.line_after("Input: "), "n + 1");
+    ASSERT_TRUE(shows(s, "-----> EVAL m:\r\n"));
+    EXPECT_EQ(s.line_after("Input: "), "m: n + 1");
     ASSERT_TRUE(shows(s, {"Call: g\r\n", "  > n         : 5\r\n", "  > m         : none\r\n"}));
     ASSERT_TRUE(at_debug(s, "p"));
     ASSERT_TRUE(shows(s, "Call: g\r\n"));
@@ -172,10 +185,15 @@ TEST_F(DebuggerTerminal, AnErrorIsShownOnceThenTheRunEnds) {
 
 TEST_F(DebuggerTerminal, LaterStopsAtTheStopMark) {
     at_prompt(s, "debug/later [a: 1 @stop b: 2]");
-    // nothing before the mark is shown
-    std::string shown = until(s, "-----> PUSH @stop\r\n");
-    EXPECT_EQ(shown.find("-----> PUSH 1"), std::string::npos) << shown;
+    // nothing before the mark is shown; the mark is the first event, taken
+    // from the code
+    std::string shown = until(s, "-----> EVAL @stop\r\n");
+    EXPECT_EQ(shown.find("----->"), shown.rfind("-----> EVAL @stop")) << shown;
     step(s, 1);
+    ASSERT_TRUE(shows(s, "-----> PUSH @stop\r\n"));
+    step(s, 1);
+    ASSERT_TRUE(shows(s, "-----> EVAL b:\r\n"));
+    step(s, 2);
     ASSERT_TRUE(shows(s, "-----> PUSH 2\r\n"));
     step(s, 1);
     ASSERT_TRUE(shows(s, "-----> SET b 2\r\n"));

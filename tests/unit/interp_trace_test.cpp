@@ -24,19 +24,20 @@ const char* const EVENT_TRACER = "t: func [event code offset value ref frame][re
 TEST(InterpTrace, EventsInOrder) {
     // a call of a function, every event
     EXPECT_EQ(events_of(std::string(EVENT_TRACER) + "f: func [x][x] trace-do :t [f 1]"),
-              "init enter open fetch push call prolog enter push expr exit epilog return expr exit end => 1");
-    // an operator, a set-word, a path set
+              "init enter fetch open fetch push call prolog enter fetch push expr exit epilog return expr exit end => 1");
+    // an operator, a set-word, a path set: a statement's first value and an
+    // assignment's are fetched too
     EXPECT_EQ(events_of(std::string(EVENT_TRACER) + "trace-do :t [x: 1 + 2]"),
-              "init enter push fetch open fetch push call return set expr exit end => 3");
+              "init enter fetch fetch push fetch open fetch push call return set expr exit end => 3");
     EXPECT_EQ(events_of(std::string(EVENT_TRACER) + "b: [1] trace-do :t [b/1: 2]"),
-              "init enter push set enter fetch fetch exit expr exit end => 2");
+              "init enter fetch fetch push set enter fetch fetch exit expr exit end => 2");
 }
 
 TEST(InterpTrace, TheMaskComesFromTheBlockTheBodyBeginsWith) {
     // only fetch and push; each with its offset in the code
     EXPECT_EQ(events_of("t: func [event code offset value ref frame][[fetch push] record event record offset] "
                         "trace-do :t [1 + 2]"),
-              "push 0 fetch 1 fetch 2 push 2 => 3");
+              "fetch 0 push 0 fetch 1 fetch 2 push 2 => 3");
     EXPECT_EQ(events_of("t: func [event code offset value ref frame][[set] record :ref record :value] "
                         "trace-do :t [x: 5 y: 6]"),
               "x: 5 y: 6 => 6");
@@ -48,7 +49,7 @@ TEST(InterpTrace, TheMaskComesFromTheBlockTheBodyBeginsWith) {
               "zero-divide => 7");
     // an empty block, or none, leaves the default mask
     EXPECT_EQ(events_of("t: func [event code offset value ref frame][[] record event] trace-do :t [1]"),
-              "init enter push expr exit end => 1");
+              "init enter fetch push expr exit end => 1");
 }
 
 TEST(InterpTrace, ReferencesAndFrame) {
