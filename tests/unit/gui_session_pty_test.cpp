@@ -1,0 +1,70 @@
+// Windows of the text GUI as a person meets them on a terminal: the kro
+// executable runs a script on a pseudo-terminal, keys are typed, and what the
+// terminal is sent is read back. The requesters on a terminal of 80 x 24.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "console_process.hpp"
+
+using namespace kro::test;
+
+namespace {
+
+bool same_modes(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag &&
+           a.c_cc[VMIN] == b.c_cc[VMIN] && a.c_cc[VTIME] == b.c_cc[VTIME];
+}
+
+// A script run on a terminal of 80 x 24, in a folder of its own.
+class Session : public ScratchDir, public PtySession {
+public:
+    explicit Session(const std::string& script) : PtySession({write(script)}, path, 24, 80, path, LIGHT) {}
+
+    ::testing::AssertionResult shows(const std::string& text) {
+        if (wait_for(text)) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "no \"" << text << "\" in:\n" << screen();
+    }
+    ::testing::AssertionResult typed(const std::string& keys, const std::string& text) {
+        type(keys);
+        return shows(text);
+    }
+    // The keys typed, the program ends with this status and the terminal's
+    // modes and cursor as they were.
+    ::testing::AssertionResult ends(const std::string& keys, int status) {
+        type(keys);
+        int got = wait_exit();
+        if (got != status)
+            return ::testing::AssertionFailure() << "status " << got << ", not " << status << ":\n" << screen();
+        if (!same_modes(modes(), initial_modes())) return ::testing::AssertionFailure() << "the modes were left changed";
+        size_t hidden = screen().rfind("\x1b[?25l");
+        if (hidden != std::string::npos && screen().find("\x1b[?25h", hidden) == std::string::npos)
+            return ::testing::AssertionFailure() << "the cursor was left hidden";
+        return ::testing::AssertionSuccess();
+    }
+
+private:
+    std::string write(const std::string& script) { return file("s.kro", "Kro []\n" + script + "\n"); }
+};
+
+const std::string ESC = "\x1b";
+
+TEST(GuiSession, RequestersFitAnEightyByTwentyFourTerminal) {
+    // The frame is cut to the terminal's rows: what lies below never shows.
+    struct Case {
+        const char* call;
+        const char* button;
+    } cases[] = {{"request-file", " Open "}, {"request-dir", " OK "}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        Session s(std::string("print [\"result\" mold ") + c.call + "]");
+        ASSERT_TRUE(s.started());
+        ASSERT_TRUE(s.shows("Selected:"));
+        ASSERT_TRUE(s.shows(c.button));
+        ASSERT_TRUE(s.shows(" Cancel "));
+        ASSERT_TRUE(s.typed(ESC, "result none"));
+        EXPECT_TRUE(s.ends("", 0));
+    }
+}
+
+}  // namespace
