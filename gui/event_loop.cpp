@@ -30,6 +30,7 @@ struct WindowRecord {
     Widget* window;
     Widget* focus;
     WindowExtent extent;
+    bool shown = false;  // its focus widget has heard `focus`
 };
 
 struct Timer {
@@ -307,7 +308,7 @@ void add_window(Widget* window) {
     WindowExtent extent;
     extent.right = window->width();
     extent.bottom = window->height();
-    windows.push_back({window, focus ? nullptr : window, extent});
+    windows.push_back({window, focus ? nullptr : window, extent, false});
     root = window;
     if (!focus) focus = window;
     if (window->flags & W_FULLSCREEN) set_fullscreen_wanted(true);
@@ -322,6 +323,23 @@ void activate_window(Widget* window) {
     focus = f;
     hovered = captured = nullptr;
     pressed.clear();
+}
+
+void focus_on_show(Widget* window, Widget* asked) {
+    WindowRecord* r = record_of(window);
+    if (!r || r->shown) return;
+    r->shown = true;
+    if (asked && (asked == window || asked->freed_ || window_of(asked) != window || !usable(asked) ||
+                  (asked->flags & W_HIDDEN)))
+        asked = nullptr;
+    Widget* target = asked ? asked : r->focus;
+    if (!target || target == window) return;
+    r->focus = target;
+    if (root != window) return;
+    if (focus && focus != target) focus->flags &= ~W_FOCUSED;
+    focus = target;
+    target->flags |= W_FOCUSED;
+    send_to_widget(event::FOCUS, target, 0, 0, 0);
 }
 
 void widget_made(Widget* w) {

@@ -120,6 +120,12 @@ void add_window(Widget* window);
 // Makes a window current: its remembered focus widget (or the window) takes
 // the focus; hover, capture and pressed list are cleared.
 void activate_window(Widget* window);
+// The first time a window is shown, the widget that holds its focus hears
+// `focus` as a face given the focus later does: asked (the face the window
+// names, when it is a usable widget of that window) or else the first
+// focusable widget, which took the focus silently while the window was made.
+// Nothing for a window whose focus is the window itself.
+void focus_on_show(Widget* window, Widget* asked);
 // A widget was made in a window (its box and flags set): the window's box
 // grows to cover it, a widget that takes typed keys is counted, and a
 // focusable widget made while its window's focus is the window itself (or

@@ -158,7 +158,7 @@ void draw_face() {
 
 void do_event_loop() {
     bool no_wait = logic::get(arg(0));
-    if (const Cell* awake = view_field("awake")) tui::set_awake(*awake);
+    take_awake();
     logic_result(tui::do_events(no_wait));
 }
 

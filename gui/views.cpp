@@ -410,9 +410,18 @@ void run_update(Widget& w) {
 
 void refresh() { tui::request_redraw(); }
 
+void take_awake() {
+    if (const Cell* awake = view_field("awake")) tui::set_awake(*awake);
+}
+
 void show_window(Widget* window) {
     if (!window) return;
+    tui::WidgetHold hold;
+    take_awake();
     tui::activate_window(window);
+    // The face the window names as selected (VID's `focus`) takes the focus
+    // when the window first shows.
+    tui::focus_on_show(window, face_handle(field_or_none(&window->face, F_SELECTED)));
     refresh();
 }
 

@@ -78,8 +78,11 @@ int32_t widget_data(const tui::Widget* w);
 void set_widget_ui(tui::Widget* w, const Cell* text);
 // The next frame is drawn again.
 void refresh();
-// Makes the window current, then refreshes.
+// Makes the window current (its focus widget hears `focus` the first time),
+// then refreshes.
 void show_window(tui::Widget* window);
+// The loop dispatches to system/view/awake as it is now.
+void take_awake();
 
 // The terminal's columns x rows as a pair!.
 Cell get_screen_size(int32_t id);

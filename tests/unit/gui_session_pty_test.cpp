@@ -1,6 +1,7 @@
 // Windows of the text GUI as a person meets them on a terminal: the kro
 // executable runs a script on a pseudo-terminal, keys are typed, and what the
-// terminal is sent is read back. The requesters on a terminal of 80 x 24.
+// terminal is sent is read back. The focus a window opens with, and the
+// requesters on a terminal of 80 x 24.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,6 +49,18 @@ private:
 };
 
 const std::string ESC = "\x1b";
+
+TEST(GuiSession, TheFaceAWindowOpensWithHasTheFocus) {
+    // A text list holding the focus from the start shows its first item
+    // selected: Down goes to the second.
+    Session s(R"(view [
+        text-list data ["a" "b" "c"] on-focus [print "list focused"] on-change [print ["changed to" face/selected]]
+    ])");
+    ASSERT_TRUE(s.started());
+    ASSERT_TRUE(s.shows("list focused"));
+    ASSERT_TRUE(s.typed(ESC + "[B", "changed to 2"));
+    EXPECT_TRUE(s.ends(ESC, 0));
+}
 
 TEST(GuiSession, RequestersFitAnEightyByTwentyFourTerminal) {
     // The frame is cut to the terminal's rows: what lies below never shows.
