@@ -290,6 +290,7 @@ void render_frame(int window_width, int window_height, bool caret_wanted, DrawFu
     if (!caret_wanted) hide_cursor();
     console::flush();
     write_frame(g, f, fullscreen, caret_wanted);
+    set_frame_rows_below_cursor(fullscreen ? -1 : g.height() - 1 - f.lines_above_cursor);
     if (caret_wanted) show_cursor();
     console::flush();
 }
@@ -302,12 +303,14 @@ void erase_frame(FrameState& f) {
     write_out(s);
     f.lines_above_cursor = 0;
     f.shown = false;
+    set_frame_rows_below_cursor(-1);
 }
 
 void frame_done(FrameState& f, int height) {
     if (!f.shown) return;
     cursor_down(height - 1 - f.lines_above_cursor);
     write_out("\r\n", 2);
+    set_frame_rows_below_cursor(-1);
 }
 
 void reset_frame(FrameState& f, CellGrid& g) {
@@ -318,6 +321,7 @@ void reset_frame(FrameState& f, CellGrid& g) {
     f.redraw = true;
     f.shown = false;
     f.out.clear();
+    set_frame_rows_below_cursor(-1);
 }
 
 }  // namespace kro::tui

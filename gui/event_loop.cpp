@@ -530,8 +530,15 @@ bool do_events(bool no_wait) {
             } else if (d < FRAME_MS) {
                 stats.waits++;
                 stats.waited_ms += FRAME_MS - d;
+                // Waiting for input: Ctrl-C is a key again.
+                code_running(false);
                 // What arrives during the wait is decoded in this pass.
                 if (clock_->wait(int(FRAME_MS - d)) && read_console_input(true) > 0) got_input = true;
+            }
+            // Continued after a stop: the frame is drawn afresh where the cursor is now.
+            if (take_screen_reset()) {
+                reset_frame(frame(), grid());
+                if (!alt_screen_active()) request_cursor();
             }
             int64_t start = clock_->now_ms();
             advance_timers();
@@ -554,6 +561,8 @@ bool do_events(bool no_wait) {
     if (inner) {
         read_console_input(false);
         clear_input();
+        // The code that ran this loop goes on (a handler that opened a dialog).
+        if (!no_wait) code_running(true);
     }
     return got_input;
 }
@@ -595,6 +604,7 @@ int dispatch_event(int32_t type, const event::Record& record, uint32_t flags) {
     uint32_t code;
     {
         WidgetHold hold;
+        code_running(true);
         // A barrier: whatever awake throws stays here and counts as not done.
         code = frame::catch_region(code::CATCH_ALL, [&] {
             interp::call_back(fn.get(), ev.get(), 1, name.get(), 0);

@@ -12,7 +12,9 @@
 // when the process continues.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace kro::tui {
 
@@ -64,9 +66,24 @@ bool cursor_hidden();
 // fullscreen is wanted (the inline frame starts on the cursor's row). Answers
 // whether the mode is on.
 bool enter_terminal();
-// Gives the input modes back when this layer took them; the mode off.
+// Gives the input modes back when this layer took them (signals off again
+// when it did not); the mode off.
 void leave_terminal();
 bool terminal_mode();
+
+// ---- interrupts while code runs ------------------------------------------------------------
+// Raw input turns the terminal's signals off: while the loop waits, Ctrl-C is
+// a key for the widgets. Once code the loop runs (an event handler, a face's
+// helper) has run a moment, a watcher turns them on, so that Ctrl-C ends a
+// program stuck in a handler as it ends any interrupted Linux program (the
+// exit guard puts the terminal back); a Ctrl-C typed during that moment is
+// seen by the watcher and does the same. Other keys it takes in wait for the
+// loop. Kept across a stop and continue. Nothing outside terminal mode.
+//
+// on: the loop hands control to code; off: the loop waits for input again.
+void code_running(bool on);
+// Appends the keys the watcher took in (and forgets them).
+void take_watched_input(std::vector<uint8_t>& into);
 
 // ---- size -----------------------------------------------------------------------------
 // Reads the window size (output first, then input); 80 x 24 when neither is a
@@ -81,9 +98,15 @@ using ResizeHandler = void (*)(int columns, int rows);
 void set_resize_handler(ResizeHandler handler);
 
 // ---- stops, signals and exits --------------------------------------------------------------
+// Where the cursor stands in the inline frame on the screen: the frame's rows
+// below it (negative: no frame shown, or the frame is on the alternate
+// screen). Kept by the frame writer for drop_screen_modes.
+void set_frame_rows_below_cursor(int rows);
 // Turns off what is on (mouse reporting, the alternate screen, the hidden
-// cursor, colours) with plain writes, once: async-signal-safe. The state is
-// kept so that reapply_screen_modes can turn it on again.
+// cursor, colours) with plain writes, once, and puts the cursor on the line
+// below an inline frame, where the shell's prompt or a stop's message goes:
+// async-signal-safe. The state is kept so that reapply_screen_modes can turn
+// it on again (the frame is then drawn afresh where the cursor is).
 void drop_screen_modes();
 // After a stop and continue: what drop_screen_modes turned off goes on again.
 // Answers whether anything was dropped (the screen then needs a full frame).

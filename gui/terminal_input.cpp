@@ -377,6 +377,13 @@ int read_console_input(bool process) {
         update_screen_size();
         count++;
     }
+    // Keys typed while a handler ran, which the interrupt watcher took in.
+    std::vector<uint8_t> watched;
+    take_watched_input(watched);
+    if (process && !watched.empty()) {
+        input().append(watched.data(), watched.size());
+        count += int(watched.size());
+    }
     int fd = terminal::input_fd();
     if (!terminal::is_terminal(fd)) return count;
     uint8_t buf[4096];

@@ -336,6 +336,7 @@ void call_with(Cell fn, Cell word, const Cell* args, int32_t n, Cell* out) {
     // The arguments go on the data stack, where the collector sees them.
     Cell* first = stack::top_ptr;
     for (int32_t k = 0; k < n; k++) stack::push(args + k);
+    tui::code_running(true);
     interp::call_back(f.get(), first, n, w.get(), 0);
     if (out) *out = *(stack::top_ptr - 1);
     stack::top_ptr = first;

@@ -1,6 +1,7 @@
 // Windows of the text GUI as a person meets them on a terminal: the kro
 // executable runs a script on a pseudo-terminal, keys are typed, and what the
-// terminal is sent is read back. The focus a window opens with, and the
+// terminal is sent is read back. Ctrl-C as a key while a window waits and as
+// an interrupt while a handler runs, the focus a window opens with, and the
 // requesters on a terminal of 80 x 24.
 #include <gtest/gtest.h>
 
@@ -49,6 +50,37 @@ private:
 };
 
 const std::string ESC = "\x1b";
+
+TEST(GuiSession, CtrlCIsAKeyWhileTheWindowWaitsAndStopsAHandlerThatLoops) {
+    Session s(R"(view [
+        button "key" on-key [if event/key = #"^C" [print "Ctrl-C key"]]
+        button "loop" [print "looping" forever []]
+    ])");
+    ASSERT_TRUE(s.started());
+    ASSERT_TRUE(s.shows("loop"));
+    // Each time the frame comes back after the print, the handler is over.
+    for (int i = 0; i < 2; i++) {
+        ASSERT_TRUE(s.typed("\x03", "Ctrl-C key"));
+        ASSERT_TRUE(s.shows("loop"));
+    }
+    // Ctrl-C at once after the handler started: it has not run a moment yet.
+    ASSERT_TRUE(s.typed("\t ", "looping"));
+    EXPECT_TRUE(s.ends("\x03", 128 + SIGINT));
+}
+
+TEST(GuiSession, CtrlCStopsADialogsHandlerToo) {
+    // Code that goes on after a dialog it opened has closed can be interrupted.
+    Session s(R"(view [button "open" [
+        view [button "close" [unview]]
+        print "dialog closed"
+        forever []
+    ]])");
+    ASSERT_TRUE(s.started());
+    ASSERT_TRUE(s.shows("open"));
+    ASSERT_TRUE(s.typed(" ", "close"));
+    ASSERT_TRUE(s.typed(" ", "dialog closed"));
+    EXPECT_TRUE(s.ends("\x03", 128 + SIGINT));
+}
 
 TEST(GuiSession, TheFaceAWindowOpensWithHasTheFocus) {
     // A text list holding the focus from the start shows its first item

@@ -89,6 +89,36 @@ TEST(GuiTerminalControl, EachModeChangeWritesItsSequenceOnce) {
     ::close(fds[1]);
 }
 
+// Whatever ends the program, what it says next goes on the line below an
+// inline frame, not into it.
+TEST(GuiTerminalControl, PuttingTheScreenBackLeavesTheCursorBelowAnInlineFrame) {
+    test::CapturedOutput out;
+    struct Case {
+        const char* what;
+        int rows_below;
+        bool alternate;
+        std::string written;
+    } cases[] = {
+        {"cursor two rows above the frame's end", 2, false, E + "0m" + E + "?25h\r" + E + "2B\r\n"},
+        {"cursor on the frame's last row", 0, false, E + "0m" + E + "?25h\r\r\n"},
+        {"no frame shown", -1, false, E + "0m" + E + "?25h"},
+        {"frame on the alternate screen", 2, true, E + "0m" + E + "?1049l" + E + "?25h"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        reset_control_state();
+        hide_cursor();
+        if (c.alternate) enter_alt_screen();
+        set_frame_rows_below_cursor(c.rows_below);
+        out.take();
+        drop_screen_modes();
+        EXPECT_EQ(out.take(), c.written);
+        drop_screen_modes();
+        EXPECT_EQ(out.take(), "") << "once";
+    }
+    reset_control_state();
+}
+
 class Recorder : public InputSink {
 public:
     void key(const KeyAction& k) override {
