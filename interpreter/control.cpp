@@ -85,10 +85,12 @@ Flow try_native(const int32_t* refs) {
     Cell* a = stack::arguments;
     bool all = refs[0] >= 0, keep = refs[1] >= 0;
     int32_t depth = stack::frame_count();
+    // Opened outside the handler: a stack overflow raised by the opening
+    // itself belongs to an outer receiver, which has closed this call's frames.
+    if (all) stack::mark_try_all(stack::body_word());
+    else stack::mark_try(stack::body_word());
     Flow f;
     try {
-        if (all) stack::mark_try_all(stack::body_word());
-        else stack::mark_try(stack::body_word());
         f = interp::eval_block(a, true);
     } catch (const Thrown&) {
         if (flow::is_status(runtime_context.thrown_code)) return flow::caught();

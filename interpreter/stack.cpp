@@ -64,10 +64,11 @@ Cell body{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
 Cell anon{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
 Cell not_found{uint32_t(TYPE_WORD), 0, 0, uint32_t(-1)};
 
-// Back to the normal limits once the stacks are below them again.
-void restore_limits() {
-    if (frame_top < CALL_FRAMES) frame_limit = CALL_FRAMES;
-    if (top_ptr < soft_limit) limit = soft_limit;
+// Back to the normal limits once an error's receiver, whose data-stack cells
+// start at `base`, lies within them (one opened right at a limit does).
+void restore_limits(Cell* base) {
+    if (frame_top <= CALL_FRAMES) frame_limit = CALL_FRAMES;
+    if (base <= soft_limit) limit = soft_limit;
 }
 
 // Closes every frame above frame `target` (which stays open), putting back
@@ -200,7 +201,8 @@ void close_region() {
 // ---- cells ------------------------------------------------------------------------------------------------
 
 void detail::overflow_cells() {
-    top_ptr = top_ptr - 5 < bottom ? bottom : top_ptr - 5;
+    // The reserve gives the error's handling its room. The top stays where it
+    // is: the cells below it may belong to the call that catches the error.
     if (limit < hard_limit) {
         limit = hard_limit;
         mold::cycle_reset();
@@ -317,9 +319,11 @@ void throw_error(Cell* error) {
         frame_top = i;
         arguments = bottom + f.caller_args;
         top_ptr = bottom + f.inner;
-        restore_limits();
-        // a try native finds the error on top; a C++ region keeps its stack as it was
-        if (!(f.flags & REGION)) *push_cell() = err;
+        // A try native finds the error on top (it keeps it in its own slot 0
+        // at once); a C++ region keeps its stack as it was. The cell is there
+        // even for a receiver opened right at the limit: the reserve lies above.
+        if (!(f.flags & REGION)) *top_ptr++ = err;
+        restore_limits(bottom + f.inner);
     }
     frame::throw_code(code::ERROR);
 }

@@ -14,7 +14,8 @@
 // they switched) and sets the data-stack pointers; the C++ levels in between
 // return the Flow (or let the error's exception pass) and never close frames.
 // A small reserve of frames and cells above the limits is used only while
-// internal/stack-overflow is being raised.
+// internal/stack-overflow is being raised; the limits come back when the
+// error's receiver lies within them.
 #pragma once
 #include <cstdint>
 
@@ -213,8 +214,9 @@ void unwind_to(int32_t depth);
 
 // ---- cells -------------------------------------------------------------------------------------
 
-// Reserves a new cell on top (contents not cleared). At the limit it drops
-// five cells and raises internal/stack-overflow.
+// Reserves a new cell on top (contents not cleared). At the limit it opens
+// the reserve and raises internal/stack-overflow; the cells below the top stay
+// as they are (they may be the receiving call's own).
 namespace detail {
 [[noreturn]] void overflow_cells();
 }

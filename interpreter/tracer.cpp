@@ -149,8 +149,8 @@ Flow finish(bool contained) {
     int32_t depth = stack::frame_count();
     Cell* args = stack::arguments;
     Cell* top = stack::top_ptr;
+    stack::mark_try_all(&callback_word);  // outside: an overflow here is not this frame's
     try {
-        stack::mark_try_all(&callback_word);
         Flow ignored = fire(END, nullptr, -1, nullptr, nullptr);
         (void)ignored;
     } catch (const Thrown&) {

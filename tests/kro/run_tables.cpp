@@ -11,7 +11,7 @@
 // where:, near: and form: are optional after error: (the error's where field,
 // its near field molded, and the first line of the formed error). Each case
 // runs in its own region that receives errors, as the console runs a line, and
-// must leave the stacks as it found them. Mismatches are reported with the
+// must leave the stacks (and their limits) as it found them. Mismatches are reported with the
 // file and line of the case; the exit status is 1 when any case failed.
 //
 // Usage: kro_tables file.kro...
@@ -136,12 +136,15 @@ Outcome run_case(const Cell& code) {
     Cell* top = stack::top_ptr;
     Cell* args = stack::arguments;
     int32_t frames = stack::frame_count();
+    Cell* limit = stack::limit;
+    int32_t frame_limit = stack::detail::frame_limit;
     gc::Rooted blk(code);
     Flow f = Flow::NORMAL;
     uint32_t caught = frame::catch_region(code::ERROR, [&] { f = interp::eval_block(blk.get(), false); });
     std::string broken;
     if (stack::frame_count() != frames) broken += " (frames left open)";
     if (stack::arguments != args) broken += " (arguments not restored)";
+    if (stack::limit != limit || stack::detail::frame_limit != frame_limit) broken += " (stack limits left raised)";
     if (caught) {
         if (stack::top_ptr != top) broken += " (data stack not restored)";
         const Cell* e = raised_error();

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,41 @@ TEST(ConsoleScript, FailuresEndWithStatusOne) {
     EXPECT_EQ(o.out.rfind("*** Math Error", 0), 0u) << o.out;
     EXPECT_EQ(o.out.substr(o.out.size() - 5), "== 5\n");
     EXPECT_EQ(o.status, 0);
+}
+
+TEST(ConsoleStackOverflow, CodeThatCatchesItGoesOn) {
+    // Each form catches the overflow deep inside and goes on: typed at the
+    // console and run as a script, what follows runs as after any caught error
+    // (these once ended in runtime errors 1 and 19, or in a broken console).
+    ScratchDir dir, home;
+    struct Case {
+        const char* code;
+        const char* shown;  // the start of what the console shows for the line
+        bool as_script;     // also run as a script (which prints only "after")
+    };
+    const std::vector<Case> cases = {
+        {"f: func [][attempt [mold f]] f", "== {^{^{", true},
+        {"f: func [][try [f]] f f", "*** Internal Error: stack overflow\n", true},
+        {"f: func [][error? try [f]] f", "== false\n", true},
+        // a script that includes itself: the console's own try receives the
+        // overflow (seconds of work: typed at the console only)
+        {"write %inc.kro {Kro [] #include %inc.kro} do %inc.kro", "*** Internal Error: stack overflow\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        Outcome o = run_piped({}, std::string(c.code) + "\nprint \"after\"\n", home.path, dir.path, LIGHT);
+        std::string shown = after_banner(o.out);
+        EXPECT_EQ(shown.substr(0, std::strlen(c.shown)), c.shown) << shown.substr(0, 300);
+        ASSERT_GE(shown.size(), 6u);
+        EXPECT_EQ(shown.substr(shown.size() - 6), "after\n");
+        EXPECT_EQ(o.status, 0);
+
+        if (!c.as_script) continue;
+        dir.file("s.kro", std::string("Kro []\n") + c.code + "\nprint \"after\"\n");
+        o = run_piped({"s.kro"}, "", home.path, dir.path, LIGHT);
+        EXPECT_EQ(o.out, "after\n") << o.out.substr(0, 300);
+        EXPECT_EQ(o.status, 0);
+    }
 }
 
 TEST(ConsoleScript, DoFileKeepsTheStateBalanced) {
