@@ -99,6 +99,15 @@ TEST(ConsolePipe, ErrorsAreFormedAndTheLoopGoesOn) {
     EXPECT_NE(out.find("missing ( at )"), std::string::npos) << out;
     EXPECT_EQ(out.substr(out.size() - 5), "== 2\n") << out;
     EXPECT_EQ(o.status, 0);
+    // too deep for the tokenizer, closed or left open: an error like the others
+    const std::string deep = "*** Internal Error: block or paren series is too deep to process\n";
+    o = piped(repeat('[', 10001) + repeat(']', 10001) + "\n3\n" + repeat('(', 10001) + "\n4\n", LIGHT);
+    out = after_banner(o.out);
+    EXPECT_EQ(out.rfind(deep, 0), 0u) << out.substr(0, 300);
+    size_t second = out.find("== 3\n" + deep);
+    EXPECT_NE(second, std::string::npos) << out.substr(0, 600);
+    EXPECT_EQ(out.substr(out.size() - 5), "== 4\n") << out.substr(0, 600);
+    EXPECT_EQ(o.status, 0);
 }
 
 TEST(ConsolePipe, AnUncaughtThrowIsReportedWhereItWasThrown) {
