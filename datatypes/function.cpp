@@ -178,7 +178,8 @@ uint32_t make_value(const Cell* spec, const Cell* body, uint32_t ctx, int32_t co
         stack::pop(1);
         record_cells(fn)[BODY] = copy;
         if (made_here) context::bind(&copy, ctx, false);
-        if (library_bodies) mark_library(&copy);
+        // a function the library makes as it runs from its own code is its code too
+        if (library_bodies || (memory::buffer_of(b->data2)->flags & memory::FLAG_LIBRARY)) mark_library(&copy);
     } else {
         record_cells(fn)[BODY] = none::value;
     }

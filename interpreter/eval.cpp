@@ -2415,6 +2415,11 @@ struct TracingScope {
 }  // namespace
 
 namespace {
+// Whether a return or exit that reached a call is the call's own: the user's
+// code passes the calls of library functions by (stack::throw_return), so the
+// target may lie further down, its frames above already closed.
+inline bool own_return(int32_t frame) { return stack::frame_count() - 1 == frame; }
+
 // call_function's body, inlined into the evaluator's own calls.
 [[gnu::always_inline]] inline Flow run_function(const Cell* fn, int32_t cb_class) {
     Cell* rec = record_of(fn);
@@ -2424,7 +2429,7 @@ namespace {
         function::CodeFn entry = function::code_at(int32_t(code.data2));
         if (!entry) fire("internal", "not-done");
         Flow f = flow::shield([&] { entry(); });
-        return f == Flow::RETURN || f == Flow::EXIT ? Flow::NORMAL : f;
+        return (f == Flow::RETURN || f == Flow::EXIT) && own_return(frame) ? Flow::NORMAL : f;
     }
     buf(fn->data1)->cells()->data2 = arena::off(stack::arguments);  // the locals are the arguments
     stack::set_return_flag(true);
@@ -2456,11 +2461,13 @@ namespace {
     Cell body = quiet ? rec[function::BODY] : record_of(fn)[function::BODY];
     Flow f = Flow::NORMAL;
     if (body.is(TYPE_BLOCK) || body.is(TYPE_PAREN)) {
+        // a library function's call: no return target of the user's code, not named in errors
+        if (buf(body.data2)->flags & memory::FLAG_LIBRARY) stack::frame_at(frame)->flags |= stack::LIBRARY;
         f = eval_block(&body, true);
     } else {
         stack::set_last(&unset::value);
     }
-    if (f == Flow::NORMAL || f == Flow::RETURN || f == Flow::EXIT) {
+    if (f == Flow::NORMAL || ((f == Flow::RETURN || f == Flow::EXIT) && own_return(frame))) {
         if (trace::tracing) [[unlikely]] {
             Cell n = frame_name();
             KRO_TRACE(EPILOG, &record_of(fn)[function::BODY], -1, &n, stack::arguments);
@@ -2582,6 +2589,10 @@ void collect_call_names(int32_t level, Cell* blk, int32_t position) {
 }
 
 }  // namespace
+
+bool library_code() {
+    return current_walk && (buf(current_walk->blk.cell.data2)->flags & memory::FLAG_LIBRARY);
+}
 
 Cell near_value() {
     if (!current_walk) return unset::value;

@@ -51,6 +51,9 @@ void check_args(const Cell* fn, const int32_t* refs);
 // What errors take as `near`: the block being evaluated, its index at the
 // start of the current statement; unset while nothing is evaluated.
 Cell near_value();
+// Whether the code being evaluated is the library's own (its block carries
+// memory::FLAG_LIBRARY): the exits it throws go to the library's frames.
+bool library_code();
 
 // Evaluates a block from its index to its tail (with no call frame of its
 // own: its values go to a slot above the caller's cells). An empty block

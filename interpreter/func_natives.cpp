@@ -182,7 +182,8 @@ Flow do_native(const int32_t* refs) {
     if (flagged) {
         stack::clear_return_flag(caller);
         unflag.on = false;
-        if (f == Flow::RETURN || f == Flow::EXIT)
+        // (a return of the user's code may have passed the caller by, a library call)
+        if ((f == Flow::RETURN || f == Flow::EXIT) && stack::frame_count() - 1 == caller)
             return stack::throw_return(true, f == Flow::RETURN ? stack::arguments : nullptr);
     }
     if (f != Flow::NORMAL) return f;

@@ -34,10 +34,16 @@ inline int32_t block_tail(const Cell* blk) { return series::ks_full_length(blk);
 
 // ---- the loop frame ----------------------------------------------------------------------------
 
-inline void open_loop() {
-    stack::mark_loop(stack::body_word());
+// Answers the loop frame's index: a break or continue reaching the loop is its
+// own only when that frame is the top one (the user's code passes the loops the
+// library's code opened by, see stack::throw_break).
+inline int32_t open_loop() {
+    stack::mark_loop(stack::body_word(), interp::library_code());
     stack::push(&unset::value);
+    return stack::frame_count() - 1;
 }
+
+inline bool own_exit(int32_t loop) { return stack::frame_count() - 1 == loop; }
 
 // The loop's result (its slot 0) becomes the native's.
 inline void close_loop() {
@@ -47,15 +53,16 @@ inline void close_loop() {
 
 // One round of a loop's body, into the loop's slot 0: break leaves the loop
 // (the thrower left its value there), continue goes on like a normal end, and
-// any other exit is passed on.
-#define KRO_ROUND(body)                                 \
-    {                                                   \
-        Flow round_ = interp::eval_block(body, true);  \
-        if (round_ != Flow::NORMAL) [[unlikely]] {      \
-            if (round_ == Flow::BREAK) break;           \
-            if (round_ != Flow::CONTINUE) return round_; \
-        }                                               \
-        stack::keep();                                  \
+// any other exit, or a break for a loop further down, is passed on.
+#define KRO_ROUND(loop, body)                                                     \
+    {                                                                             \
+        Flow round_ = interp::eval_block(body, true);                             \
+        if (round_ != Flow::NORMAL) [[unlikely]] {                                \
+            if (round_ != Flow::BREAK && round_ != Flow::CONTINUE) return round_; \
+            if (!own_exit(loop)) return round_;                                   \
+            if (round_ == Flow::BREAK) break;                                     \
+        }                                                                         \
+        stack::keep();                                                            \
     }
 
 // ---- conditionals --------------------------------------------------------------------------------
@@ -177,16 +184,16 @@ Flow case_native(const int32_t* refs) {
 
 Flow while_native(const int32_t*) {
     Cell* a = stack::arguments;
-    open_loop();
+    int32_t loop = open_loop();
     for (;;) {
         Flow f = interp::eval_block(a, true);
         if (f != Flow::NORMAL) {
-            if (f == Flow::BREAK || f == Flow::CONTINUE) fire("throw", "while-cond");
+            if ((f == Flow::BREAK || f == Flow::CONTINUE) && own_exit(loop)) fire("throw", "while-cond");
             return f;
         }
         stack::keep();
         if (!checked_true(stack::arguments)) break;
-        KRO_ROUND(a + 1);
+        KRO_ROUND(loop, a + 1);
     }
     close_loop();
     return result(&unset::value);
@@ -194,10 +201,11 @@ Flow while_native(const int32_t*) {
 
 Flow until_native(const int32_t*) {
     Cell* a = stack::arguments;
-    open_loop();
+    int32_t loop = open_loop();
     for (;;) {
         Flow f = interp::eval_block(a, true);
         if (f != Flow::NORMAL) [[unlikely]] {
+            if (!own_exit(loop)) return f;
             if (f == Flow::BREAK) break;
             if (f == Flow::CONTINUE) continue;  // no value to judge: the next round
             return f;
@@ -213,8 +221,8 @@ Flow loop_native(const int32_t*) {
     Cell* a = stack::arguments;
     int32_t n = float_to_int(a);
     if (n < 1) return result(&none::value);
-    open_loop();
-    for (int32_t i = 0; i < n; i++) KRO_ROUND(a + 1);
+    int32_t loop = open_loop();
+    for (int32_t i = 0; i < n; i++) KRO_ROUND(loop, a + 1);
     close_loop();
     return Flow::NORMAL;
 }
@@ -223,13 +231,13 @@ Flow repeat_native(const int32_t*) {
     Cell* a = stack::arguments;
     int32_t n = float_to_int(a + 1);
     if (n < 1) return result(&none::value);
-    open_loop();
+    int32_t loop = open_loop();
     for (int32_t i = 1; i <= n; i++) {
         // a plain set: the counter is the word's own (not local to the loop)
         Cell counter = integer(i);
         if (Cell* slot = interp::plain_slot(a)) *slot = counter;
         else word::set(a, &counter);
-        KRO_ROUND(a + 2);
+        KRO_ROUND(loop, a + 2);
     }
     close_loop();
     return Flow::NORMAL;
@@ -237,8 +245,8 @@ Flow repeat_native(const int32_t*) {
 
 Flow forever_native(const int32_t*) {
     Cell* a = stack::arguments;
-    open_loop();
-    for (;;) KRO_ROUND(a);
+    int32_t loop = open_loop();
+    for (;;) KRO_ROUND(loop, a);
     close_loop();
     return Flow::NORMAL;
 }
@@ -275,10 +283,10 @@ inline int32_t next_items(const Cell* words, int32_t n, Cell* series) {
 Flow foreach_native(const int32_t*) {
     Cell* a = stack::arguments;
     int32_t n = loop_words(a, a + 1);
-    open_loop();
+    int32_t loop = open_loop();
     for (;;) {
         if (next_items(a, n, a + 1) == 0) break;
-        KRO_ROUND(a + 2);
+        KRO_ROUND(loop, a + 2);
     }
     close_loop();
     return Flow::NORMAL;
@@ -288,12 +296,13 @@ Flow remove_each_native(const int32_t*) {
     Cell* a = stack::arguments;
     int32_t n = loop_words(a, a + 1);
     stack::push(a + 1);  // a + 3: the series as given, the result
-    open_loop();
+    int32_t loop = open_loop();
     for (;;) {
         int32_t visited = next_items(a, n, a + 1);
         if (visited == 0) break;
         Flow f = interp::eval_block(a + 2, true);
         if (f != Flow::NORMAL) [[unlikely]] {
+            if (!own_exit(loop)) return f;
             if (f == Flow::BREAK) break;
             if (f == Flow::CONTINUE) continue;  // the round's items stay
             return f;
@@ -321,7 +330,7 @@ Flow forall_native(const int32_t*) {
         fire("script", "expect-arg", &name, &dt, &which);
     }
     stack::push(start);  // a + 2: where the word goes back to after a normal end
-    open_loop();
+    int32_t loop = open_loop();
     bool ended = false;
     for (;;) {
         Cell* s = word::value_cell(a);
@@ -329,7 +338,7 @@ Flow forall_native(const int32_t*) {
             ended = true;
             break;
         }
-        KRO_ROUND(a + 1);
+        KRO_ROUND(loop, a + 1);
         // the body may have pointed the word elsewhere: only its own series moves on
         s = word::value_cell(a);
         if (s->type() != a[2].type() || s->data2 != a[2].data2) fire("script", "bad-loop-series", s);

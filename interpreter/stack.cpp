@@ -17,6 +17,7 @@
 #include "foundation/print.hpp"
 #include "foundation/support.hpp"
 #include "interpreter/actions.hpp"
+#include "interpreter/eval.hpp"
 
 namespace kro::stack {
 
@@ -78,8 +79,18 @@ inline void close_above(int32_t target) {
     frame_top = target + 1;
 }
 
+// Unnamed frames, and the calls of library functions: errors and stack traces
+// name the user's calls only.
 bool anonymous(const Frame& f) {
-    return f.symbol == 0 || f.symbol == int32_t(body.data2) || f.symbol == int32_t(anon.data2);
+    return f.symbol == 0 || f.symbol == int32_t(body.data2) || f.symbol == int32_t(anon.data2) ||
+           (f.kind() == FUNCTION && (f.flags & LIBRARY));
+}
+
+// Whether a frame receives break/continue (loop) or return/exit thrown by the
+// user's code or the library's (library).
+inline bool receives(const Frame& f, bool loop, bool library) {
+    if (loop) return f.kind() == LOOP && ((f.flags & LIBRARY) != 0) == library;
+    return (f.flags & RETURN_TARGET) && (library || !(f.flags & LIBRARY));
 }
 
 Cell name_word(const Frame& f) {
@@ -328,13 +339,18 @@ void throw_error(Cell* error) {
     frame::throw_code(code::ERROR);
 }
 
+// The side of the code that threw the last break, continue, return or exit:
+// `do/trace` throws a return on from its caller's frame for that code.
+bool last_exit_library = false;
+
 Flow throw_break(bool continue_, const Cell* value) {
     Cell v = value ? *value : unset::value;
+    bool library = last_exit_library = interp::library_code();
     int32_t i = frame_top - 2;  // the native's own frame is not a target
     for (; i >= 0; i--) {
         int k = frames[i].kind();
         if (k == TRY_ALL) break;
-        if (k == LOOP) {
+        if (receives(frames[i], true, library)) {
             close_above(i);
             arguments = bottom + frames[i].inner;
             *arguments = v;
@@ -347,10 +363,12 @@ Flow throw_break(bool continue_, const Cell* value) {
 
 Flow throw_return(bool from_do, const Cell* value) {
     Cell v = value ? *value : unset::value;
+    bool library = from_do ? last_exit_library : interp::library_code();
+    last_exit_library = library;
     int32_t i = from_do ? frame_top - 1 : frame_top - 2;
     for (; i >= 0; i--) {
         if (frames[i].kind() == TRY_ALL) break;
-        if (frames[i].flags & RETURN_TARGET) {
+        if (receives(frames[i], false, library)) {
             close_above(i);
             arguments = bottom + frames[i].inner;
             *arguments = v;
@@ -362,10 +380,11 @@ Flow throw_return(bool from_do, const Cell* value) {
 }
 
 Flow leave_frameless(bool loop, bool continue_, const Cell* value) {
+    bool library = last_exit_library = interp::library_code();
     for (int32_t i = frame_top - 1; i >= 0; i--) {
         const Frame& f = frames[i];
         if (f.kind() == TRY_ALL) break;
-        if (loop ? f.kind() == LOOP : (f.flags & RETURN_TARGET) != 0) {
+        if (receives(f, loop, library)) {
             Cell v = value ? *value : unset::value;
             close_above(i);
             arguments = bottom + f.inner;

@@ -55,6 +55,12 @@ enum FrameType : uint8_t {
 
 constexpr uint8_t RETURN_TARGET = 0x01;  // return and exit stop at this frame
 constexpr uint8_t REGION = 0x02;         // a C++ region that catches errors (arguments left as they were)
+// The library's own: on a function frame, a call of a library function (its
+// body is the library's code); on a loop frame, a loop the library's code
+// opened. The user's code and the library's each leave only through their own
+// frames (see throw_break and throw_return), and library calls are not named
+// in errors.
+constexpr uint8_t LIBRARY = 0x04;
 constexpr uint32_t NO_CELL = 0xFFFFFFFF;
 
 struct Frame {
@@ -115,7 +121,8 @@ inline void mark_native(const Cell* name) { detail::open(NATIVE, name); }
 inline void mark_try(const Cell* name) { detail::open(TRY, name); }
 inline void mark_try_all(const Cell* name) { detail::open(TRY_ALL, name); }
 inline void mark_catch(const Cell* name) { detail::open(CATCH, name); }
-inline void mark_loop(const Cell* name) { detail::open(LOOP, name); }
+// library: the loop is the library's code's (see LIBRARY).
+inline void mark_loop(const Cell* name, bool library = false) { detail::open(LOOP, name).flags = library ? LIBRARY : 0; }
 inline void mark_interp_native(const Cell* name) { detail::open(INTERP_NATIVE, name); }
 inline void mark_interp_block(const Cell* name) { detail::open(INTERP_BLOCK, name); }
 // Type 1: saves the context's values pointer, put back when the
@@ -276,11 +283,17 @@ int32_t form_call_names(int32_t level, Cell* buffer, int32_t end, int32_t limit)
 // printed and the process ends with status -2. Never returns.
 [[noreturn]] void throw_error(Cell* error);
 // break (continue false) and continue: the value given (null: unset) becomes
-// the loop's result. Raises throw/break or throw/continue when no loop frame
-// lies below or a barrier comes first.
+// the loop's result. The target is the nearest loop frame opened by code of
+// the same side as the code that breaks (the user's or the library's): a
+// block the user hands to a library function breaks out of the user's loop,
+// never out of one the library runs it in. Raises throw/break or
+// throw/continue when no such loop frame lies below or a barrier comes first.
 Flow throw_break(bool continue_, const Cell* value);
 // return (a value) and exit (null value: unset) to the nearest return target;
-// from_do also considers the top frame. Raises throw/return.
+// from_do also considers the top frame. The user's code passes the calls of
+// library functions by (they are no return target for it, as compiled library
+// code is not); the library's code returns from its own calls. Raises
+// throw/return.
 Flow throw_return(bool from_do, const Cell* value);
 // The same for the evaluator, which throws them with no frame of their own:
 // answers NORMAL, having done nothing, when no target lies below (the native,

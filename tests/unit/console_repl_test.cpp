@@ -555,3 +555,21 @@ TEST(ConsolePipe, TheConfigurationObjectIsLoadedAtStartUp) {
     Outcome again = run_piped({}, "select cli-console-ctx/settings/cfg 'theme\n", home.path, "", LIGHT);
     EXPECT_EQ(after_banner(again.out), "== \"dark\"\n");
 }
+
+TEST(ConsolePipe, ErrorLinesNameTheUsersCallsOnly) {
+    // the console's own functions, and the library functions a call passes through, stay out of the lines
+    const std::string code = "g: does [1 / 0]\nh: does [collect [attempt/safer [1] g]]\n";
+    const std::string lines = "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n";
+    Outcome o = piped(code + "g\nh\n");
+    std::string out = after_banner(o.out);
+    EXPECT_EQ(out.rfind("== func [][1 / 0]\n== func [][collect [attempt/safer [1] g]]\n" + lines + "*** Stack: g \n\n" +
+                            lines + "*** Stack: h g \n",
+                        0),
+              0u)
+        << out;
+    ScratchDir dir, home;
+    dir.file("s.kro", "Kro []\n" + code + "h\n");
+    o = run_piped({"s.kro"}, "", home.path, dir.path);
+    EXPECT_EQ(o.out.rfind(lines + "*** Stack: h g\n*** Files: ", 0), 0u) << o.out;
+    EXPECT_EQ(o.status, 1);
+}
