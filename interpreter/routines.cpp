@@ -19,6 +19,7 @@
 #include "foundation/gc.hpp"
 #include "foundation/frame.hpp"
 #include "foundation/memory.hpp"
+#include "foundation/platform/console_out.hpp"
 #include "foundation/platform/os.hpp"
 #include "foundation/platform/osinfo.hpp"
 #include "foundation/support.hpp"
@@ -287,7 +288,7 @@ void write_stdout() {
         memory::Buffer* b = memory::buffer_of(v->data2);
         uint32_t n = b->used_bytes() > v->data1 ? b->used_bytes() - v->data1 : 0;
         std::vector<uint8_t> bytes(b->head_ptr() + v->data1, b->head_ptr() + v->data1 + n);
-        simple_io::write_file(nullptr, bytes.data(), bytes.size());
+        console::write_utf8(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     } else {
         gc::Rooted text;
         if (series::is_text_kind(v->type())) {
@@ -298,7 +299,7 @@ void write_stdout() {
             actions::form(&copy, text.get(), nullptr, -1);
         }
         std::string utf8 = string::to_utf8(text.get());
-        simple_io::write_file(nullptr, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size());
+        console::write_utf8(utf8.data(), utf8.size());
     }
     no_result();
 }

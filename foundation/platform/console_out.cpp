@@ -1,8 +1,10 @@
 #include "foundation/platform/console_out.hpp"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -29,6 +31,23 @@ constexpr size_t BUF_SIZE = 1024;
     ::_exit(128 + SIGPIPE);
 }
 
+// Standard output does not take what is written (a full disk, a closed
+// descriptor, a device error): what is printed from now on is lost, so the
+// process ends, saying why on standard error. Carrying on would end with
+// status 0, a failure looking like success.
+[[noreturn]] void output_failed(int error) {
+    static bool ending = false;
+    if (!ending) {
+        ending = true;
+        rt_error::run_exit_hooks();
+    }
+    char text[200];
+    int n = snprintf(text, sizeof text, "*** cannot write the standard output: %s\n", strerror(error));
+    if (n > 0 && ::write(2, text, size_t(n) < sizeof text ? size_t(n) : sizeof text - 1) < 0) {
+    }
+    ::_exit(1);
+}
+
 void write_all(const char* p, size_t n) {
     while (n) {
         ssize_t w = ::write(out_fd, p, n);
@@ -42,7 +61,7 @@ void write_all(const char* p, size_t n) {
                 continue;
             }
             if (errno == EPIPE) reader_gone();
-            return;  // a full disk: output is best effort
+            output_failed(errno);
         }
         p += w;
         n -= size_t(w);
@@ -82,6 +101,19 @@ struct Out {
 }  // namespace
 
 void init() { console_flag = isatty(out_fd) == 1; }
+
+void hold_closed_standard_streams() {
+    // Opened read-only, the descriptor stays unusable for output (a write fails
+    // as on a closed one) and no file opened later can take its number.
+    for (int fd = 0; fd <= 2; fd++) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int held = ::open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            ::dup2(held, fd);
+            ::close(held);
+        }
+    }
+}
 
 bool is_console() { return console_flag; }
 

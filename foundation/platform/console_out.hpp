@@ -8,6 +8,12 @@
 namespace kro::console {
 
 void init();
+// Standard input, output or error closed when the process starts: each gets a
+// descriptor open on nothing writable, before anything else can open a file
+// under its number (printing would then write into that file). Output that
+// cannot be written ends the process with status 1 and a message on standard
+// error; a reader that went away ends it quietly with 128 + SIGPIPE.
+void hold_closed_standard_streams();
 bool is_console();  // standard output is a terminal (decided once, at init)
 
 void write_text(const void* text, size_t byte_length, int unit, bool newline);

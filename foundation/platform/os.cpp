@@ -117,6 +117,7 @@ Clock read_clock() {
 }
 
 void init() {
+    console::hold_closed_standard_streams();
     // A closed pipe must not kill the process by a signal: writes fail with
     // EPIPE instead, and each writer decides (console output ends quietly).
     ::signal(SIGPIPE, SIG_IGN);

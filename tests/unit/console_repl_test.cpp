@@ -448,6 +448,76 @@ TEST(ConsolePipe, AReaderThatGoesAwayEndsTheProgram) {
     for (size_t i = 0; i < got.size(); i++) ASSERT_EQ(got[i], line[i % line.size()]) << "at byte " << i;
 }
 
+namespace {
+
+// Runs kro with its standard output on `output` (a path; null: closed) and
+// its standard error into a pipe: answers what standard error received.
+Outcome run_with_output(const std::vector<std::string>& args, const std::string& input, const char* output,
+                        const std::string& home, const std::string& dir) {
+    Outcome o;
+    int in[2], err[2];
+    if (pipe(in) != 0 || pipe(err) != 0) return o;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(err[1], 2);
+        close(1);
+        if (output) open(output, O_WRONLY);  // takes descriptor 1, the lowest free
+        close(in[0]); close(in[1]); close(err[0]); close(err[1]);
+        child_env(home, LIGHT);
+        exec_kro(args, dir);
+    }
+    close(in[0]);
+    close(err[1]);
+    signal(SIGPIPE, SIG_IGN);
+    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+    }
+    close(in[1]);
+    for (;;) {
+        char buf[512];
+        ssize_t n = read(err[0], buf, sizeof buf);
+        if (n <= 0) break;
+        o.out.append(buf, size_t(n));
+    }
+    close(err[0]);
+    o.status = wait_status(pid, now_ms() + DEADLINE_MS);
+    return o;
+}
+
+}  // namespace
+
+TEST(ConsolePipe, OutputThatCannotBeWrittenEndsWithAFailure) {
+    // A full device or a closed descriptor: the output is lost, which the
+    // process says on standard error, ending with status 1 (not 0).
+    ScratchDir dir, home;
+    dir.file("p.kro", "Kro []\nprint \"hello\"\nwrite %after.txt \"ran on\"\n");
+    dir.file("w.kro", "Kro []\nwrite-stdout \"hello\"\nwrite %after.txt \"ran on\"\n");
+    const std::string full = "*** cannot write the standard output: No space left on device\n";
+    const std::string closed = "*** cannot write the standard output: Bad file descriptor\n";
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::string input;
+        const char* output;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"print in a script, a full device", {"p.kro"}, "", "/dev/full", full},
+        {"write-stdout in a script", {"w.kro"}, "", "/dev/full", full},
+        {"the console's results", {}, "1 + 2\n", "/dev/full", full},
+        {"print in a script, output closed", {"p.kro"}, "", nullptr, closed},
+        {"the console, output closed", {}, "1 + 2\n", nullptr, closed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outcome o = run_with_output(c.args, c.input, c.output, home.path, dir.path);
+        EXPECT_EQ(o.out, c.error);
+        EXPECT_EQ(o.status, 1);
+        // it ended there: nothing after the failed print ran
+        EXPECT_NE(access((dir.path + "/after.txt").c_str(), F_OK), 0);
+    }
+}
+
 TEST(ConsolePipe, ASlowReaderOfANonBlockingPipeLosesNothing) {
     // The pipe is full before the reader starts: every byte printed after that
     // must still come, once there is room.
