@@ -49,6 +49,8 @@ int desktop_open(const std::string& target) { return int(platform::call::browse(
 
 int (*open_in_desktop)(const std::string& target) = &desktop_open;
 
+size_t call_capture_limit = size_t(1) << 30;
+
 }  // namespace system_hooks
 
 namespace {
@@ -321,7 +323,12 @@ Flow call_native(const int32_t* refs) {
     };
     if (!sink(out, output, o.output) || !sink(err, error, o.error)) return fail();
 
+    o.capture_limit = system_hooks::call_capture_limit;
     int32_t status = platform::call::run(o);
+    // A capture cut at the limit is not the child's output: handing it back
+    // would pass a part for the whole.
+    if ((output.to_value && o.output.truncated) || (error.to_value && o.error.truncated))
+        fire("script", "too-long");
     // Whatever the child wrote before a failure is kept, as with a file target.
     if (output.to_value) deliver(out, output.captured);
     if (error.to_value) deliver(err, error.captured);

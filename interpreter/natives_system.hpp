@@ -1,8 +1,9 @@
 // The system natives (interpreter/natives_system.cpp): time, waiting, the
 // environment, processes, file names, the tokenizer, memory statistics and the
 // collector. Their functions stand in the natives table; what is declared here
-// are the two services they reach that other modules, or tests, provide.
+// are the services they reach that other modules, or tests, provide.
 #pragma once
+#include <cstddef>
 #include <string>
 
 #include "foundation/cell.hpp"
@@ -18,5 +19,10 @@ extern void (*poll_events)(Cell* result);
 // waiting for it; answers its process id or -1. `browse` goes through here (by
 // default platform::call::browse), so that tests need not open anything.
 extern int (*open_in_desktop)(const std::string& target);
+
+// The most bytes `call` keeps of the output or the error it captures into a
+// string or a binary; a child that writes more makes the call fail. Tests
+// lower it.
+extern size_t call_capture_limit;
 
 }  // namespace kro::natives::system_hooks

@@ -14,6 +14,8 @@
 
 #include "foundation/platform/os.hpp"
 #include "foundation/platform/process.hpp"
+#include "interp_fixtures.hpp"
+#include "interpreter/natives_system.hpp"
 #include "temp_dir.hpp"
 
 using namespace kro;
@@ -230,6 +232,26 @@ TEST(Call, CaptureIsBoundedWithoutBlockingTheChild) {
     EXPECT_EQ(call::run(o), 0);
     EXPECT_EQ(out.size(), 1000u);
     EXPECT_TRUE(o.output.truncated);
+}
+
+TEST(Call, ACaptureCutAtTheLimitRaisesInsteadOfPassingForTheWhole) {
+    // the limit lowered to 10 bytes stands for the real one (1 GiB)
+    size_t saved = natives::system_hooks::call_capture_limit;
+    natives::system_hooks::call_capture_limit = 10;
+    struct Case {
+        const char* code;
+        const char* expected;
+    } cases[] = {
+        {"o: copy {} call/wait/output {printf 0123456789} o o", "\"0123456789\""},  // exactly the limit: all of it
+        {"o: copy {} call/wait/output {printf 0123456789A} o", "error script/too-long"},
+        {"o: copy {x} try [call/wait/output {printf 0123456789A} o] o", "\"x\""},  // nothing of the cut part
+        {"o: copy #{} call/wait/output {head -c 100000 /dev/zero} o", "error script/too-long"},
+        {"e: copy {} call/wait/shell/error {printf 0123456789A >&2} e", "error script/too-long"},
+        // a file target is not a capture: nothing is cut there
+        {"call/wait/output {printf 0123456789A} %/dev/null", "0"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(testing_interp::run(c.code), c.expected) << c.code;
+    natives::system_hooks::call_capture_limit = saved;
 }
 
 TEST(Call, ErrorOutputGoesToTheConsoleOnlyWhenAsked) {
