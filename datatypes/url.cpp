@@ -7,6 +7,7 @@
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/string_text.hpp"
+#include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/gc.hpp"
@@ -22,7 +23,7 @@ namespace kro::url {
 void (*parse_url)(const Cell* url, Cell* out) = nullptr;
 void (*make_port)(const Cell* parts, Cell* out) = nullptr;
 bool (*http_request)(const Cell* method, const Cell* url, const Cell* headers, const Cell* data, bool binary,
-                     bool lines, bool info, Cell* out) = nullptr;
+                     bool lines, bool info, Cell* out, std::string* reason) = nullptr;
 
 using string::detail::Text;
 using string::detail::text_of;
@@ -259,7 +260,12 @@ Cell request(Cell* url, const Cell* method, const Cell* headers, const Cell* dat
              bool info) {
     if (!http_request) fire("internal", "feature-na");
     gc::Rooted out;
-    if (!http_request(method, url, headers, data, binary, lines, info, out.get())) fire("access", "no-connect", url);
+    std::string reason;
+    if (!http_request(method, url, headers, data, binary, lines, info, out.get(), &reason)) {
+        Cell why{uint32_t(TYPE_WORD), 0, uint32_t(symbol::make(reason.empty() ? "transfer-failed" : reason.c_str())),
+                 uint32_t(-1)};
+        fire("access", "no-connect", url, &why);
+    }
     return out.cell;
 }
 

@@ -45,10 +45,11 @@ Cell* push(const Cell* url);
 extern void (*parse_url)(const Cell* url, Cell* out);
 // A port from the parsed parts through the registry of schemes.
 extern void (*make_port)(const Cell* parts, Cell* out);
-// One HTTP request: answers false when no connection could be made, else
-// leaves the response (with info, a block of status, headers and body) in out.
+// One HTTP request: answers false when no connection could be made or the
+// transfer failed (reason then says why), else leaves the response (with info,
+// a block of status, headers and body) in out.
 extern bool (*http_request)(const Cell* method, const Cell* url, const Cell* headers, const Cell* data,
-                            bool binary, bool lines, bool info, Cell* out);
+                            bool binary, bool lines, bool info, Cell* out, std::string* reason);
 
 // A port made from the url (opened with open set, with the refinements
 // given); an url the parser refuses raises script/invalid-arg.

@@ -219,11 +219,14 @@ Cell* parse_headers(const char* text, size_t length, Cell* out) {
 }
 
 bool request(const Cell* method, const Cell* url, const Cell* headers, const Cell* data, bool binary, bool lines,
-             bool info, Cell* out) {
+             bool info, Cell* out, std::string* reason) {
     platform::http::Request req;
-    if (!build(method, url, headers, data, &req)) return false;
+    if (!build(method, url, headers, data, &req)) {
+        if (reason) *reason = "bad-request";
+        return false;
+    }
     platform::http::Response resp;
-    if (!platform::http::perform(req, &resp)) return false;
+    if (!platform::http::perform(req, &resp, reason)) return false;
     if (!info) {
         body_value(resp.body, binary, lines, out);
         return true;

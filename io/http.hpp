@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "foundation/cell.hpp"
 
@@ -30,9 +31,9 @@ constexpr DefaultHeader DEFAULT_HEADERS[3] = {
 // the answer is the block [status headers body], headers a map! (see
 // parse_headers). Raises nothing: any failure (no connection, a method that is
 // not a word, a header that cannot be sent, a broken transfer) answers false
-// with out left as it was.
+// with out left as it was, and the reason in words in reason (when given).
 bool request(const Cell* method, const Cell* url, const Cell* headers, const Cell* data, bool binary, bool lines,
-             bool info, Cell* out);
+             bool info, Cell* out, std::string* reason = nullptr);
 
 // Header text split into lines at CR LF; each "name: value" line adds the
 // value (a string!, surrounding blanks trimmed) under the word name; a name

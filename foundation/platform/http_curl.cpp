@@ -2,6 +2,7 @@
 #include "foundation/platform/sandbox.hpp"
 
 #include <curl/curl.h>
+#include <string.h>
 #include <strings.h>
 
 #include <mutex>
@@ -74,6 +75,33 @@ bool has_prefix_ci(const std::string& s, const char* prefix) {
     return s.size() >= n && ::strncasecmp(s.data(), prefix, n) == 0;
 }
 
+// What ended a transfer, as one word: the error a user sees says "reason:"
+// and this word.
+const char* failure(CURLcode rc, const char* message) {
+    switch (rc) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY: return "host-not-found";
+        case CURLE_COULDNT_CONNECT: return "refused";
+        case CURLE_OPERATION_TIMEDOUT:
+            // the low-speed limit and the connect timeout share the code
+            return ::strncmp(message, "Operation too slow", 18) == 0 ? "too-slow" : "timeout";
+        case CURLE_PARTIAL_FILE: return "cut-short";
+        case CURLE_GOT_NOTHING: return "no-reply";
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR: return "connection-broken";
+        case CURLE_TOO_MANY_REDIRECTS: return "too-many-redirects";
+        case CURLE_UNSUPPORTED_PROTOCOL: return "unsupported-scheme";
+        case CURLE_URL_MALFORMAT: return "bad-url";
+        case CURLE_PEER_FAILED_VERIFICATION: return "untrusted-certificate";
+        case CURLE_SSL_CONNECT_ERROR: return "tls-failure";
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_HTTP2:
+        case CURLE_BAD_CONTENT_ENCODING: return "bad-reply";
+        case CURLE_OUT_OF_MEMORY: return "no-memory";
+        default: return "transfer-failed";
+    }
+}
+
 template <typename T>
 bool set(CURL* h, CURLoption option, T value) {
     return ::curl_easy_setopt(h, option, value) == CURLE_OK;
@@ -96,10 +124,10 @@ bool perform(const Request& request, Response* response, std::string* reason) {
         return false;
     };
     *response = Response{};
-    KRO_SANDBOX_DENY(fail("access denied"));
-    if (!global_ready()) return fail("libcurl could not be initialised");
+    KRO_SANDBOX_DENY(fail("access-denied"));
+    if (!global_ready()) return fail("no-library");
     Easy easy;
-    if (!easy.handle) return fail("no libcurl handle");
+    if (!easy.handle) return fail("no-library");
     CURL* h = easy.handle;
     char error[CURL_ERROR_SIZE] = {};
     Sink sink{response};
@@ -110,15 +138,15 @@ bool perform(const Request& request, Response* response, std::string* reason) {
               set(h, CURLOPT_FOLLOWLOCATION, 1L) && set(h, CURLOPT_MAXREDIRS, 20L) &&
               // a secure request never continues in clear text
               set(h, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https") &&
-              set(h, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT) && set(h, CURLOPT_LOW_SPEED_LIMIT, 1L) &&
-              set(h, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT) && set(h, CURLOPT_SSL_VERIFYPEER, 1L) &&
+              set(h, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT) && set(h, CURLOPT_LOW_SPEED_LIMIT, request.low_speed_limit) &&
+              set(h, CURLOPT_LOW_SPEED_TIME, request.low_speed_time) && set(h, CURLOPT_SSL_VERIFYPEER, 1L) &&
               set(h, CURLOPT_SSL_VERIFYHOST, 2L) && set(h, CURLOPT_WRITEFUNCTION, &on_body) &&
               set(h, CURLOPT_WRITEDATA, static_cast<void*>(&sink)) && set(h, CURLOPT_HEADERFUNCTION, &on_header) &&
               set(h, CURLOPT_HEADERDATA, static_cast<void*>(&sink));
-    if (!ok) return fail("libcurl refused an option");
+    if (!ok) return fail("bad-request");
 
     const std::string& m = request.method;
-    if (m.empty()) return fail("no method");
+    if (m.empty()) return fail("bad-request");
     if (m == "HEAD") {
         ok = set(h, CURLOPT_NOBODY, 1L);
     } else if (m == "GET") {
@@ -130,29 +158,29 @@ bool perform(const Request& request, Response* response, std::string* reason) {
         }
         if (ok && m != "POST") ok = set(h, CURLOPT_CUSTOMREQUEST, m.c_str());
     }
-    if (!ok) return fail("libcurl refused the method or the body");
+    if (!ok) return fail("bad-request");
 
     bool content_type = false;
     for (const auto& [name, value] : request.headers) {
-        if (!valid_header(name, value)) return fail("a header holds characters that cannot be sent");
+        if (!valid_header(name, value)) return fail("bad-request");
         if (::strcasecmp(name.c_str(), "Content-Type") == 0) content_type = true;
         // "Name;" is how an empty value is asked for
-        if (!easy.add(value.empty() ? name + ";" : name + ": " + value)) return fail("no memory for a header");
+        if (!easy.add(value.empty() ? name + ";" : name + ": " + value)) return fail("no-memory");
     }
     // A body is sent at once, without waiting for a 100 Continue; and only the
     // caller's headers describe it (libcurl would add a form Content-Type).
-    if (!easy.add("Expect:")) return fail("no memory for a header");
-    if (request.send_body && !content_type && !easy.add("Content-Type:")) return fail("no memory for a header");
-    if (!set(h, CURLOPT_HTTPHEADER, easy.list)) return fail("libcurl refused the headers");
+    if (!easy.add("Expect:")) return fail("no-memory");
+    if (request.send_body && !content_type && !easy.add("Content-Type:")) return fail("no-memory");
+    if (!set(h, CURLOPT_HTTPHEADER, easy.list)) return fail("bad-request");
 
     CURLcode rc = ::curl_easy_perform(h);
     if (rc != CURLE_OK) {
-        if (sink.over_limit) return fail("the response body is too large");
-        return fail(error[0] ? error : ::curl_easy_strerror(rc));
+        if (sink.over_limit) return fail("too-large");
+        return fail(failure(rc, error));
     }
     long status = 0;
     if (::curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status == 0)
-        return fail("no HTTP status");
+        return fail("bad-reply");
     response->status = status;
     return true;
 }

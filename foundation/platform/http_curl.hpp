@@ -11,6 +11,15 @@
 
 namespace kro::platform::http {
 
+// A response body beyond this many bytes ends the transfer as a failure.
+constexpr size_t BODY_LIMIT = size_t(1) << 30;
+// Seconds allowed for connecting. A transfer that moves fewer than
+// LOW_SPEED_LIMIT bytes a second for LOW_SPEED_TIME seconds is given up: a
+// server that trickles a byte now and then would otherwise hold it for ever.
+constexpr long CONNECT_TIMEOUT = 60;
+constexpr long LOW_SPEED_LIMIT = 100;
+constexpr long LOW_SPEED_TIME = 30;
+
 struct Request {
     std::string method = "GET";  // sent as given (callers upper-case it)
     std::string url;             // percent-encoded
@@ -20,6 +29,9 @@ struct Request {
     std::vector<std::pair<std::string, std::string>> headers;
     bool send_body = false;
     std::string body;
+    // Tests shorten these.
+    long low_speed_limit = LOW_SPEED_LIMIT;
+    long low_speed_time = LOW_SPEED_TIME;
 };
 
 struct Response {
@@ -31,20 +43,14 @@ struct Response {
     std::string body;
 };
 
-// A response body beyond this many bytes ends the transfer as a failure.
-constexpr size_t BODY_LIMIT = size_t(1) << 30;
-// Seconds allowed for connecting, and for a transfer that moves less than one
-// byte a second.
-constexpr long CONNECT_TIMEOUT = 60;
-constexpr long STALL_TIMEOUT = 30;
-
 // Whether a header name and value may be sent as one header line.
 bool valid_header(const std::string& name, const std::string& value);
 
 // Performs the request. false when libcurl cannot be set up, a header is
 // refused, the connection cannot be made, TLS fails, the redirect limit is
-// passed or the transfer breaks; reason (when given) then receives libcurl's
-// message.
+// passed, the transfer breaks or stays too slow; reason (when given) then
+// receives what went wrong as one hyphenated word ("refused", "too-slow",
+// "cut-short", "timeout", ...).
 bool perform(const Request& request, Response* response, std::string* reason = nullptr);
 
 }  // namespace kro::platform::http

@@ -384,7 +384,7 @@ std::vector<Request> requests;
 bool connect = true;
 
 bool fake_http(const Cell* method, const Cell* u, const Cell* headers, const Cell* data, bool binary, bool lines,
-               bool info, Cell* out) {
+               bool info, Cell* out, std::string*) {
     requests.push_back({std::string(symbol::name(int32_t(method->data2))), utf8(*u), headers->type(), data->type(),
                         binary, lines, info});
     if (!connect) return false;

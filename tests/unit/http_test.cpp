@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "datatypes/url.hpp"
 #include "foundation/gc.hpp"
 #include "foundation/platform/http_curl.hpp"
+#include "interp_fixtures.hpp"
 #include "io/http.hpp"
 
 namespace kro {
@@ -51,12 +53,15 @@ struct Received {
 };
 
 // Serves one connection at a time on 127.0.0.1 from its own thread; the
-// handler answers each request with the whole response text. Every
+// handler answers each request with the whole response text, or a raw writer
+// answers it on the socket as it likes (a server that misbehaves). Every
 // connection is closed after its response.
 class Server {
 public:
     using Handler = std::function<std::string(const Received&)>;
+    using Raw = std::function<void(int socket, const std::atomic<bool>& stop)>;
 
+    explicit Server(Raw raw) : Server(Handler()) { raw_ = std::move(raw); }
     explicit Server(Handler handler) : handler_(std::move(handler)) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) return;
@@ -123,6 +128,10 @@ private:
             std::lock_guard<std::mutex> lock(mutex_);
             received_.push_back(r);
         }
+        if (raw_) {
+            raw_(c, stop_);
+            return;
+        }
         std::string out = handler_(r);
         size_t sent = 0;
         while (sent < out.size()) {
@@ -142,6 +151,7 @@ private:
     }
 
     Handler handler_;
+    Raw raw_;
     int fd_ = -1;
     int port_ = 0;
     std::thread thread_;
@@ -353,18 +363,24 @@ TEST_F(Http, FailuresAnswerFalse) {
     EXPECT_EQ(ask(c), "failed");
 }
 
-TEST(HttpRefused, ConnectionRefusedAnswersNoneAndReadRaises) {
-    // a port that was just free: nothing listens there
+// An url on a loopback port that was just free: nothing listens there.
+// Empty when no port could be had.
+std::string refused_url() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
+    if (fd < 0) return "";
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     ::close(fd);
-    std::string target = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/x";
+    return ok ? "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/x" : "";
+}
+
+TEST(HttpRefused, ConnectionRefusedAnswersNoneAndReadRaises) {
+    std::string target = refused_url();
+    ASSERT_FALSE(target.empty());
     Call c;
     c.url = target;
     EXPECT_EQ(ask(c), "failed");
@@ -375,6 +391,67 @@ TEST(HttpRefused, ConnectionRefusedAnswersNoneAndReadRaises) {
     http::init();
     Cell u = url_of(target);
     EXPECT_EQ(raised([&] { url::read(&u, nullptr, nullptr, false, false, false, nullptr); }), "access/no-connect");
+    url::http_request = saved;
+}
+
+// ---- servers that misbehave -------------------------------------------------------------------------
+
+bool send_text(int socket, const std::string& text) {
+    return ::send(socket, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
+}
+
+// Promises 1,000 bytes, then sends one every 300 ms while the client stays.
+void trickle(int socket, const std::atomic<bool>& stop) {
+    if (!send_text(socket, "HTTP/1.1 200 X\r\nContent-Length: 1000\r\n\r\n")) return;
+    for (int i = 0; i < 100 && !stop; i++) {
+        if (!send_text(socket, "x")) return;
+        ::usleep(300000);
+    }
+}
+
+// Promises 100 bytes, sends 10 and closes the connection.
+void cut_short(int socket, const std::atomic<bool>&) {
+    send_text(socket, "HTTP/1.1 200 X\r\nContent-Length: 100\r\n\r\n0123456789");
+}
+
+TEST(HttpMisbehaving, ATrickleIsGivenUpOnBelowTheLowSpeedLimit) {
+    // a byte every 0.3 s never stalls the transfer: only a rate limit ends it
+    Server server{Server::Raw(&trickle)};
+    if (!server.ok()) GTEST_SKIP() << "no loopback server could be started";
+    platform::http::Request req;
+    req.url = server.url("/slow");
+    req.low_speed_limit = 100;
+    req.low_speed_time = 2;
+    platform::http::Response resp;
+    std::string reason;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(platform::http::perform(req, &resp, &reason));
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 15);
+    EXPECT_EQ(reason, "too-slow");
+    // the limit a request starts with is well above a trickle
+    EXPECT_GE(platform::http::Request().low_speed_limit, 100);
+}
+
+TEST(HttpMisbehaving, TheErrorGivesTheRealReason) {
+    Server cut{Server::Raw(&cut_short)};
+    if (!cut.ok()) GTEST_SKIP() << "no loopback server could be started";
+    std::string refused = refused_url();
+    ASSERT_FALSE(refused.empty());
+    struct Case {
+        std::string url;
+        const char* reason;
+    } cases[] = {
+        {refused, "reason: refused\n"},
+        {cut.url("/cut"), "reason: cut-short\n"},
+    };
+    auto saved = url::http_request;
+    http::init();
+    for (const Case& c : cases) {
+        std::string formed;
+        EXPECT_EQ(testing_interp::run("read " + c.url, &formed), "error access/no-connect") << c.url;
+        EXPECT_NE(formed.find(c.reason), std::string::npos) << formed;
+    }
     url::http_request = saved;
 }
 
