@@ -339,6 +339,14 @@ inline bool nan_number(const Cell* c) {
 // of its type (except for sameness, which wants the same bits), so that a value
 // stored under NaN can be read back.
 bool key_matches(const Cell* stored, const Cell* key, int32_t op) {
+    // the common keys without a call of the compare action: integers equal by
+    // value under every equality; a word's own spelling is equal to itself
+    // (another spelling may still be a case variant: the action decides)
+    Type kt = key->type();
+    if (kt == TYPE_INTEGER) return stored->type() == TYPE_INTEGER && stored->data2 == key->data2;
+    if (kt == TYPE_SET_WORD && stored->type() == TYPE_SET_WORD && stored->data2 == key->data2 &&
+        (op != 9 || stored->data1 == key->data1))
+        return true;
     if (op != 9 && nan_number(key) && nan_number(stored) && stored->type() == key->type()) return true;
     return type_matches(stored, key) && satisfies(stored, key, op);
 }
@@ -1145,12 +1153,26 @@ void resize(uint32_t table, int32_t size) {
     Table* r = record(table);
     uint32_t count = power_of_two_at_least(uint64_t(size < 4 ? 4 : size));
     uint32_t bound = uint32_t(double(count) * 0.77 + 0.5);
-    // the entries to re-place, in the order they were made
+    // the entries to re-place, in the order they were made: the slots are
+    // distinct positions, so a mark per position orders them in linear time
     std::vector<uint32_t> entries;
-    for (uint32_t b = 0; b < r->buckets; b++)
-        if (get_state(bytes(r->states), b) == STATE_LIVE) entries.push_back(words(r->slots)[b] & 0x7FFFFFFFu);
+    uint32_t highest = 0;
+    for (uint32_t b = 0; b < r->buckets; b++) {
+        if (get_state(bytes(r->states), b) != STATE_LIVE) continue;
+        uint32_t e = words(r->slots)[b] & 0x7FFFFFFFu;
+        entries.push_back(e);
+        highest = std::max(highest, e);
+    }
     if (entries.size() >= bound) return;
-    std::sort(entries.begin(), entries.end());
+    if (!entries.empty() && uint64_t(highest) <= uint64_t(entries.size()) * 64) {
+        std::vector<bool> present(size_t(highest) + 1);
+        for (uint32_t e : entries) present[e] = true;
+        size_t k = 0;
+        for (uint32_t e = 0; e <= highest; e++)
+            if (present[e]) entries[k++] = e;
+    } else {
+        std::sort(entries.begin(), entries.end());
+    }
     uint32_t states = new_array(count / 4, 0xAA);
     uint32_t slots = new_array(count * 4, 0);
     r = record(table);
