@@ -7,6 +7,7 @@
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/gc.hpp"
@@ -68,60 +69,6 @@ bool same_buffer_series(const Cell* s, const Cell* other) {
     return other->type() == s->type() && other->data2 == s->data2;
 }
 
-// ---- vector elements ----------------------------------------------------------------
-
-Cell vector_get(const uint8_t* p, int unit, uint32_t elem) {
-    Cell out{elem, 0, 0, 0};
-    switch (elem) {
-        case TYPE_CHAR:
-        case TYPE_INTEGER: {
-            int32_t v;
-            if (unit == 1) {
-                v = int8_t(p[0]);
-            } else if (unit == 2) {
-                int16_t h;
-                std::memcpy(&h, p, 2);
-                v = h;
-            } else {
-                std::memcpy(&v, p, 4);
-            }
-            out.data2 = uint32_t(v);
-            return out;
-        }
-        case TYPE_FLOAT:
-        case TYPE_PERCENT: {
-            double d;
-            if (unit == 4) {
-                float f;
-                std::memcpy(&f, p, 4);
-                d = f;
-            } else {
-                std::memcpy(&d, p, 8);
-            }
-            out.set_float(d);
-            return out;
-        }
-        default:
-            rt_error::no_switch_match();
-    }
-}
-
-void vector_set(uint8_t* p, int unit, uint32_t elem, const Cell* value) {
-    if (value->type() != elem) fire("script", "invalid-arg", value);
-    if (elem == TYPE_FLOAT || elem == TYPE_PERCENT) {
-        double d = value->get_float();
-        if (unit == 4) {
-            float f = float(d);
-            std::memcpy(p, &f, 4);
-        } else {
-            std::memcpy(p, &d, 8);
-        }
-        return;
-    }
-    uint32_t v = value->data2;
-    std::memcpy(p, &v, size_t(unit));  // little-endian: the low bytes
-}
-
 // The element at an absolute position as pick answers it: the cell itself for
 // the cell kinds, else the element written into out.
 Cell* element(const Cell* s, const View& v, int32_t pos, Cell* out) {
@@ -129,7 +76,7 @@ Cell* element(const Cell* s, const View& v, int32_t pos, Cell* out) {
     if (v.unit == 16) return reinterpret_cast<Cell*>(v.at(pos));
     Cell e;
     if (t == TYPE_VECTOR) {
-        e = vector_get(v.at(pos), v.unit, s->data3);
+        e = vector::get_value(v.at(pos), v.unit, s->data3);
     } else if (t == TYPE_BINARY) {
         e = integer_cell(*v.at(pos));
     } else {
@@ -316,7 +263,10 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell* boxed) {
     if (t == TYPE_BINARY) {
         if (!val.is(TYPE_INTEGER) && !val.is(TYPE_CHAR)) fire("script", "invalid-arg", value);
     } else if (t == TYPE_VECTOR) {
-        if (val.type() != s->data3) fire("script", "invalid-arg", value);
+        if (!vector::fits(&val, s->data3)) {
+            Cell dt{uint32_t(TYPE_DATATYPE), uint32_t(val.type()), 0, 0};
+            fire("script", "invalid-type", &dt);
+        }
     } else if (v.unit != 16) {
         if (!val.is(TYPE_CHAR)) fire("script", "invalid-arg", value);
     }
@@ -334,7 +284,7 @@ Cell* poke(Cell* s, int32_t index, Cell* value, Cell* boxed) {
         copy_cell(held.get(), reinterpret_cast<Cell*>(v.at(pos)));
         if (table) hashtable::put(table, reinterpret_cast<Cell*>(v.at(pos)));
     } else if (t == TYPE_VECTOR) {
-        vector_set(v.at(pos), v.unit, s->data3, &val);
+        vector::set_value(&val, v.at(pos), v.unit, s->data3);
     } else if (t == TYPE_BINARY) {
         *v.at(pos) = uint8_t(val.data2);
     } else {

@@ -576,22 +576,25 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same,
 
 namespace {
 
-// Integer vectors order as signed numbers.
-template <int UNIT>
-int signed_compare(const void* a, const void* b, intptr_t, uint32_t flags) {
-    int32_t x, y;
+// Integer vectors order as signed numbers, char vectors as code points.
+template <int UNIT, bool SIGNED>
+int element_compare(const void* a, const void* b, intptr_t, uint32_t flags) {
+    int64_t x, y;
     if constexpr (UNIT == 1) {
-        x = *static_cast<const int8_t*>(a);
-        y = *static_cast<const int8_t*>(b);
+        x = SIGNED ? int64_t(*static_cast<const int8_t*>(a)) : int64_t(*static_cast<const uint8_t*>(a));
+        y = SIGNED ? int64_t(*static_cast<const int8_t*>(b)) : int64_t(*static_cast<const uint8_t*>(b));
     } else if constexpr (UNIT == 2) {
-        int16_t p, q;
+        uint16_t p, q;
         std::memcpy(&p, a, 2);
         std::memcpy(&q, b, 2);
+        x = SIGNED ? int64_t(int16_t(p)) : int64_t(p);
+        y = SIGNED ? int64_t(int16_t(q)) : int64_t(q);
+    } else {
+        int32_t p, q;
+        std::memcpy(&p, a, 4);
+        std::memcpy(&q, b, 4);
         x = p;
         y = q;
-    } else {
-        std::memcpy(&x, a, 4);
-        std::memcpy(&y, b, 4);
     }
     int r = x < y ? -1 : x > y ? 1 : 0;
     return (flags & 1) ? -r : r;
@@ -610,10 +613,11 @@ sort::Compare comparator_for(const Cell* s, int unit) {
     if (s->is(TYPE_VECTOR)) {
         uint32_t elem = s->data3;
         if (elem == TYPE_FLOAT || elem == TYPE_PERCENT) return unit == 4 ? &float_compare<float> : &float_compare<double>;
+        bool chars = elem == TYPE_CHAR;
         switch (unit) {
-            case 1: return &signed_compare<1>;
-            case 2: return &signed_compare<2>;
-            case 4: return &signed_compare<4>;
+            case 1: return chars ? &element_compare<1, false> : &element_compare<1, true>;
+            case 2: return chars ? &element_compare<2, false> : &element_compare<2, true>;
+            case 4: return &element_compare<4, true>;
             default: rt_error::no_switch_match();
         }
     }

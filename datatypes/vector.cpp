@@ -265,13 +265,16 @@ Cell get_value(const uint8_t* p, int unit, uint32_t elem) {
         out.set_float(d);
         return out;
     }
+    // Characters are code points and never negative: only integer elements
+    // are sign-extended.
+    bool chars = elem == TYPE_CHAR;
     int32_t v;
     switch (unit) {
-        case 1: v = int8_t(p[0]); break;
+        case 1: v = chars ? int32_t(p[0]) : int8_t(p[0]); break;
         case 2: {
             int16_t h;
             std::memcpy(&h, p, 2);
-            v = h;
+            v = chars ? int32_t(uint16_t(h)) : h;
             break;
         }
         default: std::memcpy(&v, p, 4); break;

@@ -18,7 +18,8 @@ namespace kro::vector {
 // ---- elements ---------------------------------------------------------------------------
 
 // The element stored at p as a cell of the element type: 1- and 2-byte
-// elements are sign-extended (char! ones too), 4-byte floats widened.
+// integer elements are sign-extended, char! ones zero-extended (a code point
+// is never negative), 4-byte floats widened.
 Cell get_value(const uint8_t* p, int unit, uint32_t elem);
 // Whether a value can be stored in a vector of that element type: integer! or
 // char! in char! and integer! vectors, float! or percent! in the others.

@@ -115,9 +115,17 @@ TEST(Vector, ElementsKeepTheirWidth) {
         Cell picked = v;
         EXPECT_EQ(int32_t(series::pick(&picked, 1, nullptr)->data2), c.read) << c.bits << " " << c.stored;
     }
-    // the raw element helpers, chars sign-extended as integers are
+    // poke stores what set_value stores: a char in an integer vector, no float
+    Cell iv = int_vector({0, 0});
+    Cell letter = chr('a'), half = real(2.5);
+    actions::poke(&iv, 2, &letter);
+    Cell second = iv;
+    EXPECT_EQ(series::pick(&second, 2, nullptr)->data2, uint32_t('a'));
+    EXPECT_EQ(raised([&] { actions::poke(&iv, 1, &half); }), "script/invalid-type");
+    // the raw element helpers: a char is a code point, read without sign
     uint8_t bytes[8] = {0xFF, 0x7F, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(int32_t(vector::get_value(bytes, 1, TYPE_CHAR).data2), -1);
+    EXPECT_EQ(vector::get_value(bytes, 1, TYPE_CHAR).data2, 0xFFu);
+    EXPECT_EQ(int32_t(vector::get_value(bytes, 1, TYPE_INTEGER).data2), -1);
     EXPECT_EQ(int32_t(vector::get_value(bytes, 2, TYPE_INTEGER).data2), 0x7FFF);
     Cell c = chr(0x1F600);
     vector::set_value(&c, bytes, 4, TYPE_INTEGER);
