@@ -804,6 +804,12 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t limit, int32_t) {
     uint32_t p = packed_of(value);
+    double local = has_time(p) ? time::shown(local_time(value)) : 0.0;
+    if (local >= 86400.0) {
+        // a time of day that shows as the next midnight shows the next day's date
+        p = days_to_date(date_to_days(p) + 1, zone_of(p), true);
+        local -= 86400.0;
+    }
     int32_t year = year_of(p);
     char sep = year < 0 ? '/' : '-';
     char text[48];
@@ -817,7 +823,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t limit, 
     limit -= n;
     if (!has_time(p)) return limit;
     string::concatenate_ascii(buffer, "/", 1);
-    limit = time::form_seconds(local_time(value), buffer, limit - 1);
+    limit = time::form_seconds(local, buffer, limit - 1);
     uint32_t zone = zone_of(p);
     if (zone) {
         char* q = text;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -121,6 +122,18 @@ double set_field(double s, int32_t field, const Cell* value) {
 
 namespace {
 
+}  // namespace
+
+double shown(double s) {
+    double a = std::fabs(s), seconds = std::fmod(a, 60.0);
+    if (seconds < 0.000001 || std::strtod(floatx::to_text(seconds, floatx::KIND_TIME_SECONDS), nullptr) < 60.0) return s;
+    // seconds that round up to 60 carry into the minute: 0:00:59.9999999 reads 0:01:00
+    a = std::floor(a / 60.0) * 60.0 + 60.0;
+    return s < 0.0 ? -a : a;
+}
+
+namespace {
+
 // The text of a time, in a buffer of this module.
 const char* text_of(double s) {
     static char out[400];  // the hours of the largest double have 305 digits
@@ -131,6 +144,9 @@ const char* text_of(double s) {
     char* p = out;
     if (s < 0.0) *p++ = '-';
     s = std::fabs(s);  // -0.0 too: no "-0" hours
+    s = shown(s);
+    double seconds = std::fmod(s, 60.0);
+    const char* digits = seconds < 0.000001 ? "" : floatx::to_text(seconds, floatx::KIND_TIME_SECONDS);
     double hours = std::floor(s / 3600.0);
     auto r = std::to_chars(p, out + sizeof out - 48, hours, std::chars_format::fixed, 0);
     p = r.ptr;
@@ -139,12 +155,10 @@ const char* text_of(double s) {
     *p++ = char('0' + minutes / 10);
     *p++ = char('0' + minutes % 10);
     *p++ = ':';
-    double seconds = std::fmod(s, 60.0);
-    if (seconds < 0.000001) {
+    if (!*digits) {
         *p++ = '0';
         *p++ = '0';
     } else {
-        const char* digits = floatx::to_text(seconds, floatx::KIND_TIME_SECONDS);
         size_t n = std::strlen(digits);
         if (n == 1 || digits[1] == '.') *p++ = '0';
         std::memcpy(p, digits, n);

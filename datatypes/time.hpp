@@ -51,6 +51,10 @@ Cell get_field(const Cell* t, int32_t field);
 // the sign of the result.
 double set_field(double s, int32_t field, const Cell* value);
 
+// The seconds as the text shows them: s itself, or the next whole minute when
+// the seconds' digits round up to 60 (the text never shows a 60th second).
+double shown(double s);
+
 // The text of a time into a mold buffer: "-" for a negative time, the hours
 // in decimal, ":", two-digit minutes, ":", the seconds (two digits at least,
 // "00" below a microsecond, the fraction to six significant digits). A time
