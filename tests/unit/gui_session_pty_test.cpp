@@ -94,6 +94,16 @@ TEST(GuiSession, TheFaceAWindowOpensWithHasTheFocus) {
     EXPECT_TRUE(s.ends(ESC, 0));
 }
 
+TEST(GuiSession, SettingARadioRedrawsTheOneItClears) {
+    // Space sets the second radio; the first one's mark turns empty on the screen too.
+    Session s(R"(view [radio "r1" data true radio "r2" on-change [print "r2 set"]])");
+    ASSERT_TRUE(s.started());
+    ASSERT_TRUE(s.shows("\u25C9 r1"));
+    ASSERT_TRUE(s.typed("\t ", "r2 set"));
+    EXPECT_TRUE(s.shows("\u25CB r1"));
+    EXPECT_TRUE(s.ends(ESC, 0));
+}
+
 TEST(GuiSession, RequestersFitAnEightyByTwentyFourTerminal) {
     // The frame is cut to the terminal's rows: what lies below never shows.
     struct Case {
