@@ -208,7 +208,8 @@ int32_t item_count(const Cell* data) {
 }
 
 void list_event(Widget& w, int32_t type, const event::Record& r) {
-    if (type == event::FOCUS) {
+    // The selected line is marked only while the list holds the focus.
+    if (type == event::FOCUS || type == event::UNFOCUS) {
         gui::run_update(w);
         request_redraw();
         return;

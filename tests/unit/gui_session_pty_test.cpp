@@ -104,6 +104,18 @@ TEST(GuiSession, SettingARadioRedrawsTheOneItClears) {
     EXPECT_TRUE(s.ends(ESC, 0));
 }
 
+TEST(GuiSession, AListThatLosesTheFocusNoLongerMarksItsLine) {
+    Session s(R"(view [text-list data ["a" "b"] button "B" on-focus [print "B focused"] on-key [print "B key"]])");
+    ASSERT_TRUE(s.started());
+    ASSERT_TRUE(s.shows(ESC + "[7ma"));
+    ASSERT_TRUE(s.typed("\t", "B focused"));
+    ASSERT_TRUE(s.typed("x", "B key"));
+    const std::string& out = s.screen();
+    size_t from = out.rfind("B focused"), to = out.rfind("B key");
+    EXPECT_EQ(out.substr(from, to - from).find(ESC + "[7ma"), std::string::npos);
+    EXPECT_TRUE(s.ends(ESC, 0));
+}
+
 TEST(GuiSession, RequestersFitAnEightyByTwentyFourTerminal) {
     // The frame is cut to the terminal's rows: what lies below never shows.
     struct Case {
