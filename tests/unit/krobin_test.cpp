@@ -903,9 +903,9 @@ TEST(KrobinFuzz, RandomAndMutatedInputRaiseOnlyTheFormatsErrors) {
         return e.empty() || e.rfind("script/kb-invalid-record", 0) == 0 || e.rfind("script/invalid-data", 0) == 0 ||
                e.rfind("access/no-codec", 0) == 0 || e.rfind("internal/too-deep", 0) == 0;
     };
-    auto start = std::chrono::steady_clock::now();
-    int runs = 0, decoded_ok = 0;
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(700)) {
+    // a fixed number of inputs, not a time budget: the same inputs on a busy machine
+    int decoded_ok = 0;
+    for (int run = 0; run < 1500; run++) {
         std::vector<uint8_t> input;
         uint32_t kind = rng() % 8;
         if (kind == 0) {
@@ -929,7 +929,6 @@ TEST(KrobinFuzz, RandomAndMutatedInputRaiseOnlyTheFormatsErrors) {
         block::make_at(blk.get(), 1);
         std::string e = raised([&] { krobin::decode(input.data(), input.size(), blk.get()); });
         ASSERT_TRUE(allowed(e)) << e << " from " << hex_of(input);
-        runs++;
         if (!e.empty()) {
             EXPECT_EQ(block::length(blk.get()), 0);
             continue;
@@ -944,7 +943,6 @@ TEST(KrobinFuzz, RandomAndMutatedInputRaiseOnlyTheFormatsErrors) {
         });
         EXPECT_TRUE(again.empty() || again == "internal/too-deep") << again << " re-encoding " << hex_of(input);
     }
-    EXPECT_GT(runs, 1000);
     EXPECT_GT(decoded_ok, 10);
 }
 

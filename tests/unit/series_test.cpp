@@ -210,8 +210,8 @@ TEST(Series, PokeStoresOrRaises) {
     series::poke(&vec, 1, &minus, nullptr);
     Cell probe = vec;  // pick leaves a vector element in the cell it is given
     EXPECT_EQ(int32_t(series::pick(&probe, 1, nullptr)->data2), -9);
-    Cell f = real(1.5);
-    EXPECT_EQ(raised([&] { series::poke(&vec, 1, &f, nullptr); }), "script/invalid-arg");
+    Cell f = real(1.5);  // a value the element type cannot hold
+    EXPECT_EQ(raised([&] { series::poke(&vec, 1, &f, nullptr); }), "script/invalid-type");
 }
 
 TEST(Series, ClearAndRemove) {
