@@ -50,6 +50,7 @@ Widget* root = nullptr;
 Widget* focus = nullptr;
 Widget* hovered = nullptr;
 Widget* captured = nullptr;
+Widget* active = nullptr;   // the window last activated
 std::vector<Widget*> pressed;
 float last_x = 0, last_y = 0;
 int click_state = 0;        // 0 none, 2 a click was just made, 10 a double click
@@ -244,7 +245,7 @@ void drop_all_widgets() {
     while (!windows.empty()) free_widget(windows.back().window);
     for (Widget* w : std::vector<Widget*>(all_widgets)) free_widget(w);
     timers.clear();
-    root = focus = hovered = captured = nullptr;
+    root = focus = hovered = captured = active = nullptr;
     pressed.clear();
     click_state = 0;
     click_time = 0;
@@ -321,6 +322,10 @@ void activate_window(Widget* window) {
     Widget* f = r->focus ? r->focus : window;
     if (focus && focus != f) focus->flags &= ~W_FOCUSED;
     focus = f;
+    // Showing the active window again (a facet of it changed, a dragged face
+    // moved) keeps the pointer's state: a drag or a click goes on.
+    if (window == active) return;
+    active = window;
     hovered = captured = nullptr;
     pressed.clear();
 }
@@ -412,10 +417,11 @@ void remove_window(Widget* window) {
     if (it == windows.end()) return;
     windows.erase(it);
     if (root == window) root = nullptr;
+    if (active == window) active = nullptr;
     if (!windows.empty()) {
         activate_window(windows.back().window);
     } else {
-        root = focus = hovered = captured = nullptr;
+        root = focus = hovered = captured = active = nullptr;
         pressed.clear();
     }
 }

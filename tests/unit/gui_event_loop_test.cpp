@@ -235,6 +235,28 @@ TEST_F(GuiEventLoop, ClicksDoubleClicksFocusAndCapture) {
     EXPECT_EQ(focus_widget(), nullptr) << "reset after the outermost loop";
 }
 
+TEST_F(GuiEventLoop, ShowingTheActiveWindowAgainKeepsAPressGoing) {
+    // A handler that changes the window (or a dragged face's move) shows it
+    // again between press and release: the click still comes.
+    Widget* w = window();
+    Widget* a = child(w, 1, 1, 6, 2);
+    face(w, "win");
+    face(a, "a");
+    log_awake();
+    activate_window(w);
+    std::string log;
+    clock_.step = [&](int i) {
+        switch (i) {
+            case 1: feed("\x1b[<35;3;2M\x1b[<0;3;2M"); break;
+            case 2: activate_window(w); feed("\x1b[<0;3;2m"); break;
+            case 3: log = awake_log(); post_quit_msg(); break;
+            default: break;
+        }
+    };
+    do_events(false);
+    EXPECT_EQ(log, "win over 2x1|a over 1x0|a down 1x0|a up 1x0|a click 1x0");
+}
+
 TEST_F(GuiEventLoop, WheelGoesToTheDeepestWidgetWithAFace) {
     Widget* w = window();
     Widget* panel = child(w, 0, 0, 10, 5);
