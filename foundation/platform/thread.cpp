@@ -1,4 +1,5 @@
 #include <pthread.h>
+#include <signal.h>
 
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
@@ -64,7 +65,16 @@ void run_on_big_stack(void (*fn)(void*), void* arg) {
         return;
     }
     pthread_attr_destroy(&attr);
+    // The signals that end the process (Ctrl-C, a hang-up, a kill) are taken
+    // by the thread that runs the code, not this one: taken here, their
+    // handler could run late, while the code goes on (a child killed by the
+    // same Ctrl-C would have its status shown as a result first).
+    sigset_t ending, before;
+    sigemptyset(&ending);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, sig);
+    pthread_sigmask(SIG_BLOCK, &ending, &before);
     pthread_join(t, nullptr);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     // The thread's stack is gone: checks and fault classification must not use it.
     limit = saved.limit;
     guard_low = saved.guard_low;

@@ -165,6 +165,20 @@ TEST(ConsoleTerminal, CtrlCWhileCodeRunsEndsAsAnInterruptedProgram) {
     EXPECT_TRUE(c.ends("\x03", 128 + SIGINT));
 }
 
+TEST(ConsoleTerminal, CtrlCWhileACallWaitsEndsTheConsoleAtOnce) {
+    // The child and the console hear the same Ctrl-C: the console ends as
+    // an interrupted program, never first showing the child's status as a
+    // result and a new prompt. Repeated: the fault was a race.
+    for (int round = 0; round < 5; round++) {
+        Console c;
+        ASSERT_TRUE(c.shows({">> "}));
+        c.type("call/wait {sleep 20}\r");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the child has started
+        EXPECT_TRUE(c.ends("\x03", 128 + SIGINT));
+        EXPECT_EQ(c.screen().find("== 130"), std::string::npos) << c.screen();
+    }
+}
+
 TEST(ConsoleTerminal, ScriptOnTheTerminal) {
     ScratchDir dir;
     dir.file("s.kro", "Kro []\nprint [\"args\" mold system/options/args]\n");

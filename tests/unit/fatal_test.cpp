@@ -76,6 +76,40 @@ __attribute__((noinline)) int checked_recursion(int n) {
 
 }  // namespace
 
+// The thread that handled the last signal, and the one that ran the code.
+volatile sig_atomic_t handled_on = 0;
+volatile pid_t code_thread = 0;
+
+TEST(BigStack, SignalsThatEndTheProcessGoToTheThreadRunningTheCode) {
+    // Taken by the waiting thread instead, their handler could run late,
+    // while the code goes on. Checked in a child process: no other thread of
+    // the test program may be there to take them.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            struct sigaction sa{};
+            sa.sa_handler = [](int) { handled_on = ::gettid(); };
+            sigemptyset(&sa.sa_mask);
+            if (sigaction(sig, &sa, nullptr) != 0) ::_exit(100);
+            handled_on = 0;
+            static int sent;
+            sent = sig;
+            on_big_stack([] {
+                code_thread = ::gettid();
+                ::kill(::getpid(), sent);  // to the process, not to a thread
+                for (int i = 0; i < 2000 && !handled_on; i++) ::usleep(1000);
+            });
+            if (handled_on != code_thread) ::_exit(sig);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a signal taken by another thread: " << WEXITSTATUS(status);
+}
+
 TEST(FatalDeathTest, ReportAndStatusForEachNumber) {
     struct Case {
         int32_t number;
