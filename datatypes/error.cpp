@@ -39,7 +39,16 @@ const char* const FIELD_NAMES[FIELD_COUNT] = {"code", "type",  "id",    "arg1", 
                                               "arg3", "near",  "where", "stack", "files"};
 
 // Rooted cells of this module, in a fixed block of the root block.
-enum Anchor : int32_t { A_CATALOG, A_PROTOTYPE, A_RAISED, A_STACK_TRACE, A_SOURCE_FILES, A_NO_MEMORY, ANCHOR_COUNT };
+enum Anchor : int32_t {
+    A_CATALOG,
+    A_PROTOTYPE,
+    A_RAISED,
+    A_STACK_TRACE,
+    A_SOURCE_FILES,
+    A_SPARE_NO_MEMORY,
+    A_SPARE_CALLS,
+    ANCHOR_COUNT
+};
 uint32_t anchors = 0;
 Cell* anchor(Anchor a) { return memory::buffer_of(anchors)->cells() + a; }
 
@@ -409,9 +418,15 @@ void init_catalog() {
     Cell files;
     block::make_at(&files, 1);
     *anchor(A_SOURCE_FILES) = files;
+    // Its stack is a block already, so that raising it takes no call names.
     Cell internal = plain_word("internal"), no_memory = plain_word("no-memory");
     Cell* top = stack::top_ptr;
-    *anchor(A_NO_MEMORY) = *create(&internal, &no_memory, nullptr, nullptr, nullptr);
+    Cell* spare = create(&internal, &no_memory, nullptr, nullptr, nullptr);
+    Cell calls;
+    block::make_at(&calls, 1);
+    *field(spare, STACK) = calls;
+    *anchor(A_SPARE_CALLS) = calls;
+    *anchor(A_SPARE_NO_MEMORY) = *spare;
     stack::top_ptr = top;
 }
 
@@ -422,7 +437,8 @@ const Cell* prototype() { return anchors ? anchor(A_PROTOTYPE) : nullptr; }
 void set_catalog(const Cell* errors) { *anchor(A_CATALOG) = *errors; }
 void set_prototype(const Cell* standard_error) { *anchor(A_PROTOTYPE) = *standard_error; }
 Cell* raised_slot() { return anchors ? anchor(A_RAISED) : nullptr; }
-Cell* no_memory_error() { return anchors ? anchor(A_NO_MEMORY) : nullptr; }
+Cell* spare_no_memory() { return anchors ? anchor(A_SPARE_NO_MEMORY) : nullptr; }
+const Cell* spare_no_memory_calls() { return anchor(A_SPARE_CALLS); }
 
 // ---- making and reading ----------------------------------------------------------------------------
 

@@ -37,8 +37,11 @@ void set_prototype(const Cell* standard_error);
 
 // The rooted cell in which fire keeps the error it raised last.
 Cell* raised_slot();
-// internal/no-memory, made once at start: raising it must not allocate.
-Cell* no_memory_error();
+// internal/no-memory made at start, raised when the heap cannot hold a new
+// one even with the arena's kept room open (its near and where are rewritten).
+Cell* spare_no_memory();
+// The empty block that stands as its stack (a block: the throw takes no call names).
+const Cell* spare_no_memory_calls();
 
 // ---- what the interpreter provides --------------------------------------------------------
 

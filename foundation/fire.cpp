@@ -1,10 +1,11 @@
-// Raising builds the error! value from the catalog and throws it. Running out
-// of memory raises an error made at start instead. Two cases cannot build one
-// and record the error by name only: a raise before the catalog exists (early
-// start-up), and a raise while an error is being built more than one level deep.
+// Raising builds the error! value from the catalog and throws it, running out
+// of memory too: a refused page request opens the arena's kept room first
+// (memory.cpp), so that each such error is one of its own, with its near and
+// where. When even the room cannot hold it, the one made at start is raised.
+// Two cases cannot build one and record the error by name only: a raise before
+// the catalog exists (early start-up), and a raise while an error is being
+// built more than one level deep.
 #include "foundation/fire.hpp"
-
-#include <cstring>
 
 #include "datatypes/error.hpp"
 #include "datatypes/simple.hpp"
@@ -68,10 +69,7 @@ void fire_near(const Cell* near, const char* category, const char* id, const Cel
         frame::throw_code(code::ERROR);
     }
     Cell* slot = error::raised_slot();
-    if (std::strcmp(category, "internal") == 0 && std::strcmp(id, "no-memory") == 0) {
-        // out of memory: the error made at start, since building one would allocate
-        *slot = *error::no_memory_error();
-    } else {
+    {
         Building guard;
         gc::Rooted a1(arg1 ? *arg1 : none::value), a2(arg2 ? *arg2 : none::value), a3(arg3 ? *arg3 : none::value);
         gc::Rooted n(near ? *near : none::value);
@@ -94,6 +92,34 @@ void fire_near(const Cell* near, const char* category, const char* id, const Cel
         raise::trace_error(slot);
         runtime_context.thrown_code = pending;
     }
+    raise::throw_error(slot);
+    frame::throw_code(code::ERROR);
+}
+
+void fire_spare_no_memory() {
+    // Raising it may end in a refusal too (forming it for a report): that
+    // throws it by name only, so that it cannot raise itself without end.
+    static bool raising = false;
+    struct Raising {
+        Raising() { raising = true; }
+        ~Raising() { raising = false; }
+    };
+    last.category = "internal";
+    last.id = "no-memory";
+    last.nargs = 0;
+    for (Cell& a : last.args) a = none::value;
+    Cell* slot = error::raised_slot();
+    Cell* spare = error::spare_no_memory();
+    if (raising || !slot || !spare || !spare->is(TYPE_ERROR)) {
+        if (slot) *slot = none::value;
+        frame::throw_code(code::ERROR);
+    }
+    Raising guard;
+    // Only cells are written: nothing here allocates, its stack included.
+    *error::field(spare, error::NEAR) = error::current_expression();
+    *error::field(spare, error::WHERE) = none::value;
+    *error::field(spare, error::STACK) = *error::spare_no_memory_calls();
+    *slot = *spare;
     raise::throw_error(slot);
     frame::throw_code(code::ERROR);
 }

@@ -16,6 +16,10 @@ namespace kro {
 [[noreturn]] void fire_near(const Cell* near, const char* category, const char* id, const Cell* arg1 = nullptr,
                             const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// Raises internal/no-memory without allocating: the error made at start,
+// its near and where rewritten (the heap cannot hold a new one).
+[[noreturn]] void fire_spare_no_memory();
+
 // The error value raised last (none before the first), kept rooted until the
 // next one.
 const Cell* raised_error();

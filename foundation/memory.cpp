@@ -52,10 +52,10 @@ bool raising_no_memory = false;
 // The error is raised with the arena's kept room open: making it and its
 // stack may need a new frame, and a refusal there would raise again without
 // end. The next safe point collects, which closes the room. A refusal while
-// the error is being made means even the room is gone: nothing can be
-// reported in the language any more.
+// the error is being made means even the room is gone (or the system refuses
+// pages): the error made at start is raised instead, which allocates nothing.
 [[noreturn]] void raise_no_memory() {
-    if (raising_no_memory) rt_error::fatal(94, KRO_CAPTURE_SITE());
+    if (raising_no_memory) fire_spare_no_memory();
     struct Raising {
         Raising() { raising_no_memory = true; }
         ~Raising() { raising_no_memory = false; }

@@ -120,7 +120,7 @@ TEST(ErrorCatalog, SurvivesCollections) {
     EXPECT_EQ(first_line(form_text(make_error(integer(400)))), "*** Math Error: attempt to divide by zero");
     EXPECT_EQ(pair_of(make_error(integer(913))), "internal/deprecated");
     frame::catch_region(code::ERROR, [] { fire("internal", "no-memory"); });
-    EXPECT_EQ(code_of(*raised_error()), 902) << "the error made at start is kept";
+    EXPECT_EQ(code_of(*raised_error()), 902);
 }
 
 TEST(ErrorCatalog, CodesOfEntries) {
@@ -451,11 +451,19 @@ TEST(Fire, BuildsTheErrorAndThrowsIt) {
     }
     EXPECT_EQ(spelling(*error::field(raised_error(), error::WHERE)), "divide");
 
-    // running out of memory raises the error made at start: nothing is allocated
-    frame::catch_region(code::ERROR, [] { fire("internal", "no-memory"); });
-    uint32_t first_context = raised_error()->data1;
-    frame::catch_region(code::ERROR, [] { fire("internal", "no-memory"); });
-    EXPECT_EQ(raised_error()->data1, first_context);
+    // running out of memory makes an error of its own each time, with its own where
+    {
+        CallName name([] { return w("append"); });
+        frame::catch_region(code::ERROR, [] { fire("internal", "no-memory"); });
+    }
+    Cell first = *raised_error();
+    EXPECT_EQ(spelling(*error::field(&first, error::WHERE)), "append");
+    {
+        CallName name([] { return w("insert"); });
+        frame::catch_region(code::ERROR, [] { fire("internal", "no-memory"); });
+    }
+    EXPECT_NE(raised_error()->data1, first.data1);
+    EXPECT_EQ(spelling(*error::field(raised_error(), error::WHERE)), "insert");
     EXPECT_EQ(code_of(*raised_error()), 902);
     EXPECT_EQ(last_raised().id, "no-memory");
 

@@ -42,6 +42,19 @@ std::vector<std::string> run_short_of_memory(const std::string& program, uint64_
     return results;
 }
 
+// Takes the nodes left free, so that the next one needs a new node frame.
+void take_every_free_node() {
+    for (;;) {
+        bool any = false;
+        for (uint32_t o = memory::root.node_head; o; o = arena::ptr<memory::NodeFrame>(o)->next) {
+            auto* nf = arena::ptr<memory::NodeFrame>(o);
+            any = any || (nf->free && !nf->evacuated);
+        }
+        if (!any) return;
+        memory::alloc_node();
+    }
+}
+
 }  // namespace
 
 // The cases fail in different allocations: small buffers in fresh frames
@@ -57,8 +70,11 @@ TEST(OutOfMemory, RaisesNoMemoryThatCanBeCaughtAndTheHeapStaysSound) {
     for (const char* fill : fills) {
         SCOPED_TRACE(fill);
         // twice in a row: the second time the kept room may be open already
-        std::string program = std::string("oom-r: try [") + fill + "] oom-r/id";
-        EXPECT_EQ(run_short_of_memory(program, 24u << 20, 2), std::vector<std::string>(2, "no-memory"));
+        // each time an error of its own, telling where it was raised
+        std::string program =
+            std::string("oom-r: try [") + fill + "] reduce [oom-r/id type? oom-r/where type? oom-r/near]";
+        EXPECT_EQ(run_short_of_memory(program, 24u << 20, 2),
+                  std::vector<std::string>(2, "[no-memory word! block!]"));
         EXPECT_EQ(run("oom: oom-r: none"), "none");
         collector::collect();
         EXPECT_FALSE(arena::room_open) << "a collection that freed the data closes the kept room";
@@ -85,15 +101,7 @@ TEST(OutOfMemory, ACopyWithoutANodeLeavesNoClaimOnAnotherSeries) {
     memory::buffer_at(f->heap)->node = node;
     // no free node left, and no room for another node frame
     limit_arena(0);
-    for (;;) {
-        bool any = false;
-        for (uint32_t o = memory::root.node_head; o; o = arena::ptr<memory::NodeFrame>(o)->next) {
-            auto* nf = arena::ptr<memory::NodeFrame>(o);
-            any = any || (nf->free && !nf->evacuated);
-        }
-        if (!any) break;
-        memory::alloc_node();
-    }
+    take_every_free_node();
     const uint8_t text[] = "abc";
     uint32_t caught = frame::catch_region(code::ERROR, [&] { memory::new_series_copy(text, 3, 1, 0); });
     EXPECT_EQ(caught, code::ERROR);
@@ -102,6 +110,41 @@ TEST(OutOfMemory, ACopyWithoutANodeLeavesNoClaimOnAnotherSeries) {
     collector::collect();
     EXPECT_EQ(collector::check_heap(), "");
     EXPECT_EQ(string::to_utf8(live.get()), "still here");
+}
+
+// When not even the kept room can hold the error (used up by errors kept
+// earlier, or pages the system refuses), the one made at start is raised in
+// its place, telling where (the call of oom-f, whose locals could not be
+// made); the process goes on and the heap stays sound.
+TEST(OutOfMemory, WithNoRoomLeftForTheErrorTheOneMadeAtStartIsRaised) {
+    EXPECT_EQ(run("oom-f: func [s] [append copy s \"!\"] oom-e: none"), "none");
+    gc::Rooted twice(load("oom-e: try [oom-f \"abc\"] oom-e2: try [oom-f \"abc\"]"));
+    collector::collect();
+    // no free node left and no page to be had, the room open already
+    arena::room_open = true;
+    arena::set_commit_limit(arena::committed_bytes());
+    take_every_free_node();
+    Cell* top = stack::top_ptr;
+    uint32_t caught = 0;
+    {
+        NoStress full;
+        bool was = gc::active;
+        gc::active = false;  // the collection that the first refusal asks for would free the nodes again
+        caught = frame::catch_region(code::ERROR, [&] { interp::eval_block(twice.get(), false); });
+        gc::active = was;
+    }
+    stack::top_ptr = top;
+    arena::set_commit_limit(arena::RESERVE);
+    EXPECT_EQ(caught, 0u) << last_raised().category << "/" << last_raised().id;
+    collector::collect();
+    EXPECT_EQ(collector::check_heap(), "");
+    EXPECT_EQ(run("reduce [oom-e/id oom-e/where oom-e/near same? oom-e oom-e2]"),
+              "[no-memory oom-f [oom-f \"abc\"] true]");
+    EXPECT_EQ(global("oom-e").data1, error::spare_no_memory()->data1) << "the error made at start";
+    // with room again, an error of its own
+    EXPECT_EQ(run("oom-e: try [append/dup copy [] 1 2147483647] reduce [oom-e/where same? oom-e oom-e2]"),
+              "[append false]");
+    EXPECT_EQ(run("oom-f: oom-e: oom-e2: none"), "none");
 }
 
 // A hash! whose table cannot grow after its block has taken the new values
