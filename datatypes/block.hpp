@@ -246,12 +246,13 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
 // The comparators of sort over two records. flags: bit 0 reverse, bit 1 all
 // fields, bits 2 and up the 0-based field (with bit 1: the record size).
 // sort_compare takes the compare op (7, or 8 for case-sensitive); a pair that
-// does not compare orders by type id. sort_call takes the address of the
-// function! cell and runs it through actions::call_comparator (until the
-// interpreter installs that, sort/compare with a function! raises
-// internal/feature-na).
+// does not compare orders by type id. sort_call takes the address of a
+// SortCall (the function! and the blocks that carry whole records to it) and
+// runs the function through actions::call_comparator (until the interpreter
+// installs that, sort/compare with a function! raises internal/feature-na).
+struct SortCall;
 int sort_compare(const void* a, const void* b, intptr_t op, uint32_t flags);
-int sort_call(const void* a, const void* b, intptr_t function, uint32_t flags);
+int sort_call(const void* a, const void* b, intptr_t call, uint32_t flags);
 
 // Registers block! (type 5, parent series!).
 void init();

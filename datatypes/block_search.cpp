@@ -242,15 +242,20 @@ void make_records(int32_t size) {
     }
 }
 
-// Record block i holding a copy of the record's cells; answers the block value.
-Cell fill_record(int32_t i, const Cell* record, int32_t size) {
-    Cell blk = *cell_at(records_holder().data2, i);
+// The record block holding a copy of the record's cells; answers the block value.
+Cell fill_record(const Cell* holder, const Cell* record, int32_t size) {
+    Cell blk = *holder;
     memory::Buffer* b = memory::buffer_of(blk.data2);
     std::memcpy(b->head_ptr(), record, size_t(size) * CELL);
     b->tail = b->offset + uint32_t(size) * CELL;
     blk.data1 = 0;
     return blk;
 }
+
+// Whether a sort is using the kept record blocks: a sort that its compare
+// function starts takes blocks of its own, or it would overwrite the records
+// the outer function is still reading.
+bool records_in_use = false;
 
 // After a sort of large records the blocks are made anew, so their memory goes.
 struct ReleaseRecords {
@@ -267,8 +272,18 @@ struct ReleaseRecords {
 
 }  // namespace
 
-int sort_call(const void* a, const void* b, intptr_t function, uint32_t flags) {
-    const Cell* fn = reinterpret_cast<const Cell*>(function);
+// What a sort with a compare function hands to each comparison.
+struct SortCall {
+    gc::Rooted function, first, second;  // first and second: the record blocks (with /all)
+    bool kept = false;                   // the blocks are the kept ones
+    ~SortCall() {
+        if (kept) records_in_use = false;
+    }
+};
+
+int sort_call(const void* a, const void* b, intptr_t call, uint32_t flags) {
+    SortCall* c = reinterpret_cast<SortCall*>(call);
+    const Cell* fn = c->function.get();
     const Cell* x = static_cast<const Cell*>(a);
     const Cell* y = static_cast<const Cell*>(b);
     // The function gets the later element first unless the order is reversed.
@@ -276,8 +291,8 @@ int sort_call(const void* a, const void* b, intptr_t function, uint32_t flags) {
     gc::Rooted first, second, result;
     int32_t size = int32_t(flags >> 2);
     if ((flags & 2) && size >= 1) {
-        first.cell = fill_record(0, x, size);
-        second.cell = fill_record(1, y, size);
+        first.cell = fill_record(c->first.get(), x, size);
+        second.cell = fill_record(c->second.get(), y, size);
     } else {
         std::memcpy(&first.cell, x, CELL);
         std::memcpy(&second.cell, y, CELL);
@@ -331,16 +346,22 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     intptr_t arg = case_ ? actions::CASE_SORT : actions::SORT;
     sort::Compare cmp = &sort_compare;
     if (all) flags |= 2 | (uint32_t(size) << 2);
-    gc::Rooted function;
     ReleaseRecords release;
+    SortCall call;
     if (comparator) {
         if (comparator->is(TYPE_FUNCTION)) {
             if (!actions::call_comparator) fire("internal", "feature-na");
-            function.cell = *comparator;
-            arg = reinterpret_cast<intptr_t>(function.get());
+            call.function.cell = *comparator;
+            arg = reinterpret_cast<intptr_t>(&call);
             cmp = &sort_call;
-            if (all) {
+            if (all && records_in_use) {
+                make_at(call.first.get(), size);
+                make_at(call.second.get(), size);
+            } else if (all) {
                 make_records(size);
+                call.first.cell = *cell_at(records_holder().data2, 0);
+                call.second.cell = *cell_at(records_holder().data2, 1);
+                call.kept = records_in_use = true;
                 release.wanted = uint64_t(size) * CELL > RECORDS_RELEASE;
             }
         } else if (comparator->is(TYPE_INTEGER)) {
