@@ -29,7 +29,7 @@ namespace kro::object {
 namespace {
 
 uint32_t run_counter = RUN_ID_BASE;
-uint32_t boot_counter = BOOT_FIRST_ID - 1;
+uint32_t boot_last = BOOT_FIRST_ID - 1;
 bool boot_on = false;
 
 constexpr uint32_t ABSENT = 0xFFFF;
@@ -250,10 +250,12 @@ Cell* new_block(int32_t n) {
 
 // ---- class ids ---------------------------------------------------------------------------------
 
-uint32_t next_class_id() { return boot_on ? ++boot_counter : ++run_counter; }
+uint32_t next_class_id() { return boot_on ? ++boot_last : ++run_counter; }
 void use_boot_ids(bool on) { boot_on = on; }
 bool boot_ids() { return boot_on; }
 uint32_t class_counter() { return run_counter; }
+uint32_t boot_counter() { return boot_last; }
+void set_boot_counter(uint32_t last) { boot_last = last; }
 
 // ---- constructors and accessors ----------------------------------------------------------------
 

@@ -38,6 +38,10 @@ void use_boot_ids(bool on);
 bool boot_ids();
 // The last id handed out by the run-time counter (1,000,000 before the first).
 uint32_t class_counter();
+// The last id the boot counter handed out, and setting it (the boot data
+// carries it, for the objects the start-up makes after it).
+uint32_t boot_counter();
+void set_boot_counter(uint32_t last);
 
 // ---- constructors and accessors --------------------------------------------------------
 

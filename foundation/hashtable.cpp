@@ -1376,6 +1376,15 @@ void sweep_keys(uint32_t table, bool (*alive)(uint32_t node)) {
     }
 }
 
+std::vector<uint32_t> keys(uint32_t table) {
+    std::vector<uint32_t> out;
+    Table* r = record(table);
+    if (r->kind != IDENTITY && r->kind != OWNERSHIP) return out;
+    for (uint32_t b = 0; b < r->buckets; b++)
+        if (get_state(bytes(r->states), b) == STATE_LIVE) out.push_back(record_at(r, words(r->slots)[b])->data1);
+    return out;
+}
+
 void dump(uint32_t table) {
     Table* r = record(table);
     for (uint32_t pass = 0; pass < 2; pass++) {

@@ -9,6 +9,7 @@
 // collected heap and is reached through nodes, so its buffers may move and grow.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "foundation/cell.hpp"
 
@@ -126,6 +127,8 @@ void resize(uint32_t table, int32_t size);
 Cell* put_key(uint32_t table, uint32_t key);
 Cell* get_key(uint32_t table, uint32_t key);
 Cell* remove_key(uint32_t table, uint32_t key);
+// Identity kinds: the keys of the live records, in bucket order.
+std::vector<uint32_t> keys(uint32_t table);
 
 // The symbol table: the id (1-based position in its block) of a spelling,
 // interned when new. Without caseless, a new case variant of an existing

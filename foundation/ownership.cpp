@@ -113,6 +113,17 @@ void bind(Cell* value, const Cell* owner, const Cell* word) {
     }
 }
 
+void entries(std::vector<Cell>& out) {
+    for (uint32_t key : hashtable::keys(table)) {
+        const Cell* rec = hashtable::get_key(table, key);
+        out.insert(out.end(), rec, rec + VALUE_CELLS);
+    }
+}
+
+void restore(Cell* value, const Cell* owner, const Cell* word) {
+    if (buffer_flagged(value->type()) || is_object_type(value->type())) enter(value, owner, word);
+}
+
 void set_owner(Cell* value, const Cell* owner, const Cell* word) {
     Cell o = *owner;
     bind(value, &o, word);

@@ -16,6 +16,7 @@
 // it marks through.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "foundation/cell.hpp"
 
@@ -65,6 +66,12 @@ const Cell* get_owner(uint32_t node);
 // value, the action word, the new value (null: none), the index and the part
 // count, and answers true.
 bool check(const Cell* value, const Cell* action, const Cell* new_value, int32_t index, int32_t part);
+
+// The table as three cells an entry (the owned value, its owner, the word),
+// appended to out; and one entry entered again as it stood, with its flag (a
+// value owned already keeps its owner). The boot data keeps the table so.
+void entries(std::vector<Cell>& out);
+void restore(Cell* value, const Cell* owner, const Cell* word);
 
 // The word of a series event, before or after the change (append/appended...).
 Cell event_word(int32_t event, bool after);

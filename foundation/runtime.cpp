@@ -69,6 +69,7 @@ Cell call_stack_block{uint32_t(TYPE_NONE), 0, 0, 0};
 Cell symbol_block{uint32_t(TYPE_NONE), 0, 0, 0};
 
 namespace {
+bool prepared = false;
 bool done = false;
 
 // The datatype inits in registration order; parents come before children.
@@ -192,8 +193,8 @@ void make_root_child(Cell* out, uint32_t capacity) {
 }
 }  // namespace
 
-void init() {
-    if (done) return;
+void prepare() {
+    if (prepared) return;
     root_copy = true;
     print::init_hooks();
     platform::init();
@@ -229,6 +230,12 @@ void init() {
     http::init();  // url!'s HTTP service
     value_slots::init();
     collector::init();
+    prepared = true;
+}
+
+void init() {
+    if (done) return;
+    prepare();
     done = true;
     // The start-up from here: the collector is on for the whole boot program,
     // and words made from now on need no root-block copy.

@@ -21,6 +21,9 @@ extern Cell symbol_block;
 // off, and the boot program builds the language environment. Runs once.
 void init();
 bool initialised();
+// Every step of init but the start-up's own: the runtime before its boot
+// program has run (what the first build stage snapshots). Runs once.
+void prepare();
 
 // The end of the process: status 0 is the normal end (the tracked heap is
 // released, nothing is printed); any other status ends it as `quit` does.
@@ -41,6 +44,14 @@ namespace kro::start {
 // The process entry: the whole life of the process, on the big-stack thread.
 // Never returns.
 [[noreturn]] void main(int argc, char** argv);
+
+// The first build stage's entry. `--write <file>` builds the environment from
+// the embedded sources and writes it as boot data to the file; `--describe
+// <file> [<boot data>]` boots the whole way (from the sources, or by decoding
+// the boot data given) and writes boot::describe() to the file, for the test
+// that compares the two ways. Status 0 when done, 1 with a message on
+// standard error when not, 2 for a wrong call.
+int first_stage(int argc, char** argv);
 
 // The outermost frame: runs body and answers when it completes. A throw that
 // nothing caught ends the process (quit request: status 0; any other code:

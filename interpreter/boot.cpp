@@ -1,6 +1,7 @@
 #include "interpreter/boot.hpp"
 
 #include <cstdio>
+#include <vector>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,12 +20,22 @@
 #include "foundation/frame.hpp"
 #include "foundation/gc.hpp"
 #include "foundation/mold.hpp"
+#include "foundation/ownership.hpp"
 #include "interpreter/actions.hpp"
+#include "interpreter/boot_steps.hpp"
 #include "interpreter/eval.hpp"
 #include "interpreter/flow.hpp"
 #include "interpreter/routines.hpp"
 #include "interpreter/stack.hpp"
+#include "io/krobin.hpp"
 #include "io/lexer.hpp"
+
+// The boot data, when the build linked it in (boot_data.S of the final
+// executable); a first-stage executable has none and boots from the sources.
+extern "C" {
+extern const uint8_t kro_boot_data[] __attribute__((weak));
+extern const uint8_t kro_boot_data_end[] __attribute__((weak));
+}
 
 namespace kro::boot {
 
@@ -33,6 +44,8 @@ namespace {
 constexpr std::string_view SPEC_FILE = "library/natives.kro";
 // The source that builds `system`; its objects' class ids are fixed.
 constexpr std::string_view SYSTEM_FILE = "library/system.kro";
+// The values of the running process: evaluated last, at every start.
+constexpr std::string_view START_UP_FILE = "library/start-up.kro";
 
 bool running_flag = false;
 
@@ -57,8 +70,10 @@ void make_routine() {
 
 int32_t make_routine_symbol() { return symbol::make("make-routine"); }
 
+void install() { routines::add("make-routine", &make_routine); }
+KRO_ROUTINE_GROUP(install);
+
 void define_make_routine() {
-    routines::add("make-routine", &make_routine);
     gc::Rooted spec;
     static const char text[] =
         "\"Makes a routine from its spec and the name of its system-level body\" "
@@ -159,31 +174,143 @@ void run_statements(Cell* code) {
     std::exit(254);
 }
 
+// Evaluates one source; an error ends the process.
+void run_source(const embedded::Source* src) {
+    Cell* top = stack::top_ptr;
+    uint32_t caught = frame::catch_region(code::ERROR, [&] {
+        gc::Rooted code;
+        load_source(code.get(), src);
+        run_statements(code.get());
+        if (src->name == SYSTEM_FILE) {
+            pin_class_ids();
+            routines::install_system_hooks();
+        }
+    });
+    stack::top_ptr = top;
+    if (caught) boot_failed(src->name);
+}
+
+// The cell of an object's field (found without regard to case), or null.
+Cell* field(const Cell* obj, const char* name) {
+    if (!obj || !obj->is(TYPE_OBJECT)) return nullptr;
+    int32_t i = context::find_symbol(obj->data1, symbol::make(name), true);
+    Cell* values = i < 0 ? nullptr : context::values(obj->data1);
+    return values ? values + i : nullptr;
+}
+
+// A field of system's sub-object set to the value as the object's making sets
+// it: no change flag, and a series owned by an owner object as its other
+// fields' are.
+void set_system_field(const char* object, const char* name, const Cell* value) {
+    Cell* obj = field(context::get_global(symbol::make("system")), object);
+    Cell* slot = field(obj, name);
+    if (!slot) return;
+    Cell o = *obj;
+    *slot = *value;
+    if (context::cell_of(o.data1)->header & ownership::FLAG_OWNER) {
+        Cell w = *context::word_at(o.data1, int32_t(slot - context::values(o.data1)));
+        ownership::bind(slot, &o, &w);
+    }
+}
+
+// What depends on the running process, once the environment is built: the
+// current directory and the command line in `system`, then the start-up's source.
+void start_up() {
+    uint32_t caught = frame::catch_region(code::ERROR, [&] {
+        gc::Rooted code, dir, line;
+        static const char text[] = "to-kro-file get-current-dir";
+        scan(code.get(), text, sizeof text - 1);
+        interp::do_block(code.get());
+        dir.cell = *stack::top();
+        stack::pop(1);
+        set_system_field("options", "path", dir.get());
+        routines::command_line(line.get());
+        set_system_field("script", "args", line.get());
+    });
+    if (caught) boot_failed(START_UP_FILE.data());
+    if (const embedded::Source* src = embedded::find(START_UP_FILE)) run_source(src);
+}
+
+// The boot data into the environment: decoded after the prelude, then what
+// the data keeps beside the values is put back in place.
+void load_data(const Data& d) {
+    std::vector<Cell> pre = steps::prelude();
+    Cell* top = stack::top_ptr;
+    if (frame::catch_region(code::ERROR, [&] { krobin::load(d.bytes, d.size, false, &pre); })) {
+        stack::top_ptr = top;
+        boot_failed("the boot data");
+    }
+    auto kept = [&](uint32_t k) -> const Cell* {
+        const Cell* c = krobin::boot_literal(int32_t(pre.size() + k));
+        return c && c->is(TYPE_BLOCK) ? c : nullptr;
+    };
+    const Cell* owned = kept(steps::OWNERSHIP);
+    const Cell* state = kept(steps::STATE);
+    if (!owned || !state || block::length(state) < int32_t(steps::STATE_COUNT)) {
+        std::fprintf(stderr, "boot: the boot data lacks its state\n");
+        std::exit(254);
+    }
+    Cell list = *owned;
+    for (int32_t i = 0; i + 2 < block::length(&list); i += 3)
+        ownership::restore(block::at(&list, i), block::at(&list, i + 1), block::at(&list, i + 2));
+    // the hooks' own objects took their ids at system's making: the counter
+    // goes on from where the first stage left it
+    uint32_t counter = block::at(state, steps::BOOT_COUNTER)->data2;
+    routines::install_system_hooks();
+    object::set_boot_counter(counter);
+}
+
 }  // namespace
 
-bool running() { return running_flag; }
+namespace steps {
 
-void run() {
+void begin() {
     routines::init();
     running_flag = true;
     object::use_boot_ids(true);
     function::library_bodies = true;
     define_make_routine();
-    for (const embedded::Source* src = embedded::all(); src->name; src++) {
-        if (src->name == SPEC_FILE) continue;
-        Cell* top = stack::top_ptr;
-        uint32_t caught = frame::catch_region(code::ERROR, [&] {
-            gc::Rooted code;
-            load_source(code.get(), src);
-            run_statements(code.get());
-            if (src->name == SYSTEM_FILE) {
-                pin_class_ids();
-                routines::install_system_hooks();
-            }
-        });
-        stack::top_ptr = top;
-        if (caught) boot_failed(src->name);
-    }
+}
+
+void run_sources() {
+    for (const embedded::Source* src = embedded::all(); src->name; src++)
+        if (src->name != SPEC_FILE && src->name != START_UP_FILE) run_source(src);
+}
+
+std::vector<Cell> prelude() {
+    int32_t n = context::word_count(context::global);
+    const Cell* values = context::values(context::global);
+    std::vector<Cell> cells(values, values + n);
+    const Cell* catalog = error::catalog();
+    cells.push_back(catalog ? *catalog : none::value);
+    // what the system object calls its words: the global context's own object
+    Cell obj = *object::push_value(context::global, uint32_t(-1), 0);
+    stack::pop(1);
+    cells.push_back(obj);
+    return cells;
+}
+
+}  // namespace steps
+
+bool running() { return running_flag; }
+
+namespace {
+Data given{nullptr, 0};
+}  // namespace
+
+void set_data(const uint8_t* bytes, size_t size) { given = {bytes, size}; }
+
+Data data() {
+    if (given.bytes) return given;
+    if (!kro_boot_data || !kro_boot_data_end) return {nullptr, 0};
+    return {kro_boot_data, size_t(kro_boot_data_end - kro_boot_data)};
+}
+
+void run() {
+    steps::begin();
+    if (Data d = data(); d.size) load_data(d);
+    else steps::run_sources();
+    start_up();
     context::set_global(make_routine_symbol(), &unset::value);
     function::library_bodies = false;
     object::use_boot_ids(false);

@@ -1,5 +1,6 @@
 #include "interpreter/routines.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <unordered_map>
@@ -31,6 +32,7 @@
 #include "interpreter/stack.hpp"
 #include "interpreter/tracer.hpp"
 #include "io/clipboard.hpp"
+#include "io/krobin.hpp"
 #include "io/simple_io.hpp"
 
 namespace kro::routines {
@@ -40,6 +42,7 @@ namespace {
 struct Registry {
     std::unordered_map<std::string, Entry> entries;
     std::unordered_map<std::string, int32_t> codes;
+    std::unordered_map<int32_t, std::string> names;  // code -> name
     std::vector<InstallFn> groups;
     bool installed = false;
 };
@@ -68,7 +71,13 @@ int32_t code_of(std::string_view name) {
     if (e == r.entries.end()) return 0;
     int32_t code = function::add_code(e->second);
     r.codes.emplace(key, code);
+    r.names.emplace(code, key);
     return code;
+}
+
+std::string_view name_of(int32_t code) {
+    auto n = registry().names.find(code);
+    return n == registry().names.end() ? std::string_view() : std::string_view(n->second);
 }
 
 void init() {
@@ -76,6 +85,19 @@ void init() {
     if (r.installed) return;
     r.installed = true;
     for (InstallFn f : r.groups) f();
+    // Every entry takes its code now, in the order of the names: a routine has
+    // the same code whether the boot program made it or the boot data did.
+    std::vector<std::string> names;
+    names.reserve(r.entries.size());
+    for (const auto& e : r.entries) names.push_back(e.first);
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) code_of(n);
+    // the boot data writes a routine by its entry's name
+    krobin::routine_code = [](int32_t name) { return code_of(symbol::name(name)); };
+    krobin::routine_name = [](int32_t code) {
+        std::string_view n = name_of(code);
+        return n.empty() ? 0 : symbol::make_from_utf8(reinterpret_cast<const uint8_t*>(n.data()), uint32_t(n.size()));
+    };
 }
 
 bool library_q(const Cell* fn) {

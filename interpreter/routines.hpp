@@ -55,7 +55,11 @@ void add(const char* name, Entry fn);
 // code table on first use), or 0 when no entry has that name.
 int32_t code_of(std::string_view name);
 
-// Runs every group's install function (once; runtime initialisation).
+// The name of the entry of a code-table index, empty when no entry has it.
+std::string_view name_of(int32_t code);
+
+// Runs every group's install function (once; runtime initialisation) and
+// gives every entry its code, in the order of their names.
 void init();
 
 // Whether a function! or routine! belongs to the library: every routine does
@@ -67,5 +71,8 @@ bool library_q(const Cell* fn);
 // month names, the callback bits, the error catalog and state fields, the port
 // prototypes), once the boot program has built `system`.
 void install_system_hooks();
+
+// The process's whole command line as a string! (the arguments rebuilt from argv).
+void command_line(Cell* out);
 
 }  // namespace kro::routines

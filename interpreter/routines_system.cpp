@@ -77,10 +77,8 @@ void start_up_value() {
 
 // The whole command line as a string! (the arguments rebuilt from argv).
 void command_line() {
-    std::string line = platform::os::command_line(runtime_context.argc, runtime_context.argv);
     Cell s;
-    string::make_at(&s, uint32_t(line.size()) + 1, 1);
-    string::append_utf8(&s, line.data(), int32_t(line.size()));
+    routines::command_line(&s);
     result(&s);
 }
 
@@ -215,6 +213,12 @@ void install() {
 KRO_ROUTINE_GROUP(install);
 
 }  // namespace
+
+void command_line(Cell* out) {
+    std::string line = platform::os::command_line(runtime_context.argc, runtime_context.argv);
+    string::make_at(out, uint32_t(line.size()) + 1, 1);
+    string::append_utf8(out, line.data(), int32_t(line.size()));
+}
 
 void install_system_hooks() {
     money::digits_option = &money_digits;

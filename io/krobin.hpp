@@ -33,6 +33,9 @@ constexpr uint8_t VERSION = 2;
 constexpr uint8_t FLAG_COMPACT = 1;
 constexpr uint8_t FLAG_COMPRESSED = 2;
 constexpr uint8_t FLAG_SYMBOLS = 4;
+// Boot data only: the records hold an environment a first build stage made
+// (see encode_environment below) rather than the prototypes of compiled code.
+constexpr uint8_t FLAG_ENVIRONMENT = 8;
 
 // Containers nested deeper than this are refused by both the writers and the
 // readers (internal/too-deep), so that whatever one writes the other reads.
@@ -69,6 +72,15 @@ void decode(const uint8_t* data, size_t length, Cell* block);
 // one, else the block. Answers out.
 Cell* decode_binary(const Cell* binary, Cell* out);
 
+// ---- routine! ------------------------------------------------------------------------------
+
+// What the interpreter installs, for the boot data of a built environment
+// (routines are written by the name of their C++ entry): the code of an
+// entry's name (a symbol id), 0 when no entry has it, and the name of a code,
+// 0 when it has none. While they are null, routine! has no encoding.
+extern int32_t (*routine_code)(int32_t name);
+extern int32_t (*routine_name)(int32_t code);
+
 // ---- the boot data -----------------------------------------------------------------------
 
 // Decodes the boot data into the root block in boot mode, with the collector
@@ -79,7 +91,36 @@ Cell* decode_binary(const Cell* binary, Cell* out);
 // literal base set by an earlier load stays. Input that is no KROBIN file or
 // whose packed part does not unpack prints the text's message and ends the
 // process with status 1; corrupt records raise as in codec mode.
-void load(const uint8_t* data, size_t length, bool keep_base);
+//
+// With a prelude (the boot data of a built environment), its cells are kept
+// first, before the decoded values: they are what the runtime made before its
+// boot program ran, and the data reaches them by reference.
+void load(const uint8_t* data, size_t length, bool keep_base, const std::vector<Cell>* prelude = nullptr);
+
+// The boot data of a built environment (flag FLAG_ENVIRONMENT, compact layout),
+// as the first build stage writes it. The kept values are, in order: the
+// prelude (not written: the reading process makes the same cells and passes
+// them to load), then each value of kept; then every global set stores the
+// cell at index `index` of the block kept[kept] into the global word of
+// `symbol`. The symbol table lists symbols first in the order given (the
+// reader makes them in that order, so their ids carry over), then any other
+// the records name.
+//
+// Beyond the layout of prototypes, such data writes bound words with their
+// context's owner (as codec data does), routine! by the name of its entry,
+// handle! values that hold no resource, the library flag of cell series
+// (prefix 0xC5), the owner flag of object contexts, and cells of the prelude
+// that carry an identity (native!, action!, op!, the object of the global
+// context) as copies (0xFF) of their prelude cell. A value it cannot write
+// that way raises access/no-codec.
+struct GlobalSet {
+    int32_t symbol;
+    uint32_t kept;
+    uint32_t index;
+};
+std::vector<uint8_t> encode_environment(const std::vector<Cell>& prelude, const std::vector<int32_t>& symbols,
+                                        const std::vector<Cell>& kept, const std::vector<GlobalSet>& sets,
+                                        bool compress);
 
 // Boot literal n (the n-th value the boot decoding kept), or null outside the table.
 const Cell* boot_literal(int32_t n);

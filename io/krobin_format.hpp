@@ -36,6 +36,9 @@ constexpr uint8_t CP_TRUE = 0xC2;
 constexpr uint8_t CP_FALSE = 0xC3;
 constexpr uint8_t CP_GLOBAL_SET = 0xC4;
 constexpr uint8_t CP_PATH = 0xFF;
+// Boot data of a built environment (flag FLAG_ENVIRONMENT) only: the series
+// the record makes is the library's own code (memory::FLAG_LIBRARY).
+constexpr uint8_t CP_LIBRARY = 0xC5;
 constexpr uint8_t CP_SMALL_INT = 0x80;  // 0x80-0xBF: the integers 0-63
 constexpr uint8_t CP_FLAG = 0x40;
 constexpr uint8_t CP_TYPE_MASK = 0x3F;
@@ -46,6 +49,8 @@ constexpr uint8_t CPX_KIND_MASK = 3;
 constexpr uint8_t CPX_ON_STACK = 4;
 constexpr uint8_t CPX_BUILT = 8;
 constexpr uint8_t CPX_VALUES = 16;
+// Boot data of a built environment only: the object owns series (ownership).
+constexpr uint8_t CPX_OWNER = 32;
 
 constexpr uint32_t MAX_PATH = 65536;
 

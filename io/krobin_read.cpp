@@ -24,6 +24,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
 #include "datatypes/image.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
@@ -42,6 +43,7 @@
 #include "foundation/gc.hpp"
 #include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
+#include "foundation/ownership.hpp"
 #include "foundation/print.hpp"
 #include "foundation/registry.hpp"
 #include "foundation/runtime.hpp"
@@ -61,6 +63,9 @@ void set_codec(bool on) { codec_flag = on; }
 }  // namespace format
 
 bool codec_q() { return format::codec_flag; }
+
+int32_t (*routine_code)(int32_t name) = nullptr;
+int32_t (*routine_name)(int32_t code) = nullptr;
 
 namespace {
 
@@ -121,24 +126,27 @@ struct Rec {
     bool flag = false;    // compact layout: bit 6 of the type byte
     bool nl = false;
     bool ref = false;
+    bool library = false;  // boot data of an environment: the series is library code
     const uint8_t* at = nullptr;
 };
 
 struct ContextHead {
     uint32_t kind = 0;
-    bool on_stack = false, built = false, values = false;
+    bool on_stack = false, built = false, values = false, owner = false;
     std::vector<int32_t> symbols;
     const uint8_t* at = nullptr;
 };
 
 class Reader {
 public:
-    explicit Reader(bool codec) : codec_(codec) {}
+    explicit Reader(bool codec, const std::vector<Cell>* prelude = nullptr) : codec_(codec), prelude_(prelude) {}
     // Decodes the file into the block; answers the block's cell count before.
     uint32_t run(const uint8_t* data, size_t length, Cell* block, const Cell* source);
 
 private:
     bool codec_;
+    const std::vector<Cell>* prelude_;
+    bool env_ = false;  // boot data of a built environment (FLAG_ENVIRONMENT)
     bool compact_ = false;
     const uint8_t* data_ = nullptr;
     size_t length_ = 0;
@@ -250,6 +258,8 @@ private:
     uint32_t coded(const Rec& r, const Slot& s);
     uint32_t op(const Rec& r, const Slot& s);
     uint32_t error(const Rec& r, const Slot& s);
+    uint32_t routine(const Rec& r, const Slot& s);
+    uint32_t handle(const Rec& r, const Slot& s);
     uint32_t object(const Rec& r, const Slot& s);
     uint32_t function(const Rec& r, const Slot& s);
     uint32_t context_value(const Rec& r, const Slot& s);
@@ -258,6 +268,10 @@ private:
         uint32_t head = compact_ ? (r.flag ? varint() : 0) : u32();
         if (head > 0x7FFFFFFF) corrupt(at);
         return head;
+    }
+    // The library flag of a cell series made by a record that carried it.
+    void flag_library(const Rec& r, uint32_t node) {
+        if (r.library) buf(node)->flags |= memory::FLAG_LIBRARY;
     }
     void items(uint32_t node, uint32_t n) {
         for (uint32_t i = 0; i < n; i++) read_value(Slot{node, -1}, false);
@@ -311,12 +325,15 @@ uint32_t Reader::run(const uint8_t* data, size_t length, Cell* block, const Cell
         end_ = region_ + unpacked_.size();
     }
     compact_ = flags & FLAG_COMPACT;
+    env_ = !codec_ && (flags & FLAG_ENVIRONMENT);
     out_ = block->data2;
     start_ = cell_count(out_);
     Cell* top = stack::top_ptr;
     try {
         if (!compact_ && left() < 8) not_krobin("Error: Not a Krobin file!");
         header(flags);
+        if (prelude_)
+            for (const Cell& c : *prelude_) *series::add_cell(out_) = c;
         Slot root{out_, -1};
         for (;;) {
             skip_padding();
@@ -350,6 +367,10 @@ void Reader::header(uint8_t flags) {
         p_ += size;
         if (size && strings_[size - 1] != 0) corrupt(p_ - 1);
         sym_ids_.assign(sym_count_, 0);
+        // boot data: every name is made in table order, so that symbol ids
+        // come out as in the process that wrote it
+        if (!codec_)
+            for (uint32_t i = 0; i < sym_count_; i++) symbol(i, count_at);
     }
     if (payload > left()) corrupt(at);
     end_ = p_ + payload;
@@ -412,6 +433,7 @@ Cell Reader::child(const Cell& cur, uint64_t index, const uint8_t* at) {
             return from(values_node(cur.data1), index + error::ARG1);
         case TYPE_FUNCTION:
         case TYPE_OP:
+        case TYPE_ROUTINE:
             return function_child(cur, index, at);
         case TYPE_WORD:
         case TYPE_SET_WORD:
@@ -434,7 +456,8 @@ Cell Reader::child(const Cell& cur, uint64_t index, const uint8_t* at) {
 
 Cell Reader::function_child(const Cell& fn, uint64_t index, const uint8_t* at) {
     if (index == 0) return Cell{uint32_t(TYPE_BLOCK), 0, fn.data2, 0};
-    bool has_body = fn.is(TYPE_FUNCTION) || (fn.is(TYPE_OP) && native::wrapped_type(&fn) == TYPE_FUNCTION);
+    bool has_body = fn.is(TYPE_FUNCTION) || fn.is(TYPE_ROUTINE) ||
+                    (fn.is(TYPE_OP) && native::wrapped_type(&fn) == TYPE_FUNCTION);
     if (index != 1 || !has_body) corrupt(at);
     Cell body = *cell_at(fn.data3, function::BODY);
     if (!body.is(TYPE_BLOCK)) corrupt(at);
@@ -447,7 +470,7 @@ Cell Reader::function_child(const Cell& fn, uint64_t index, const uint8_t* at) {
 uint32_t Reader::owned_context(const Cell& reached, uint32_t owner_type, const uint8_t* at) {
     uint32_t t = reached.type();
     uint32_t ctx = 0;
-    if (t == TYPE_OBJECT || t == TYPE_FUNCTION || word_type(t) ||
+    if (t == TYPE_OBJECT || t == TYPE_FUNCTION || (t == TYPE_ROUTINE && owner_type == TYPE_ROUTINE) || word_type(t) ||
         (t == TYPE_OP && native::wrapped_type(&reached) == TYPE_FUNCTION))
         ctx = reached.data1;
     if (!ctx || ctx == context::global) corrupt(at);
@@ -487,13 +510,14 @@ uint32_t Reader::read_value(const Slot& s, bool root) {
             if (b == CP_NEW_LINE) r.nl = true;
             else if (b == CP_REFERENCE) r.ref = true;
             else if (b == CP_GLOBAL_SET && !codec_ && root) global_set = true;
+            else if (b == CP_LIBRARY && env_) r.library = true;
             else break;
             p_++;
         }
         r.at = p_;
         uint8_t b = u8();
         if (b >= 0x80) {
-            if (r.ref || global_set) corrupt(r.at);
+            if (r.ref || global_set || r.library) corrupt(r.at);
             if (b < 0xC0) return place(s, flagged(integer(b - CP_SMALL_INT), r.nl));
             if (b == CP_TRUE || b == CP_FALSE) return place(s, flagged(logic::make(b == CP_TRUE), r.nl));
             if (b == CP_PATH) return place(s, flagged(resolve_path(), r.nl));
@@ -514,6 +538,8 @@ uint32_t Reader::read_value(const Slot& s, bool root) {
         global_set = !codec_ && root && word_type(r.type) && (r.header & GLOBAL);
     }
     if (global_set) return this->global_set(r, s);
+    // the library flag goes with a cell series the record makes
+    if (r.library && (r.ref || !(series::is_block_kind(r.type) || r.type == TYPE_MAP))) corrupt(r.at);
     return record(r, s);
 }
 
@@ -560,6 +586,7 @@ uint32_t Reader::record(const Rec& r, const Slot& s) {
         default:
             break;
     }
+    if (env_ && t == TYPE_ROUTINE) return routine(r, s);
     if (r.ref) corrupt(r.at);
     switch (t) {
         case TYPE_NATIVE:
@@ -569,6 +596,9 @@ uint32_t Reader::record(const Rec& r, const Slot& s) {
             return op(r, s);
         case TYPE_ERROR:
             return error(r, s);
+        case TYPE_HANDLE:
+            if (env_) return handle(r, s);
+            break;
         default:
             break;
     }
@@ -738,7 +768,7 @@ uint32_t Reader::words(const Rec& r, const Slot& s) {
         if (r.ref || r.flag) corrupt(r.at);
         return global_word();
     }
-    if (!codec_) {
+    if (!codec_ && !env_) {
         // boot data: the context is the value kept at a position of the output block
         if (r.ref || (compact_ && !r.flag)) {
             if (r.ref) corrupt(r.at);
@@ -799,6 +829,7 @@ uint32_t Reader::cells(const Rec& r, const Slot& s) {
     uint32_t n = count();
     if (head > n) corrupt(at);
     uint32_t node = memory::new_cells(room(n));
+    flag_library(r, node);
     uint32_t pos = place(s, flagged(Cell{r.type, head, node, 0}, r.nl));
     items(node, n);
     return pos;
@@ -813,6 +844,7 @@ uint32_t Reader::hash(const Rec& r, const Slot& s) {
     uint32_t n = count();
     if (head > n) corrupt(at);
     Cell blk{uint32_t(TYPE_BLOCK), 0, memory::new_cells(room(n)), 0};
+    flag_library(r, blk.data2);
     uint32_t table = hashtable::make(int32_t(room(n)), &blk, hashtable::HASH);
     uint32_t pos = place(s, flagged(Cell{uint32_t(TYPE_HASH), head, blk.data2, table}, r.nl));
     items(blk.data2, n);
@@ -827,6 +859,7 @@ uint32_t Reader::map(const Rec& r, const Slot& s) {
     if (n & 1) corrupt(at);
     Cell m;
     map::make_at(&m, nullptr, int32_t(room(n / 2)));
+    flag_library(r, m.data2);
     uint32_t pos = place(s, flagged(m, r.nl));
     for (uint32_t i = 0; i < n; i++) {
         const uint8_t* item_at = p_;
@@ -973,7 +1006,7 @@ uint32_t Reader::op(const Rec& r, const Slot& s) {
     uint32_t pos = read_value(s, false);
     Cell wrapped = flagged(*cell_at(s.node, pos), false);
     uint32_t t = wrapped.type();
-    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION) corrupt(r.at);
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && !(env_ && t == TYPE_ROUTINE)) corrupt(r.at);
     if (!compact_ && ((r.header >> WRAPPED_SHIFT) & 0xFF) != t) corrupt(r.at);
     Cell made{uint32_t(TYPE_DATATYPE), uint32_t(TYPE_OP), 0, 0};
     if (!guarded([&] { native::make(&made, &wrapped, TYPE_OP); })) corrupt(r.at);
@@ -995,6 +1028,50 @@ uint32_t Reader::error(const Rec& r, const Slot& s) {
     return pos;
 }
 
+// routine! (boot data of an environment): the symbol of its entry's name, the
+// maker's integer and flag, then its spec and its body (positions 0 and 1
+// inside it, as for a function). A reference gives back the routine.
+uint32_t Reader::routine(const Rec& r, const Slot& s) {
+    if (r.ref) {
+        Cell reached = reference_path();
+        uint32_t ctx = owned_context(reached, TYPE_ROUTINE, r.at);
+        return place(s, flagged(*context::owner(ctx), r.nl));
+    }
+    const uint8_t* at = p_;
+    int32_t name = symbol(field(), at);
+    int32_t extra = sfield();
+    int32_t code = routine_code ? routine_code(name) : 0;
+    if (!code) corrupt(at);
+    Cell* top = stack::top_ptr;
+    Cell* holder = stack::push_cell();
+    block::make_at(holder, 2);
+    uint32_t parts = holder->data2;
+    const uint8_t* spec_at = p_;
+    read_value(Slot{parts, -1}, false);
+    read_value(Slot{parts, -1}, false);
+    Cell spec = *cell_at(parts, 0);
+    Cell body = *cell_at(parts, 1);
+    if (!spec.is(TYPE_BLOCK) || spec.data1 != 0) corrupt(spec_at);
+    uint32_t pos = 0;
+    if (!guarded([&] {
+            Cell made = *routine::make_value(&spec, body.is(TYPE_NONE) ? nullptr : &body, code, extra, r.flag);
+            pos = place(s, flagged(made, r.nl));
+        }))
+        corrupt(spec_at);
+    stack::top_ptr = top;
+    return pos;
+}
+
+// handle! (boot data of an environment): one that holds no resource, by its
+// class and value.
+uint32_t Reader::handle(const Rec& r, const Slot& s) {
+    const uint8_t* at = p_;
+    uint32_t cls = field();
+    uint32_t value = field();
+    if (cls >= handle::CLASS_COUNT) corrupt(at);
+    return place(s, flagged(handle::make(value, cls), r.nl));
+}
+
 // ---- contexts, objects and functions -----------------------------------------------------------------
 
 // A context record's head: kind, flags and words (own: the record whose
@@ -1007,11 +1084,13 @@ ContextHead Reader::context_head(const Rec* own) {
         if (own && own->flag) corrupt(h.at);
         const uint8_t* flags_at = p_;
         uint8_t f = u8();
-        if (f & ~uint8_t(CPX_KIND_MASK | CPX_ON_STACK | CPX_BUILT | CPX_VALUES)) corrupt(flags_at);
+        uint8_t known = uint8_t(CPX_KIND_MASK | CPX_ON_STACK | CPX_BUILT | CPX_VALUES | (env_ ? CPX_OWNER : 0));
+        if (f & ~known) corrupt(flags_at);
         h.kind = f & CPX_KIND_MASK;
         h.on_stack = f & CPX_ON_STACK;
         h.built = f & CPX_BUILT;
         h.values = f & CPX_VALUES;
+        h.owner = f & CPX_OWNER;
     } else {
         uint32_t w = own ? own->header : u32();
         if ((w & 0xFF) != TYPE_CONTEXT) corrupt(h.at);
@@ -1020,7 +1099,7 @@ ContextHead Reader::context_head(const Rec* own) {
         h.built = w & CTX_BUILT;
         h.values = w & CTX_VALUES;
     }
-    if (h.kind > context::OBJECT) corrupt(h.at);
+    if (h.kind > context::OBJECT || (h.owner && h.kind != context::OBJECT)) corrupt(h.at);
     uint32_t n = count();
     h.symbols.resize(n);
     for (uint32_t i = 0; i < n; i++) {
@@ -1039,6 +1118,7 @@ uint32_t Reader::make_context(const ContextHead& h) {
     }
     // a word twice (in any letter case) would leave a value without its word
     if (context::word_count(ctx) != n) corrupt(h.at);
+    if (h.owner) context::cell_of(ctx)->header |= ownership::FLAG_OWNER;
     return ctx;
 }
 
@@ -1091,13 +1171,15 @@ uint32_t Reader::object_body(bool handlers, const Slot* s, const WordSlot* w, bo
     uint32_t pos = s ? place(*s, flagged(obj, nl)) : 0;
     if (w) bind(w->node, w->pos, ctx, w->index, h.at);
     context_values(ctx, h);
-    // a handler position must name its word, holding a function
+    // a handler position must name its word, holding a function (boot data
+    // of an environment: or a routine)
     static const int32_t change_sym = symbol::make("on-change*");
     static const int32_t deep_sym = symbol::make("on-deep-change*");
     auto check = [&](int32_t index, int32_t sym) {
         if (index < 0) return;
+        const Cell* h = cell_at(context::cell_of(ctx)->data2, uint32_t(index));
         if (!symbol::same_word(int32_t(context::word_at(ctx, index)->data2), sym) ||
-            !cell_at(context::cell_of(ctx)->data2, uint32_t(index))->is(TYPE_FUNCTION))
+            !(h->is(TYPE_FUNCTION) || (env_ && h->is(TYPE_ROUTINE))))
             corrupt(handlers_at);
     };
     check(on_change, change_sym);
@@ -1155,12 +1237,13 @@ Cell Reader::block_into(uint32_t node) {
             need(1);
             if (*p_ == CP_NEW_LINE) r.nl = true;
             else if (*p_ == CP_REFERENCE) r.ref = true;
+            else if (*p_ == CP_LIBRARY && env_) r.library = true;
             else break;
             p_++;
         }
         r.at = p_;
         uint8_t b = u8();
-        if ((b & ~CP_FLAG) != TYPE_BLOCK) corrupt(r.at);
+        if ((b & ~CP_FLAG) != TYPE_BLOCK || (r.library && r.ref)) corrupt(r.at);
         r.flag = b & CP_FLAG;
     } else {
         skip_padding();
@@ -1176,6 +1259,7 @@ Cell Reader::block_into(uint32_t node) {
     const uint8_t* at = p_;
     uint32_t n = count();
     if (head > n) corrupt(at);
+    flag_library(r, node);
     items(node, n);
     return flagged(Cell{uint32_t(TYPE_BLOCK), head, node, 0}, r.nl);
 }
@@ -1231,7 +1315,7 @@ Cell* decode_binary(const Cell* bin, Cell* out) {
     return out;
 }
 
-void load(const uint8_t* data, size_t length, bool keep_base) {
+void load(const uint8_t* data, size_t length, bool keep_base, const std::vector<Cell>* prelude) {
     struct Restore {
         bool active = gc::active;
         int32_t base = literal_base;
@@ -1244,7 +1328,7 @@ void load(const uint8_t* data, size_t length, bool keep_base) {
     } restore{gc::active, literal_base, keep_base};
     gc::active = false;
     format::set_codec(false);
-    literal_base = int32_t(Reader(false).run(data, length, &runtime::root, nullptr));
+    literal_base = int32_t(Reader(false, prelude).run(data, length, &runtime::root, nullptr));
 }
 
 const Cell* boot_literal(int32_t n) {

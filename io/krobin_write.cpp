@@ -8,6 +8,8 @@
 // allocates nothing in the collected heap until the finished bytes become a
 // binary!, so no collection can move what it is walking.
 #include <algorithm>
+#include <array>
+#include <map>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -29,6 +31,7 @@
 #include "foundation/crush.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/memory.hpp"
+#include "foundation/ownership.hpp"
 #include "foundation/stack_guard.hpp"
 #include "io/krobin.hpp"
 #include "io/krobin_format.hpp"
@@ -58,22 +61,25 @@ bool bound_form(const Cell& w) {
 uint32_t key_of(const Cell& c) {
     uint32_t t = c.type();
     if (series::is_series_value(t) || t == TYPE_MAP || t == TYPE_BITSET) return c.data2;
-    if (t == TYPE_OBJECT || t == TYPE_FUNCTION) return c.data1;
+    if (t == TYPE_OBJECT || t == TYPE_FUNCTION || t == TYPE_ROUTINE) return c.data1;
     if (t >= TYPE_WORD && t <= TYPE_REFINEMENT && bound_form(c)) return c.data1;
     return 0;
 }
 
-// A handler position is written only while its slot holds a function.
-int32_t handler_position(const Cell& obj, int32_t which) {
+// A handler position is written only while its slot holds a function (or,
+// in boot data, a routine: the library's handlers of system's options).
+int32_t handler_position(const Cell& obj, int32_t which, bool boot) {
     if (!obj.data3) return -1;
     int32_t index = object::handler_index(&obj, which);
     uint32_t values = context::cell_of(obj.data1)->data2;
-    if (index < 0 || uint32_t(index) >= cell_count(values) || !cell_at(values, uint32_t(index))->is(TYPE_FUNCTION))
-        return -1;
-    return index;
+    if (index < 0 || uint32_t(index) >= cell_count(values)) return -1;
+    const Cell* h = cell_at(values, uint32_t(index));
+    return h->is(TYPE_FUNCTION) || (boot && h->is(TYPE_ROUTINE)) ? index : -1;
 }
 
-bool has_handlers(const Cell& obj) { return handler_position(obj, 0) >= 0 || handler_position(obj, 1) >= 0; }
+bool has_handlers(const Cell& obj, bool boot) {
+    return handler_position(obj, 0, boot) >= 0 || handler_position(obj, 1, boot) >= 0;
+}
 
 // The four bytes of a 32-bit word, low byte first.
 void put32(std::vector<uint8_t>& v, uint32_t w) {
@@ -93,13 +99,30 @@ void put_varint(std::vector<uint8_t>& v, uint32_t n) {
 
 class Writer {
 public:
-    explicit Writer(bool compact) : compact_(compact) {}
+    explicit Writer(bool compact, bool boot = false) : compact_(compact), boot_(boot) {}
 
     void root(const Cell* value) { write(value, false); }
     std::vector<uint8_t> assemble(bool compress);
 
+    // Boot data of an environment: walks the cells the reader will have kept
+    // first, remembering where each tracked series and context, and each cell
+    // with an identity, stands among them; writes nothing.
+    void prelude(const std::vector<Cell>& cells);
+    // Enters the symbols in this order at the head of the symbol table.
+    void symbols_first(const std::vector<int32_t>& symbols) {
+        for (int32_t sym : symbols) symbol_index(sym);
+    }
+    // A global set: the word of the symbol takes the cell at index of the
+    // block kept at position kept.
+    void global_set(int32_t sym, uint32_t kept, uint32_t index);
+
 private:
     bool compact_;
+    bool boot_;
+    bool in_prelude_ = false;
+    // boot data: cells of the prelude that carry an identity (by their bits,
+    // the new-line flag aside) -> their path entry
+    std::map<std::array<uint32_t, 4>, uint32_t> copies_;
     std::vector<uint8_t> rec_;    // the records
     std::vector<uint8_t> names_;  // the symbol names, each ended by a NUL
     std::vector<uint32_t> offsets_;
@@ -130,14 +153,34 @@ private:
 
     // Opens a record: the header word (type, extra bits, new line, reference),
     // or the prefix bytes and the type byte with its flag bit.
-    void open(uint32_t t, bool nl, bool ref, bool flag, uint32_t extra = 0) {
+    void open(uint32_t t, bool nl, bool ref, bool flag, uint32_t extra = 0, bool library = false) {
         if (!compact_) {
             u32(t | extra | (nl ? NEW_LINE : 0) | (ref ? REFERENCE : 0));
             return;
         }
         if (nl) byte(CP_NEW_LINE);
         if (ref) byte(CP_REFERENCE);
+        if (library) byte(CP_LIBRARY);
         byte(uint8_t(t | (flag ? CP_FLAG : 0)));
+    }
+    // Boot data: whether the cell series a record makes carries the library flag.
+    bool library(uint32_t node, int64_t ref) const {
+        return boot_ && ref < 0 && (buf(node)->flags & memory::FLAG_LIBRARY);
+    }
+    static std::array<uint32_t, 4> identity(const Cell& c) {
+        return {c.header & ~FLAG_NEW_LINE, c.data1, c.data2, c.data3};
+    }
+    static bool has_identity(const Cell& c) {
+        uint32_t t = c.type();
+        return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || (t == TYPE_OBJECT && c.data1 == context::global);
+    }
+    // The path of the value about to be written: the enclosing levels, then its position.
+    uint32_t current_path() {
+        uint32_t entry = uint32_t(paths_.size());
+        paths_.push_back(uint32_t(stack_.size() + 1));
+        paths_.insert(paths_.end(), stack_.begin(), stack_.end());
+        paths_.push_back(position_);
+        return entry;
     }
 
     uint32_t symbol_index(int32_t sym);
@@ -151,6 +194,7 @@ private:
     void text(const Cell& c, bool nl, int64_t ref);
     void bytes(const Cell& c, bool nl, int64_t ref);
     void image(const Cell& c, bool nl, int64_t ref);
+    void routine(const Cell& c, bool nl, int64_t ref);
     void object_body(const Cell& obj);
     void function_body(const Cell& fn);
     void context(uint32_t ctx);
@@ -200,17 +244,40 @@ void Writer::write(const Cell* value, bool same_position) {
     uint32_t t = c.type();
     bool known_type = t >= TYPE_DATATYPE && t <= TYPE_EVENT && t != TYPE_SYMBOL && t != TYPE_CONTEXT &&
                       t != TYPE_SERIES;
-    if (!known_type || without_encoding(t)) fire("access", "no-codec", &c);
+    // boot data writes routines by name and handles that hold no resource
+    bool boot_only = boot_ && ((t == TYPE_ROUTINE && routine_name) || (t == TYPE_HANDLE && int32_t(c.data3) == -1));
+    if (!known_type || (without_encoding(t) && !boot_only)) fire("access", "no-codec", &c);
     bool nl = c.header & FLAG_NEW_LINE;
+    if (boot_ && has_identity(c)) {
+        auto it = copies_.find(identity(c));
+        if (it != copies_.end()) {
+            // the very cell the reader kept in its prelude
+            if (nl) byte(CP_NEW_LINE);
+            byte(CP_PATH);
+            path(it->second);
+            position_ = same_position ? position_ : position_ + 1;
+            return;
+        }
+        if (t == TYPE_OBJECT) {
+            // the global context is the reader's own: never written
+            if (!in_prelude_) fire("access", "no-codec", &c);
+            copies_.emplace(identity(c), current_path());
+            position_ = same_position ? position_ : position_ + 1;
+            return;
+        }
+        if (in_prelude_) copies_.emplace(identity(c), current_path());
+    }
     uint32_t saved = position_;
     int64_t ref = -1;
     bool level = false;
     if (uint32_t key = key_of(c)) {
         auto it = known_.find(key);
-        if (it != known_.end() && (t == TYPE_OBJECT || t == TYPE_FUNCTION || (t >= TYPE_WORD && t <= TYPE_REFINEMENT) ||
-                                   reference_fits(t, it->second.type))) {
+        if (it != known_.end() && (t == TYPE_OBJECT || t == TYPE_FUNCTION || t == TYPE_ROUTINE ||
+                                   (t >= TYPE_WORD && t <= TYPE_REFINEMENT) || reference_fits(t, it->second.type))) {
             ref = it->second.path;
         } else {
+            // boot data keeps every sharing: a second copy would change the environment
+            if (boot_ && it != known_.end()) fire("access", "no-codec", &c);
             // met again under a type no reference could give back: written in full
             level = true;
             stack_.push_back(position_);
@@ -366,8 +433,16 @@ void Writer::record(const Cell& c, bool nl, int64_t ref) {
         case TYPE_IMAGE:
             image(c, nl, ref);
             return;
+        case TYPE_ROUTINE:
+            routine(c, nl, ref);
+            return;
+        case TYPE_HANDLE:
+            open(t, nl, false, false);
+            field(c.data1);
+            field(c.data2);
+            return;
         case TYPE_OBJECT: {
-            bool handlers = ref < 0 && has_handlers(c);
+            bool handlers = ref < 0 && has_handlers(c, boot_);
             open(t, nl, ref >= 0, handlers, handlers ? ON_CHANGE : 0);
             if (ref >= 0) {
                 path(uint32_t(ref));
@@ -454,6 +529,8 @@ void Writer::floating(const Cell& c, bool nl) {
 void Writer::words(const Cell& c, bool nl, int64_t ref) {
     uint32_t t = c.type();
     uint32_t sym = symbol_index(int32_t(c.data2));
+    // boot data keeps every binding: a context no record can give back is refused
+    if (boot_ && !bound_form(c) && c.data1 && c.data1 != context::global) fire("access", "no-codec", &c);
     if (!bound_form(c)) {
         if (compact_) {
             open(t, nl, false, false);
@@ -476,7 +553,7 @@ void Writer::words(const Cell& c, bool nl, int64_t ref) {
     // owner's values take their positions inside the word.
     Cell owner = *context::owner(c.data1);
     if (owner.is(TYPE_OBJECT)) {
-        bool handlers = has_handlers(owner);
+        bool handlers = has_handlers(owner, boot_);
         if (compact_)
             byte(uint8_t(TYPE_OBJECT | (handlers ? CP_FLAG : 0)));
         else
@@ -495,7 +572,7 @@ void Writer::cells(const Cell& c, bool nl, int64_t ref) {
     uint32_t t = c.type();
     uint32_t node = c.data2;
     uint32_t head = uint32_t(series::head_of(&c));
-    open(t, nl, ref >= 0, head != 0);
+    open(t, nl, ref >= 0, head != 0, 0, library(node, ref));
     if (!compact_ || head) field(head);
     if (ref >= 0) {
         path(uint32_t(ref));
@@ -512,7 +589,7 @@ void Writer::cells(const Cell& c, bool nl, int64_t ref) {
 // Only live entries are written: a removed entry (its value cell's header
 // cleared) would have no record.
 void Writer::map(const Cell& c, bool nl, int64_t ref) {
-    open(TYPE_MAP, nl, ref >= 0, false);
+    open(TYPE_MAP, nl, ref >= 0, false, 0, library(c.data2, ref));
     if (ref >= 0) {
         path(uint32_t(ref));
         return;
@@ -610,11 +687,51 @@ void Writer::image(const Cell& c, bool nl, int64_t ref) {
     raw(pixels.data(), pixels.size());
 }
 
+// routine! (boot data): the name of its entry, the maker's integer (the
+// maker's flag in the type byte's flag bit), then its spec and its body at
+// positions 0 and 1 inside it.
+void Writer::routine(const Cell& c, bool nl, int64_t ref) {
+    open(TYPE_ROUTINE, nl, ref >= 0, (c.header & routine::FLAG_MAKER) != 0);
+    if (ref >= 0) {
+        path(uint32_t(ref));
+        return;
+    }
+    const Cell* rec = buf(c.data3)->cells();
+    int32_t name = rec[function::CODE].is(TYPE_INTEGER) ? routine_name(int32_t(rec[function::CODE].data2)) : 0;
+    if (!name) fire("access", "no-codec", &c);
+    field(symbol_index(name));
+    sfield(rec[function::METHOD_OF].is(TYPE_INTEGER) ? int32_t(rec[function::METHOD_OF].data2) : 0);
+    Cell spec{uint32_t(TYPE_BLOCK), 0, c.data2, 0};
+    Cell body = rec[function::BODY];
+    write(&spec, false);
+    write(&body, false);
+}
+
+void Writer::prelude(const std::vector<Cell>& cells) {
+    in_prelude_ = true;
+    for (const Cell& c : cells) write(&c, false);
+    in_prelude_ = false;
+    rec_.clear();
+    names_.clear();
+    offsets_.clear();
+    symbols_.clear();
+}
+
+void Writer::global_set(int32_t sym, uint32_t kept, uint32_t index) {
+    byte(CP_GLOBAL_SET);
+    byte(uint8_t(TYPE_WORD));
+    varint(symbol_index(sym));
+    byte(CP_PATH);
+    varint(2);
+    varint(kept);
+    varint(index);
+}
+
 void Writer::object_body(const Cell& obj) {
     sfield(int32_t(obj.data2));
-    if (has_handlers(obj)) {
-        sfield(handler_position(obj, 0));
-        sfield(handler_position(obj, 1));
+    if (has_handlers(obj, boot_)) {
+        sfield(handler_position(obj, 0, boot_));
+        sfield(handler_position(obj, 1, boot_));
     }
     context(obj.data1);
 }
@@ -643,6 +760,7 @@ void Writer::context(uint32_t ctx) {
     uint32_t kind = (cc->header & context::KIND_MASK) >> context::KIND_SHIFT;
     bool on_stack = cc->header & context::FLAG_ON_STACK;
     bool built = cc->header & context::FLAG_BUILT;
+    bool owner = boot_ && (cc->header & ownership::FLAG_OWNER);
     uint32_t n = uint32_t(context::word_count(ctx));
     uint32_t values = on_stack ? 0 : cc->data2;
     uint32_t have = values ? cell_count(values) : 0;
@@ -651,7 +769,8 @@ void Writer::context(uint32_t ctx) {
         if (!cell_at(values, i)->is(TYPE_UNSET)) present = true;
     if (compact_) {
         byte(TYPE_CONTEXT);
-        byte(uint8_t(kind | (on_stack ? CPX_ON_STACK : 0) | (built ? CPX_BUILT : 0) | (present ? CPX_VALUES : 0)));
+        byte(uint8_t(kind | (on_stack ? CPX_ON_STACK : 0) | (built ? CPX_BUILT : 0) | (present ? CPX_VALUES : 0) |
+                     (owner ? CPX_OWNER : 0)));
         varint(n);
     } else {
         u32(TYPE_CONTEXT | kind << CTX_KIND_SHIFT | (built ? CTX_BUILT : 0) | (on_stack ? CTX_ON_STACK : 0) |
@@ -669,8 +788,9 @@ void Writer::context(uint32_t ctx) {
 std::vector<uint8_t> Writer::assemble(bool compress) {
     bool with_symbols = !offsets_.empty();
     std::vector<uint8_t> out(MAGIC, MAGIC + 6);
-    out.push_back(VERSION);
-    out.push_back(uint8_t((compact_ ? FLAG_COMPACT : 0) | (with_symbols ? FLAG_SYMBOLS : 0)));
+    out.push_back(boot_ ? 1 : VERSION);  // the boot data holds version 1
+    out.push_back(uint8_t((compact_ ? FLAG_COMPACT : 0) | (with_symbols ? FLAG_SYMBOLS : 0) |
+                          (boot_ ? FLAG_ENVIRONMENT : 0)));
     auto count = [&](uint32_t n) { compact_ ? put_varint(out, n) : put32(out, n); };
     count(1);  // one root value
     count(uint32_t(rec_.size()));
@@ -695,6 +815,17 @@ std::vector<uint8_t> Writer::assemble(bool compress) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> encode_environment(const std::vector<Cell>& prelude, const std::vector<int32_t>& symbols,
+                                        const std::vector<Cell>& kept, const std::vector<GlobalSet>& sets,
+                                        bool compress) {
+    Writer w(true, true);
+    w.prelude(prelude);
+    w.symbols_first(symbols);
+    for (const Cell& c : kept) w.root(&c);
+    for (const GlobalSet& g : sets) w.global_set(g.symbol, uint32_t(prelude.size()) + g.kept, g.index);
+    return w.assemble(compress);
+}
 
 Cell* encode(const Cell* value, Cell* out, bool compact, bool compress) {
     format::set_codec(true);
