@@ -4,8 +4,15 @@
 // again in both layouts and read back, which must succeed: a decoded value is
 // always one the writers accept.
 //
+// With KROBIN_FUZZ_BOOT=1 in the environment, every input is decoded as boot
+// data of a built environment instead (boot mode, after the prelude that the
+// executable's boot passes): malformed input may raise only the same errors.
+// Input the boot mode would end the process for (no magic, packed data that
+// does not unpack: a message and status 1) is skipped.
+//
 // With KROBIN_FUZZ_SEEDS=dir in the environment, the target first writes the
-// encodings of a few rich values into dir, for use as a seed corpus.
+// encodings of a few rich values into dir, for use as a seed corpus (in boot
+// mode, boot data of an environment holding them).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -27,10 +34,13 @@
 #include "foundation/frame.hpp"
 #include "foundation/gc.hpp"
 #include "foundation/runtime.hpp"
+#include "interpreter/boot_steps.hpp"
 #include "interpreter/actions.hpp"
 #include "interpreter/eval.hpp"
 #include "interpreter/stack.hpp"
 #include "io/krobin.hpp"
+#include "io/krobin_format.hpp"
+#include "foundation/crush.hpp"
 #include "io/lexer.hpp"
 
 using namespace kro;
@@ -38,6 +48,7 @@ using namespace kro;
 namespace {
 
 uint64_t runs = 0;
+bool boot_mode = false;
 
 Cell loaded(const char* text) {
     Cell out;
@@ -75,6 +86,21 @@ void write_seeds(const char* dir) {
     object::get_values(obj.get())[1] = fn.cell;
     block::ks_append(all.get(), obj.get());
     block::ks_append(all.get(), all.get());
+    if (boot_mode) {
+        // the values kept after the prelude, and a global set of the first
+        std::vector<Cell> kept = {all.cell, obj.cell};
+        std::vector<krobin::GlobalSet> sets = {{symbol::make("fuzz-seed"), 0, 0}};
+        for (int packed = 0; packed < 2; packed++) {
+            std::vector<uint8_t> bytes =
+                krobin::encode_environment(boot::steps::prelude(), {}, kept, sets, packed != 0);
+            std::string path = std::string(dir) + "/boot-seed-" + std::to_string(packed);
+            if (FILE* out = std::fopen(path.c_str(), "wb")) {
+                std::fwrite(bytes.data(), 1, bytes.size(), out);
+                std::fclose(out);
+            }
+        }
+        return;
+    }
     for (int form = 0; form < 4; form++) {
         gc::Rooted bin;
         krobin::encode(all.get(), bin.get(), form & 1, form & 2);
@@ -104,6 +130,8 @@ void mold_bounded(Cell* value) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     runtime::init();
     gc::active = true;
+    const char* boot = std::getenv("KROBIN_FUZZ_BOOT");
+    boot_mode = boot && *boot && *boot != '0';
     // the tables' first slots, so that native! and action! records can decode
     Cell spec = loaded("[value [any-type!] /only]");
     interp::register_native(1, &scratch_native, block::at(&spec, 0));
@@ -121,7 +149,37 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
+// Boot mode: the input decoded as boot data of an environment. The values
+// it sets stay (the next inputs decode in what it left), as the boot's do.
+int boot_input(const uint8_t* data, size_t size) {
+    if (size < 8 || std::memcmp(data, krobin::format::MAGIC, 6) != 0) return 0;
+    size_t region = size - 8;
+    if (data[7] & krobin::FLAG_COMPRESSED) {
+        std::vector<uint8_t> unpacked;
+        if (!crush::unpack(data + 8, size - 8, unpacked)) return 0;
+        region = unpacked.size();
+    }
+    if (!(data[7] & krobin::FLAG_COMPACT) && region < 8) return 0;
+    Cell* top = stack::top_ptr;
+    Cell* args = stack::arguments;
+    std::vector<Cell> prelude = boot::steps::prelude();
+    try {
+        krobin::load(data, size, false, &prelude);
+    } catch (const Thrown&) {
+        runtime_context.thrown_code = 0;
+        if (!allowed(last_raised())) {
+            std::fprintf(stderr, "the reader raised %s/%s\n", last_raised().category.c_str(), last_raised().id.c_str());
+            __builtin_trap();
+        }
+    }
+    stack::top_ptr = top;
+    stack::arguments = args;
+    if (++runs % 256 == 0) collector::collect();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (boot_mode) return boot_input(data, size);
     Cell* top = stack::top_ptr;
     Cell* args = stack::arguments;
     gc::Rooted blk;

@@ -10,6 +10,7 @@
 # DEFLATE gets each framing of a few texts (made with python3's zlib); the
 # KROBIN, image and evaluation targets write their own seeds (KROBIN of many
 # values, small images of each format, one program per case of the tables).
+# The KROBIN target runs twice: codec mode, then boot mode (KROBIN_FUZZ_BOOT=1).
 set -Eeuo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 OUT=${1:-"$ROOT/build-fuzz"}
@@ -21,7 +22,7 @@ case $OUT in /*) ;; *) OUT="$PWD/$OUT" ;; esac
 corpus="$OUT/corpus"
 findings="$OUT/findings"
 rm -rf "$corpus"
-mkdir -p "$corpus"/{lexer,krobin,decompress,image,eval} "$findings"
+mkdir -p "$corpus"/{lexer,krobin,krobin-boot,decompress,image,eval} "$findings"
 
 # tokenizer: mode byte 0 (load everything from UTF-8), then a source file
 i=0
@@ -48,6 +49,7 @@ for t in texts:
 EOF
 
 KROBIN_FUZZ_SEEDS="$corpus/krobin" "$OUT/krobin_fuzz" -runs=0 >/dev/null 2>&1
+KROBIN_FUZZ_BOOT=1 KROBIN_FUZZ_SEEDS="$corpus/krobin-boot" "$OUT/krobin_fuzz" -runs=0 >/dev/null 2>&1
 IMAGE_FUZZ_SEEDS="$corpus/image" "$OUT/image_fuzz" -runs=0 >/dev/null 2>&1
 EVAL_FUZZ_SEEDS="$corpus/eval" EVAL_FUZZ_TABLES="$ROOT/tests/kro" "$OUT/eval_fuzz" -runs=0 >/dev/null 2>&1
 
@@ -67,6 +69,7 @@ run() {  # run <target> <corpus> [libFuzzer options...]
 status=0
 run lexer_fuzz "$corpus/lexer" || status=1
 run krobin_fuzz "$corpus/krobin" || status=1
+KROBIN_FUZZ_BOOT=1 run krobin_fuzz "$corpus/krobin-boot" || status=1
 run decompress_fuzz "$corpus/decompress" || status=1
 run image_fuzz "$corpus/image" || status=1
 run eval_fuzz "$corpus/eval" -dict="$ROOT/tests/fuzz/eval_fuzz.dict" || status=1
