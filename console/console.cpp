@@ -168,6 +168,24 @@ void set_buffer_history() {
     stack::set_last_reset(&unset::value);
 }
 
+// Runs the console's own code, given as text.
+void do_text(std::string_view text) {
+    gc::Rooted code;
+    lexer::ScanArgs scan;
+    lexer::scan_utf8(code.get(), reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), scan, nullptr);
+    interp::do_block(code.get());
+}
+
+// The terminal closed (SIGHUP) or the console was told to end (SIGTERM) while
+// its prompt waited: the history is kept as quit keeps it, then the process
+// dies of the signal, as the one who sent it expects.
+[[noreturn]] void end_by_signal(int sig) {
+    // nothing the save raises or throws may keep the process alive
+    frame::catch_region(code::CATCH_ALL, [] { do_text("_save-cfg"); });
+    console::flush();
+    terminal::die_of(sig);
+}
+
 void read_input() {
     hold_cells();
     Cell* args = stack::arguments;
@@ -175,7 +193,10 @@ void read_input() {
     bool hidden = args[1].is(TYPE_LOGIC) && args[1].data1 != 0;
     if (!held_line->is(TYPE_STRING)) fire("script", "invalid-arg", held_line);
     AskHistory history(held_line, held_history);
+    if (at_prompt) terminal::hold_termination(true);
     terminal::EditResult r = editor().read_line(prompt, hidden, &history);
+    terminal::hold_termination(false);
+    if (int sig = terminal::held_termination()) end_by_signal(sig);
     last_end = r.end;
     // the input has ended when nothing more could be read
     bool ended = r.end == terminal::LineEnd::end_of_input && r.line.empty();
@@ -265,11 +286,7 @@ void launch() {
         completion::install_words();
         completion::install();
         object::use_boot_ids(false);
-        gc::Rooted code;
-        lexer::ScanArgs scan;
-        lexer::scan_utf8(code.get(), reinterpret_cast<const uint8_t*>(CODE.data()), uint32_t(CODE.size()), scan,
-                         nullptr);
-        interp::do_block(code.get());
+        do_text(CODE);
     });
     if (caught == code::ERROR) {
         terminal::restore_terminal();

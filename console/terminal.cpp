@@ -185,6 +185,10 @@ volatile sig_atomic_t echo_off_fd = -1;
 
 volatile sig_atomic_t winch_pending = 0;
 volatile sig_atomic_t resumed_pending = 0;
+// While the console waits at its prompt, SIGTERM and SIGHUP are held: the
+// reader stops and the console saves the session's history before it dies.
+volatile sig_atomic_t holding_termination = 0;
+volatile sig_atomic_t held_signal = 0;
 int wake_pipe[2] = {-1, -1};
 
 bool handlers_installed = false;
@@ -207,10 +211,16 @@ void on_winch(int) {
 }
 
 void on_terminate(int sig, siginfo_t* info, void* ctx) {
-    restore_terminal();
     for (int i = 0; i < 4; i++) {
         if (TERMINATING[i] != sig) continue;
         const struct sigaction& p = previous[i];
+        bool fatal = !(p.sa_flags & SA_SIGINFO) && p.sa_handler == SIG_DFL;
+        if (fatal && holding_termination && (sig == SIGTERM || sig == SIGHUP)) {
+            if (!held_signal) held_signal = sig;
+            wake();
+            return;
+        }
+        restore_terminal();
         if (p.sa_flags & SA_SIGINFO) {
             if (p.sa_sigaction) p.sa_sigaction(sig, info, ctx);
             return;
@@ -229,6 +239,7 @@ void on_terminate(int sig, siginfo_t* info, void* ctx) {
         ::raise(sig);
         return;
     }
+    restore_terminal();
 }
 
 void install_tstp();
@@ -362,6 +373,27 @@ bool take_resumed() {
 
 int wake_fd() { return wake_pipe[0]; }
 
+void hold_termination(bool on) {
+    if (on && interactive()) install_handlers();
+    holding_termination = on ? 1 : 0;
+}
+
+int held_termination() { return held_signal; }
+
+void die_of(int sig) {
+    restore_terminal();
+    struct sigaction dfl;
+    ::memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    ::sigaction(sig, &dfl, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(sig);
+    ::_exit(128 + sig);
+}
+
 bool set_echo(bool on) {
     termios t;
     if (!is_terminal(in_fd) || ::tcgetattr(in_fd, &t) != 0) return false;
@@ -479,6 +511,7 @@ Wait wait_input(int timeout_ms) {
     KRO_SANDBOX_DENY(Wait::ended);
     int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
     for (;;) {
+        if (held_signal) return Wait::ended;
         if (winch_pending || resumed_pending) return Wait::woken;
         pollfd fds[2] = {{in_fd, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
         int left = -1;
@@ -494,6 +527,7 @@ Wait wait_input(int timeout_ms) {
         if (r == 0) return Wait::timeout;
         if (fds[1].revents & POLLIN) {
             drain_wake_pipe();
+            if (held_signal) return Wait::ended;
             if (winch_pending || resumed_pending) return Wait::woken;
         }
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
@@ -621,6 +655,7 @@ bool fill() {
     KRO_SANDBOX_DENY(false);
     if (in_pos < in_len) return true;
     for (;;) {
+        if (held_signal) return false;  // the console ends: see hold_termination
         ssize_t n = ::read(in_fd, in_buf, sizeof in_buf);
         if (n > 0) {
             in_pos = 0;

@@ -97,6 +97,14 @@ bool take_resumed();
 // Becomes readable when one of those signals arrives (-1 before the handlers
 // are installed); a poll on input should include it.
 int wake_fd();
+// While held (the console's prompt waits for a line), SIGTERM and SIGHUP whose
+// action is the default do not end the process at once: the reader answers
+// the end of input and held_termination the signal (0: none came), so that
+// the console saves what it must keep and then calls die_of.
+void hold_termination(bool on);
+int held_termination();
+// Puts the terminal back and ends the process by the signal's default action.
+[[noreturn]] void die_of(int sig);
 
 // ---- keys -------------------------------------------------------------------------
 // Waits for the next key and answers its code (KEY_FAILED when input ended or

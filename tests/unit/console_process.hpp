@@ -14,9 +14,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kro::test {
@@ -268,11 +270,20 @@ public:
     const termios& initial_modes() const { return initial_; }
     const std::string& screen() const { return screen_; }
     pid_t pid() const { return pid_; }
+    // Closes the terminal as a window that goes away does (the console hears SIGHUP).
+    void hang_up() {
+        if (master_ >= 0) close(master_);
+        master_ = -1;
+    }
 
 private:
     // Reads what is there, waiting up to timeout_ms for something; answers
     // cursor position queries (the editor asks where its prompt starts).
     bool pump(int timeout_ms) {
+        if (master_ < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+            return false;
+        }
         pollfd p{master_, POLLIN, 0};
         int r = poll(&p, 1, timeout_ms);
         if (r <= 0) return r == 0;

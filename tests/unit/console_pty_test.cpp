@@ -286,6 +286,24 @@ TEST(ConsoleTerminal, AStrayByteInTheHistoryFileLosesNothingElse) {
         << text;
 }
 
+TEST(ConsoleTerminal, ATerminalClosedOrSigtermAtThePromptKeepsTheHistory) {
+    // as a shell does: the session's lines are saved, then the process dies of the signal
+    for (int how : {0, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(how);
+        Console c;
+        ASSERT_TRUE(c.shows({">> "}));
+        ASSERT_TRUE(c.typed("1 + 41\r", {"== 42", ">> "}));
+        if (how == 0) {
+            c.hang_up();
+        } else {
+            kill(c.pid(), how);
+        }
+        EXPECT_EQ(c.wait_exit(), 128 + (how ? how : SIGHUP));
+        std::string cfg = read_file(c.home() + "/.kro/Kro-Console/console-cfg.kro");
+        EXPECT_NE(cfg.find("history: [\n    \"1 + 41\"\n]"), std::string::npos) << cfg;
+    }
+}
+
 TEST(ConsoleTerminal, ASaveThatFailsHalfWayLeavesTheHistoryFileWhole) {
     ScratchDir home;
     std::vector<std::string> lines;
