@@ -8,6 +8,7 @@
 #include "datatypes/symbol.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/frame.hpp"
+#include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/ownership.hpp"
 
@@ -117,6 +118,7 @@ void change_case(Cell* value, const Cell* part, bool upper) {
     }
     count = std::clamp<int64_t>(count, 0, length);
 
+    hashtable::changing(b->flags);
     for (uint32_t i = head; i < head + uint32_t(count); i++) {
         uint32_t at = b->offset + i * uint32_t(unit);
         uint32_t c = string::get_char(b->data() + at, unit);

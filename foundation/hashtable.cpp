@@ -211,6 +211,7 @@ uint32_t value(const Cell* v, bool case_sensitive) {
 namespace kro::hashtable {
 
 void (*prepare_key)(Cell* key) = nullptr;
+uint32_t key_edits = 0;
 
 namespace {
 
@@ -281,6 +282,17 @@ inline bool node_keyed(uint32_t t) {
 }
 
 inline uint32_t next_stamp() { return memory::cycles + 1; }
+
+// Keys a hash! finds by the content of a series the language can change.
+inline bool content_keyed(uint32_t t) {
+    switch (t) {
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case TYPE_BINARY:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // Held by each update of a hash! table: should it end by an error (no memory
 // for the table's arrays, after the block has changed already), the table is
@@ -503,6 +515,11 @@ Cell* put_cell(uint32_t t, Cell* key, int32_t* status) {
         r = record(t);
     }
     if (r->kind == HASH && r->stamp == 0 && node_keyed(key->type())) r->stamp = next_stamp();
+    if (r->kind == HASH && content_keyed(key->type())) {
+        Buffer* kb = buf(key->data2);
+        kb->flags |= FLAG_KEY;
+        if (r->seen == 0) r->seen = key_edits + 1;
+    }
     uint32_t pos = uint32_t(key - cells(r->data));
     uint32_t h = hash::value(key, false);
     uint32_t mask = r->buckets - 1, i = h & mask, n = 0;
@@ -629,6 +646,10 @@ int64_t find_key(uint32_t t, uint32_t key) {
 // Node addresses may have changed since the table last matched them.
 void check_stamp(uint32_t t) {
     Table* r = record(t);
+    if (r->kind == HASH && r->seen != 0 && r->seen != key_edits + 1 && !gc::collecting) {
+        rebuild(t, cell_count(r->data));
+        return;
+    }
     if (r->stamp == 0 || r->stamp == next_stamp() || gc::collecting) return;
     if (r->kind == HASH) {
         rebuild(t, cell_count(r->data));
@@ -746,7 +767,7 @@ uint32_t make(int32_t size, const Cell* block, Kind kind, int32_t value_cells) {
         head = block->data1;
         data_node = block->data2;
     }
-    uint32_t t = memory::new_series(11, 4, 0);
+    uint32_t t = memory::new_series(12, 4, 0);
     buf(t)->tail = sizeof(Table);
     uint32_t states = new_array(buckets / 4, 0xAA);
     uint32_t slots = new_array(buckets * 4, 0);
@@ -764,7 +785,7 @@ uint32_t make(int32_t size, const Cell* block, Kind kind, int32_t value_cells) {
     }
     if (identity || !data_node) data_node = memory::new_cells(uint32_t(size));
     Table* r = record(t);
-    *r = Table{0, cell_buckets, dups, states, slots, data_node, 0, buckets, bound, uint32_t(kind), stamp};
+    *r = Table{0, cell_buckets, dups, states, slots, data_node, 0, buckets, bound, uint32_t(kind), stamp, 0};
     if (identity || !block) return t;
     if (kind == HASH) {
         // keep both the block and the table reachable while indexing
@@ -1107,6 +1128,7 @@ void rebuild(uint32_t table, int32_t size) {
         r->live = 0;
         r->used = 0;
         r->stamp = 0;
+        r->seen = 0;
         r->states = states;
         r->slots = slots;
         buf(r->dup_lists)->tail = 0;

@@ -44,7 +44,7 @@ namespace kro::hashtable {
 
 enum Kind : uint32_t { HASH = 0, MAP = 1, NAMES = 2, IDENTITY = 3, OWNERSHIP = 4 };
 
-// The table record: eleven 32-bit words in a series buffer of its own.
+// The table record: twelve 32-bit words in a series buffer of its own.
 struct Table {
     int32_t live;           // live entries (hash!: distinct key values)
     uint32_t cell_buckets;  // hash!: node of cell position -> 1-based bucket; identity kinds: record width in bytes
@@ -57,8 +57,21 @@ struct Table {
     uint32_t bound;         // `used` at which the next insertion grows the table
     uint32_t kind;
     uint32_t stamp;         // 0, or the node-move count + 1 when the table last matched node addresses
+    uint32_t seen;          // hash!: 0, or key_edits + 1 when the table last matched its text and binary keys
 };
-static_assert(sizeof(Table) == 44);
+static_assert(sizeof(Table) == 48);
+
+// A hash! indexes a string or binary! key by its content, and the block hands
+// that very series to the language, which may change it in place. Such a key's
+// buffer carries FLAG_KEY; each change of a buffer so flagged counts in
+// key_edits, and a hash! holding such keys that has not seen the latest count
+// indexes its block again before it is searched.
+constexpr uint32_t FLAG_KEY = 0x00200000;  // series buffer flags
+extern uint32_t key_edits;
+// Called by every change of a series in place (the flags of its buffer).
+inline void changing(uint32_t buffer_flags) {
+    if (buffer_flags & FLAG_KEY) key_edits = key_edits + 1 == 0xFFFFFFFFu ? 1 : key_edits + 1;
+}
 
 // The stamp of a hash! table that no longer matches its block because an
 // update ran out of memory part way: updates leave it alone, and its next

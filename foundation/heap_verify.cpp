@@ -298,8 +298,11 @@ private:
         if (nb < 4 || (nb & (nb - 1))) return fail("hash table %08x has %u buckets", t, nb);
         if (!usable(r->states) || !usable(r->slots) || !usable(r->data))
             return fail("hash table %08x names a part that is not a live buffer", t);
-        // re-made from its block before it is searched again
-        if (r->kind == hashtable::HASH && r->stamp == hashtable::STALE) return;
+        // re-made from its block before it is searched again (also when a text
+        // or binary! key may have changed since it was indexed)
+        if (r->kind == hashtable::HASH &&
+            (r->stamp == hashtable::STALE || (r->seen && r->seen != hashtable::key_edits + 1)))
+            return;
         Buffer* sb = memory::buffer_of(r->states);
         Buffer* lb = memory::buffer_of(r->slots);
         if (sb->size - sb->offset < nb / 4 || lb->size - lb->offset < nb * 4)

@@ -293,6 +293,7 @@ bool takes_out(Event e) {
 }  // namespace
 
 bool notify_before(const Cell* s, Event e, int32_t index, int32_t count) {
+    if (series::is_series_value(s->type())) hashtable::changing(memory::buffer_of(s->data2)->flags);
     if (unowned(s)) return false;
     gc::Rooted held(*s);
     Cell word = ownership::event_word(int32_t(e), false);

@@ -6,6 +6,7 @@
 #include "datatypes/simple.hpp"
 #include "datatypes/word.hpp"
 #include "foundation/fire.hpp"
+#include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
 #include "interpreter/actions.hpp"
 #include "interpreter/stack.hpp"
@@ -24,7 +25,7 @@ Cell* add_cell(uint32_t node) {
 uint32_t copy_range(const Cell* series, uint32_t start, uint32_t count) {
     memory::Buffer* src = memory::buffer_of(series->data2);
     uint32_t unit = uint32_t(src->unit());
-    return memory::new_series_copy(src->head_ptr() + start * unit, count, unit, src->flags & ~0x00020000u);
+    return memory::new_series_copy(src->head_ptr() + start * unit, count, unit, src->flags & ~(0x00020000u | hashtable::FLAG_KEY));
 }
 
 }  // namespace kro::series

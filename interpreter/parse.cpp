@@ -19,6 +19,7 @@
 #include "foundation/collector.hpp"
 #include "foundation/fire.hpp"
 #include "foundation/gc.hpp"
+#include "foundation/hashtable.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/ownership.hpp"
 #include "foundation/registry.hpp"
@@ -1972,7 +1973,7 @@ private:
     };
     ByteKeep byte_keep(const Span& s) const {
         if (!keeps_quietly() || !plain_copy()) return ByteKeep{false, 0, 0};
-        uint32_t flags = buf(s.node)->flags & ~ownership::FLAG_OWNED;
+        uint32_t flags = buf(s.node)->flags & ~(ownership::FLAG_OWNED | hashtable::FLAG_KEY);
         return ByteKeep{true, flags, cursor_.cell.type() | (cursor_.cell.header & FLAG_NEW_LINE)};
     }
 
