@@ -44,8 +44,20 @@ inline bool is_word_kind(uint32_t t) {
 // cell has no type.
 inline bool dead(const Cell* key) { return key[1].header == 0; }
 
+// A stored key handed to the language: a series key goes out as a copy, so
+// that changing what the language got leaves the key the table indexes alone.
+Cell key_out(Cell k) {
+    uint32_t t = k.type();
+    if (series::is_text_kind(t) || t == TYPE_BINARY) {
+        Cell source = k;
+        series::copy(&source, &k, nullptr, false, nullptr);
+    }
+    return k;
+}
+
 // A key as the language sees it again: set-word keys come back as words.
 Cell shown_key(Cell k) {
+    k = key_out(k);
     if (k.is(TYPE_SET_WORD)) k.set_type(TYPE_WORD);
     k.header &= ~FLAG_NEW_LINE;
     return k;
@@ -390,6 +402,7 @@ Cell* reflect(Cell* value, int32_t field) {
         } else if (which == VALUES) {
             block::ks_append(out.get(), &v);
         } else {
+            k = key_out(k);
             k.header |= FLAG_NEW_LINE;  // one entry a line when the body is molded
             block::ks_append(out.get(), &k);
             block::ks_append(out.get(), &v);
