@@ -106,7 +106,8 @@ void init_words() {
     keyword_of_symbol.assign(size_t(top) + 1, KW_NOT_A_KEYWORD);
     for (int k = 1; k < KW_COUNT; k++) keyword_of_symbol[size_t(keyword_symbol[k])] = uint8_t(k);
     for (int e = 0; e < EV_COUNT; e++) event_symbol[e] = symbol::make(event_names[e]);
-    parse_symbol = symbol::make("parse");
+    // the callback runs in a frame of its own name, as the sort and tokenizer callbacks do
+    parse_symbol = symbol::make("<parse-callback>");
 }
 
 Kw lookup_keyword(uint32_t symbol) {
