@@ -8,6 +8,7 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/simple.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
@@ -681,10 +682,12 @@ Cell* transcode(const Cell* src, const Refinements& r, Cell* out) {
     if (r.part && !r.part->is(TYPE_NONE)) {
         if (r.part->is(TYPE_INTEGER)) {
             count = int32_t(r.part->data2);
-        } else if (r.part->type() == source.type()) {
-            count = int64_t(r.part->data1) - head;
-        } else {
+        } else if (r.part->type() != source.type()) {
             fire("script", "not-same-type");
+        } else if (r.part->data2 != source.data2) {
+            series::bad_refine("part", r.part);
+        } else {
+            count = int64_t(r.part->data1) - head;
         }
         count = std::clamp<int64_t>(count, 0, available);
     }
