@@ -156,6 +156,14 @@ void trim_cut_character(std::vector<uint8_t>& bytes) {
     }
 }
 
+// A /seek offset may start inside a character: that cut is the caller's too, so
+// the continuation bytes it leaves at the front (three at most) are left out.
+void trim_cut_start(std::vector<uint8_t>& bytes) {
+    size_t n = 0;
+    while (n < 3 && n < bytes.size() && unicode::utf8_continuation(bytes[n])) n++;
+    bytes.erase(bytes.begin(), bytes.begin() + ptrdiff_t(n));
+}
+
 // A file's content as text; bytes that are not UTF-8 are refused, never
 // dropped or replaced.
 Cell text_of_bytes(const std::vector<uint8_t>& bytes) {
@@ -246,6 +254,7 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, 
                 // a /part limit may end inside a character: that cut is the
                 // caller's, so the partial character is left out, not refused
                 if (part) trim_cut_character(r.bytes);
+                if (count_of(seek) > 0) trim_cut_start(r.bytes);
                 Cell text = text_of_bytes(r.bytes);
                 *source = lines ? lines_of(text) : text;
             }
