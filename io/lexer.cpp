@@ -279,8 +279,16 @@ public:
         if (t.state == T_PAREN_OPEN && point_ahead(t.end + 1, s_.end)) return true;
         bool word = false;
         Cell type = prescan_type(t, &word);
+        const uint8_t* start = t.start;
+        const uint8_t* end = t.end;
+        // A point is announced with both of its parentheses: its token starts
+        // just after the "(" and ends on the ")".
+        if (t.state == T_POINT) {
+            if (start > s_.begin) --start;
+            if (end < s_.end) ++end;
+        }
         const uint8_t* at = sc.cursor();
-        bool ok = fire_event(s_, EV_PRESCAN, type, nullptr, t.start, t.end, word, true);
+        bool ok = fire_event(s_, EV_PRESCAN, type, nullptr, start, end, word, true);
         if (ok) sc.move_cursor(at);
         return ok;
     }

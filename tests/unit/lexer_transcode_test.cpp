@@ -263,6 +263,12 @@ TEST_F(LexerTrace, EveryEventWhenTheBodyNamesNone) {
     log.events.clear();
     traced("(x , y", "[[prescan] true]");
     EXPECT_EQ(log.text(false), "prescan paren! 1-1 | prescan word! 2-3 | prescan none 4-4 | prescan word! 6-7");
+
+    // A point's prescan covers both its parentheses; its scan starts at the "(".
+    log.events.clear();
+    traced("x (1, 2) y", "[[prescan scan] true]");
+    EXPECT_EQ(log.text(false), "prescan word! 1-2 | scan word! 1-2 | prescan point2D! 3-9 | scan point2D! 3-8 | "
+                               "prescan word! 10-11 | scan word! 10-11");
 }
 
 TEST_F(LexerTrace, AnswersDecide) {
