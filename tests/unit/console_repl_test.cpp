@@ -329,13 +329,19 @@ TEST(ConsoleScript, MakeDirAndFlipExeFlag) {
              // a segment that cannot be made: the folders made by the call go again
              "e: try [make-dir/deep %n/m/" + long_name + "/]\n"
              "print [e/id exists? %n/]\n"
-             // the subsystem byte of a portable executable header flips between 2 and 3
-             "write/binary %k.exe b: append append #{0000} to binary! \"PE\" append/dup #{} 0 100\n"
-             "poke b 95 2 write/binary %k.exe b\n"
-             "flip-exe-flag %k.exe print pick read/binary %k.exe 95\n"
-             "flip-exe-flag %k.exe print pick read/binary %k.exe 95\n");
+             // the subsystem byte of a portable executable header flips between 2 and 3: the
+             // header sits where the DOS header's offset at 60 says (here 80), past an earlier "PE"
+             "b: append/dup copy #{4D5A} 0 200 change at b 20 \"PE\" poke b 61 80\n"
+             "change at b 81 #{50450000} poke b 173 2 write/binary %k.exe b\n"
+             "flip-exe-flag %k.exe print [pick read/binary %k.exe 173 pick read/binary %k.exe 113]\n"
+             "flip-exe-flag %k.exe print equal? b read/binary %k.exe\n"
+             // a file that is no executable is refused and left as it was, "PE" in it or not
+             "foreach t [#{} #{4D5A} \"MZ text with PE in it, long enough to hold the field...\"][\n"
+             "  write/binary %t.txt t: append/dup to binary! t 0 100\n"
+             "  e: try [flip-exe-flag %t.txt] print [e/id equal? t read/binary %t.txt]]\n");
     Outcome o = run_piped({"m.kro"}, "", home.path, dir.path);
-    EXPECT_EQ(o.out, "one/ true\none/ a/b/c/ true\nno-create p/q/\ncannot-open false\n3\n2\n");
+    EXPECT_EQ(o.out, "one/ true\none/ a/b/c/ true\nno-create p/q/\ncannot-open false\n3 0\ntrue\n"
+                     "invalid-data true\ninvalid-data true\ninvalid-data true\n");
     EXPECT_EQ(o.status, 0);
 }
 
