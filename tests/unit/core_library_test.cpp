@@ -69,6 +69,9 @@ TEST_F(CorePrinting, QuestionMarksPrintTheWordAndItsMoldedValue) {
     lines().clear();
     EXPECT_EQ(run("cl-o: make object! [] ?? cl-o/nothing"), "unset");  // a path is read with get/any
     EXPECT_EQ(lines(), (Out{"cl-o/nothing: unset\n"}));
+    lines().clear();
+    EXPECT_EQ(run("?? cl-never-set/x"), "error script/unset-path");  // nothing half printed
+    EXPECT_TRUE(lines().empty());
 }
 
 TEST_F(CorePrinting, ProbePrintsTheMoldedValueAndReturnsIt) {
