@@ -16,6 +16,7 @@
 #include "foundation/memory.hpp"
 #include "foundation/mold.hpp"
 #include "foundation/platform/os.hpp"
+#include "foundation/platform/shared_lib.hpp"
 #include "foundation/registry.hpp"
 #include "foundation/support.hpp"
 #include "foundation/unicode.hpp"
@@ -50,6 +51,15 @@ Cell* load(const uint8_t* bytes, uint32_t length, int32_t encoding) {
 }
 
 Cell* push(const Cell* file) { return stack::push(file); }
+
+namespace {
+
+[[noreturn]] void missing_library(const char* name) {
+    Cell* arg = load(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)), string::ENCODING_UTF8);
+    fire("internal", "not-here", arg);
+}
+
+}  // namespace
 
 Cell* get_current_dir(Cell* out) {
     std::string dir = platform::get_current_dir();
@@ -294,6 +304,7 @@ Cell* write(Cell* destination, Cell* data, bool, bool lines, bool, bool append, 
 }
 
 void init() {
+    platform::shared_lib::on_missing = &missing_library;
     ActionList a;
     a.inherit_all();
     a.set<A_MOLD>(&mold)

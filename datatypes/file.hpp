@@ -66,7 +66,9 @@ Cell* rename(Cell* from, Cell* to);
 Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
             Cell* allow, Cell* as);
 
-// Registers file! (type 8, parent url!).
+// Registers file! (type 8, parent url!), and reports a shared library that a
+// program needs and the system lacks as internal/not-here with the library's
+// file name as a file!.
 void init();
 
 }  // namespace kro::file

@@ -9,6 +9,7 @@
 
 #include "foundation/cell.hpp"
 #include "foundation/fire.hpp"
+#include "foundation/platform/shared_lib.hpp"
 #include "foundation/print.hpp"
 
 namespace kro::checksum {
@@ -52,13 +53,18 @@ constexpr std::array<uint32_t, 256> make_crc_table() {
 }
 constexpr std::array<uint32_t, 256> CRC_TABLE = make_crc_table();
 
+#define CRYPTO_CALLS(X)                                                                               \
+    X(EVP_DigestFinal_ex) X(EVP_DigestInit_ex) X(EVP_DigestUpdate) X(EVP_MD_CTX_free) X(EVP_MD_CTX_new) \
+    X(EVP_md5) X(EVP_sha1) X(EVP_sha256) X(EVP_sha384) X(EVP_sha512)
+KRO_SHARED_LIB(CryptoCalls, crypto, "libcrypto.so.3", CRYPTO_CALLS)
+
 const EVP_MD* evp_of(int id) {
     switch (id) {
-        case MD5: return EVP_md5();
-        case SHA1: return EVP_sha1();
-        case SHA256: return EVP_sha256();
-        case SHA384: return EVP_sha384();
-        case SHA512: return EVP_sha512();
+        case MD5: return crypto().EVP_md5();
+        case SHA1: return crypto().EVP_sha1();
+        case SHA256: return crypto().EVP_sha256();
+        case SHA384: return crypto().EVP_sha384();
+        case SHA512: return crypto().EVP_sha512();
         default: return nullptr;
     }
 }
@@ -69,7 +75,7 @@ struct Piece {
 };
 
 struct CtxFree {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+    void operator()(EVP_MD_CTX* c) const { crypto().EVP_MD_CTX_free(c); }
 };
 
 // One digest over several pieces laid end to end, so HMAC needs no joined copy.
@@ -79,14 +85,15 @@ std::vector<uint8_t> digest_of(int id, std::initializer_list<Piece> parts) {
         Cell arg{TYPE_INTEGER, 0, uint32_t(id), 0};
         fire("script", "invalid-arg", &arg);
     }
-    std::unique_ptr<EVP_MD_CTX, CtxFree> ctx(EVP_MD_CTX_new());
+    const CryptoCalls& lib = crypto();
+    std::unique_ptr<EVP_MD_CTX, CtxFree> ctx(lib.EVP_MD_CTX_new());
     if (!ctx) fire("internal", "no-memory");
-    if (EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) fire("internal", "feature-na");
+    if (lib.EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) fire("internal", "feature-na");
     for (const Piece& p : parts)
-        if (p.len && EVP_DigestUpdate(ctx.get(), p.data, p.len) != 1) fire("internal", "feature-na");
+        if (p.len && lib.EVP_DigestUpdate(ctx.get(), p.data, p.len) != 1) fire("internal", "feature-na");
     std::vector<uint8_t> out(EVP_MAX_MD_SIZE);
     unsigned int n = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), out.data(), &n) != 1 || n != digest_size(id))
+    if (lib.EVP_DigestFinal_ex(ctx.get(), out.data(), &n) != 1 || n != digest_size(id))
         fire("internal", "feature-na");
     out.resize(n);
     return out;

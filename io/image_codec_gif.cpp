@@ -7,11 +7,19 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "foundation/platform/shared_lib.hpp"
 #include "io/image_codec.hpp"
 
 namespace kro::image_codec {
 
 namespace {
+
+#define GIF_CALLS(X)                                                                         \
+    X(DGifCloseFile) X(DGifExtensionToGCB) X(DGifGetExtension) X(DGifGetExtensionNext)       \
+    X(DGifGetImageDesc) X(DGifGetLine) X(DGifGetRecordType) X(DGifOpen) X(EGifCloseFile)     \
+    X(EGifGCBToExtension) X(EGifOpen) X(EGifPutExtension) X(EGifPutImageDesc) X(EGifPutLine) \
+    X(EGifPutScreenDesc) X(EGifSetGifVersion) X(GifFreeMapObject) X(GifMakeMapObject)
+KRO_SHARED_LIB(GifCalls, giflib, "libgif.so.7", GIF_CALLS)
 
 struct Input {
     const uint8_t* data;
@@ -37,25 +45,26 @@ int write_output(GifFileType* gif, const GifByteType* bytes, int length) {
 // (of the frame itself when the screen is empty); pixels the frame does not
 // cover are transparent.
 Raster* read_first_frame(GifFileType* gif) {
+    const GifCalls& lib = giflib();
     int transparent = NO_TRANSPARENT_COLOR;
     for (;;) {
         GifRecordType type;
-        if (DGifGetRecordType(gif, &type) != GIF_OK) return nullptr;
+        if (lib.DGifGetRecordType(gif, &type) != GIF_OK) return nullptr;
         if (type == TERMINATE_RECORD_TYPE) return nullptr;  // no image at all
         if (type == EXTENSION_RECORD_TYPE) {
             int code;
             GifByteType* ext = nullptr;
-            if (DGifGetExtension(gif, &code, &ext) != GIF_OK) return nullptr;
+            if (lib.DGifGetExtension(gif, &code, &ext) != GIF_OK) return nullptr;
             if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] == 4) {
                 GraphicsControlBlock gcb;
-                if (DGifExtensionToGCB(ext[0], ext + 1, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
+                if (lib.DGifExtensionToGCB(ext[0], ext + 1, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
             }
             while (ext)
-                if (DGifGetExtensionNext(gif, &ext) != GIF_OK) return nullptr;
+                if (lib.DGifGetExtensionNext(gif, &ext) != GIF_OK) return nullptr;
             continue;
         }
         if (type != IMAGE_DESC_RECORD_TYPE) return nullptr;
-        if (DGifGetImageDesc(gif) != GIF_OK) return nullptr;
+        if (lib.DGifGetImageDesc(gif) != GIF_OK) return nullptr;
         break;
     }
     const GifImageDesc& frame = gif->Image;
@@ -85,7 +94,7 @@ Raster* read_first_frame(GifFileType* gif) {
     static constexpr int START[4] = {0, 4, 2, 1}, STEP[4] = {8, 8, 4, 2};
     int pass = 0, row = 0;
     for (int64_t k = 0; k < frame.Height; k++) {
-        if (DGifGetLine(gif, line.data(), frame.Width) != GIF_OK) {
+        if (lib.DGifGetLine(gif, line.data(), frame.Width) != GIF_OK) {
             free_raster(r);
             return nullptr;
         }
@@ -108,12 +117,13 @@ Raster* read_first_frame(GifFileType* gif) {
 }  // namespace
 
 Raster* decode_gif(const uint8_t* data, size_t size) {
+    const GifCalls& lib = giflib();
     Input in{data, size, 0};
     int error = 0;
-    GifFileType* gif = DGifOpen(&in, read_input, &error);
+    GifFileType* gif = lib.DGifOpen(&in, read_input, &error);
     if (!gif) return nullptr;
     Raster* r = read_first_frame(gif);
-    DGifCloseFile(gif, &error);
+    lib.DGifCloseFile(gif, &error);
     return r;
 }
 
@@ -220,6 +230,7 @@ bool quantized_palette(const uint32_t* pixels, int64_t count, int room, std::vec
 }  // namespace
 
 bool encode_gif(const uint32_t* pixels, int32_t width, int32_t height, std::vector<uint8_t>& out) {
+    const GifCalls& lib = giflib();
     int64_t count = int64_t(width) * height;
     bool any_transparent = false;
     for (int64_t i = 0; i < count && !any_transparent; i++) any_transparent = (pixels[i] >> 24) < 128;
@@ -245,25 +256,25 @@ bool encode_gif(const uint32_t* pixels, int32_t width, int32_t height, std::vect
 
     out.clear();
     int error = 0;
-    GifFileType* gif = EGifOpen(&out, write_output, &error);
+    GifFileType* gif = lib.EGifOpen(&out, write_output, &error);
     if (!gif) return false;
-    ColorMapObject* map = GifMakeMapObject(map_size, entries);
+    ColorMapObject* map = lib.GifMakeMapObject(map_size, entries);
     bool ok = map != nullptr;
     if (ok) {
-        EGifSetGifVersion(gif, any_transparent);
-        ok = EGifPutScreenDesc(gif, width, height, 8, 0, map) == GIF_OK;
+        lib.EGifSetGifVersion(gif, any_transparent);
+        ok = lib.EGifPutScreenDesc(gif, width, height, 8, 0, map) == GIF_OK;
     }
     if (ok && any_transparent) {
         GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, transparent};
         GifByteType ext[4];
-        size_t n = EGifGCBToExtension(&gcb, ext);
-        ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(n), ext) == GIF_OK;
+        size_t n = lib.EGifGCBToExtension(&gcb, ext);
+        ok = lib.EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(n), ext) == GIF_OK;
     }
-    if (ok) ok = EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
+    if (ok) ok = lib.EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
     for (int32_t y = 0; ok && y < height; y++)
-        ok = EGifPutLine(gif, indexes.data() + int64_t(y) * width, width) == GIF_OK;
-    if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
-    GifFreeMapObject(map);
+        ok = lib.EGifPutLine(gif, indexes.data() + int64_t(y) * width, width) == GIF_OK;
+    if (lib.EGifCloseFile(gif, &error) != GIF_OK) ok = false;
+    lib.GifFreeMapObject(map);
     if (!ok) out.clear();
     return ok;
 }

@@ -15,11 +15,19 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "foundation/platform/shared_lib.hpp"
 #include "io/image_codec.hpp"
 
 namespace kro::image_codec {
 
 namespace {
+
+#define JPEG_CALLS(X)                                                                                \
+    X(jpeg_CreateCompress) X(jpeg_CreateDecompress) X(jpeg_destroy_compress) X(jpeg_destroy_decompress) \
+    X(jpeg_finish_compress) X(jpeg_finish_decompress) X(jpeg_mem_dest) X(jpeg_mem_src) X(jpeg_read_header) \
+    X(jpeg_read_scanlines) X(jpeg_set_defaults) X(jpeg_set_quality) X(jpeg_start_compress)            \
+    X(jpeg_start_decompress) X(jpeg_std_error) X(jpeg_write_scanlines)
+KRO_SHARED_LIB(JpegCalls, jpeg, "libjpeg.so.62", JPEG_CALLS)
 
 struct ErrorManager {
     jpeg_error_mgr pub;  // first: libjpeg sees only this part
@@ -54,8 +62,8 @@ void on_progress(j_common_ptr cinfo) {
 
 void no_output(j_common_ptr) {}
 
-void install(ErrorManager* err) {
-    jpeg_std_error(&err->pub);
+void install(ErrorManager* err, const JpegCalls& lib) {
+    lib.jpeg_std_error(&err->pub);
     err->pub.error_exit = on_error;
     err->pub.emit_message = on_message;
     err->pub.output_message = no_output;
@@ -74,40 +82,40 @@ struct DecodeJob {
 };
 static_assert(std::is_trivially_destructible_v<DecodeJob>);
 
-bool run_decode(DecodeJob* job) {
+bool run_decode(DecodeJob* job, const JpegCalls& lib) {
     job->cinfo.err = &job->err.pub;
-    install(&job->err);
+    install(&job->err, lib);
     if (setjmp(job->err.jump)) {
-        jpeg_destroy_decompress(&job->cinfo);
+        lib.jpeg_destroy_decompress(&job->cinfo);
         return false;
     }
-    jpeg_create_decompress(&job->cinfo);
+    lib.jpeg_CreateDecompress(&job->cinfo, JPEG_LIB_VERSION, sizeof job->cinfo);
     job->progress.progress_monitor = on_progress;
     job->cinfo.progress = &job->progress;
-    jpeg_mem_src(&job->cinfo, job->data, static_cast<unsigned long>(job->size));
-    if (jpeg_read_header(&job->cinfo, TRUE) != JPEG_HEADER_OK ||
+    lib.jpeg_mem_src(&job->cinfo, job->data, static_cast<unsigned long>(job->size));
+    if (lib.jpeg_read_header(&job->cinfo, TRUE) != JPEG_HEADER_OK ||
         !size_ok(job->cinfo.image_width, job->cinfo.image_height)) {
-        jpeg_destroy_decompress(&job->cinfo);
+        lib.jpeg_destroy_decompress(&job->cinfo);
         return false;
     }
     bool cmyk = job->cinfo.jpeg_color_space == JCS_CMYK || job->cinfo.jpeg_color_space == JCS_YCCK;
     job->cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
     job->raster = new_raster(job->cinfo.image_width, job->cinfo.image_height);
     if (!job->raster) {
-        jpeg_destroy_decompress(&job->cinfo);
+        lib.jpeg_destroy_decompress(&job->cinfo);
         return false;
     }
-    jpeg_start_decompress(&job->cinfo);
+    lib.jpeg_start_decompress(&job->cinfo);
     uint32_t w = uint32_t(job->raster->width);
     if (job->cinfo.output_width != w || job->cinfo.output_height != uint32_t(job->raster->height) ||
         job->cinfo.output_components != 4) {
-        jpeg_destroy_decompress(&job->cinfo);
+        lib.jpeg_destroy_decompress(&job->cinfo);
         return false;
     }
     if (cmyk) {
         job->cmyk = static_cast<uint8_t*>(std::malloc(size_t(w) * 4));
         if (!job->cmyk) {
-            jpeg_destroy_decompress(&job->cinfo);
+            lib.jpeg_destroy_decompress(&job->cinfo);
             return false;
         }
     }
@@ -117,8 +125,8 @@ bool run_decode(DecodeJob* job) {
         uint32_t y = job->cinfo.output_scanline;
         uint32_t* out = job->raster->pixels() + size_t(y) * w;
         JSAMPROW row = cmyk ? job->cmyk : reinterpret_cast<JSAMPROW>(out);
-        if (jpeg_read_scanlines(&job->cinfo, &row, 1) != 1) {
-            jpeg_destroy_decompress(&job->cinfo);
+        if (lib.jpeg_read_scanlines(&job->cinfo, &row, 1) != 1) {
+            lib.jpeg_destroy_decompress(&job->cinfo);
             return false;
         }
         if (!cmyk) continue;
@@ -129,8 +137,8 @@ bool run_decode(DecodeJob* job) {
             out[x] = 0xFF000000u | uint32_t(mul255(c, k)) << 16 | uint32_t(mul255(m, k)) << 8 | mul255(ye, k);
         }
     }
-    jpeg_finish_decompress(&job->cinfo);
-    jpeg_destroy_decompress(&job->cinfo);
+    lib.jpeg_finish_decompress(&job->cinfo);
+    lib.jpeg_destroy_decompress(&job->cinfo);
     return true;
 }
 
@@ -144,40 +152,41 @@ struct EncodeJob {
 };
 static_assert(std::is_trivially_destructible_v<EncodeJob>);
 
-bool run_encode(EncodeJob* job) {
+bool run_encode(EncodeJob* job, const JpegCalls& lib) {
     job->cinfo.err = &job->err.pub;
-    install(&job->err);
+    install(&job->err, lib);
     if (setjmp(job->err.jump)) {
-        jpeg_destroy_compress(&job->cinfo);
+        lib.jpeg_destroy_compress(&job->cinfo);
         return false;
     }
-    jpeg_create_compress(&job->cinfo);
-    jpeg_mem_dest(&job->cinfo, &job->memory, &job->memory_size);
+    lib.jpeg_CreateCompress(&job->cinfo, JPEG_LIB_VERSION, sizeof job->cinfo);
+    lib.jpeg_mem_dest(&job->cinfo, &job->memory, &job->memory_size);
     job->cinfo.image_width = JDIMENSION(job->width);
     job->cinfo.image_height = JDIMENSION(job->height);
     job->cinfo.input_components = 4;
     job->cinfo.in_color_space = JCS_EXT_BGRX;  // our pixel words, alpha ignored
-    jpeg_set_defaults(&job->cinfo);
-    jpeg_set_quality(&job->cinfo, 90, TRUE);
-    jpeg_start_compress(&job->cinfo, TRUE);
+    lib.jpeg_set_defaults(&job->cinfo);
+    lib.jpeg_set_quality(&job->cinfo, 90, TRUE);
+    lib.jpeg_start_compress(&job->cinfo, TRUE);
     while (job->cinfo.next_scanline < job->cinfo.image_height) {
         const uint32_t* in = job->pixels + size_t(job->cinfo.next_scanline) * uint32_t(job->width);
         JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<uint32_t*>(in));  // only read
-        jpeg_write_scanlines(&job->cinfo, &row, 1);
+        lib.jpeg_write_scanlines(&job->cinfo, &row, 1);
     }
-    jpeg_finish_compress(&job->cinfo);
-    jpeg_destroy_compress(&job->cinfo);
+    lib.jpeg_finish_compress(&job->cinfo);
+    lib.jpeg_destroy_compress(&job->cinfo);
     return true;
 }
 
 }  // namespace
 
 Raster* decode_jpeg(const uint8_t* data, size_t size) {
+    const JpegCalls& lib = jpeg();
     auto* job = static_cast<DecodeJob*>(std::calloc(1, sizeof(DecodeJob)));
     if (!job) return nullptr;
     job->data = data;
     job->size = size;
-    bool ok = run_decode(job);
+    bool ok = run_decode(job, lib);
     Raster* r = job->raster;
     std::free(job->cmyk);
     std::free(job);
@@ -189,12 +198,13 @@ Raster* decode_jpeg(const uint8_t* data, size_t size) {
 }
 
 bool encode_jpeg(const uint32_t* pixels, int32_t width, int32_t height, std::vector<uint8_t>& out) {
+    const JpegCalls& lib = jpeg();
     auto* job = static_cast<EncodeJob*>(std::calloc(1, sizeof(EncodeJob)));
     if (!job) return false;
     job->pixels = pixels;
     job->width = width;
     job->height = height;
-    bool ok = run_encode(job);
+    bool ok = run_encode(job, lib);
     if (ok && job->memory) out.assign(job->memory, job->memory + job->memory_size);
     std::free(job->memory);
     std::free(job);

@@ -9,11 +9,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/platform/shared_lib.hpp"
 #include "io/image_codec.hpp"
 
 namespace kro::image_codec {
 
 namespace {
+
+#define TIFF_CALLS(X)                                                                       \
+    X(TIFFClientOpenExt) X(TIFFClose) X(TIFFDefaultStripSize) X(TIFFFlush) X(TIFFGetField)  \
+    X(TIFFGetFieldDefaulted) X(TIFFIsTiled) X(TIFFOpenOptionsAlloc) X(TIFFOpenOptionsFree)  \
+    X(TIFFOpenOptionsSetErrorHandlerExtR) X(TIFFOpenOptionsSetMaxSingleMemAlloc)            \
+    X(TIFFOpenOptionsSetWarningHandlerExtR) X(TIFFRGBAImageOK) X(TIFFReadRGBAImageOriented) \
+    X(TIFFReadScanline) X(TIFFScanlineSize64) X(TIFFSetErrorHandler) X(TIFFSetField)        \
+    X(TIFFSetWarningHandler) X(TIFFWriteScanline)
+KRO_SHARED_LIB(TiffCalls, tifflib, "libtiff.so.6", TIFF_CALLS)
 
 // A byte stream over a read-only buffer or a growing vector.
 struct Stream {
@@ -61,21 +71,22 @@ void stream_unmap(thandle_t, void*, toff_t) {}
 int quiet(::TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 ::TIFF* open_stream(Stream* s, const char* mode) {
+    const TiffCalls& lib = tifflib();
     static bool silenced = false;
     if (!silenced) {
         // messages raised outside any open file go to the global handlers
-        TIFFSetErrorHandler(nullptr);
-        TIFFSetWarningHandler(nullptr);
+        lib.TIFFSetErrorHandler(nullptr);
+        lib.TIFFSetWarningHandler(nullptr);
         silenced = true;
     }
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptions* options = lib.TIFFOpenOptionsAlloc();
     if (!options) return nullptr;
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(MAX_PIXELS * 4));
-    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
-    ::TIFF* tif = TIFFClientOpenExt("memory", mode, s, stream_read, stream_write, stream_seek, stream_close,
+    lib.TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(MAX_PIXELS * 4));
+    lib.TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
+    lib.TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
+    ::TIFF* tif = lib.TIFFClientOpenExt("memory", mode, s, stream_read, stream_write, stream_seek, stream_close,
                                   stream_size, stream_map, stream_unmap, options);
-    TIFFOpenOptionsFree(options);
+    lib.TIFFOpenOptionsFree(options);
     return tif;
 }
 
@@ -84,27 +95,29 @@ inline uint32_t unpremultiply(uint32_t c, uint32_t a) { return a ? std::min<uint
 // 8-bit RGB or RGBA (unassociated alpha) in strips, top row first: read as
 // stored, so our own files come back exactly.
 bool plain_rgb(::TIFF* tif, uint32_t width, uint16_t* samples) {
+    const TiffCalls& lib = tifflib();
     uint16_t bits = 0, spp = 0, photometric = 0, planar = 0, orientation = 0, extras = 0;
     uint16_t* extra_types = nullptr;
-    if (TIFFIsTiled(tif) || !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) ||
+    if (lib.TIFFIsTiled(tif) || !lib.TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) ||
         photometric != PHOTOMETRIC_RGB)
         return false;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extras, &extra_types);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extras, &extra_types);
     if (bits != 8 || planar != PLANARCONFIG_CONTIG || orientation != ORIENTATION_TOPLEFT) return false;
     bool rgb = spp == 3 && extras == 0;
     bool rgba = spp == 4 && extras == 1 && extra_types && extra_types[0] == EXTRASAMPLE_UNASSALPHA;
-    if (!(rgb || rgba) || TIFFScanlineSize64(tif) != uint64_t(width) * spp) return false;
+    if (!(rgb || rgba) || lib.TIFFScanlineSize64(tif) != uint64_t(width) * spp) return false;
     *samples = spp;
     return true;
 }
 
 Raster* read_tiff(::TIFF* tif) {
+    const TiffCalls& lib = tifflib();
     uint32_t width = 0, height = 0;
-    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) ||
+    if (!lib.TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !lib.TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) ||
         !size_ok(width, height))
         return nullptr;
     uint16_t spp = 0;
@@ -116,7 +129,7 @@ Raster* read_tiff(::TIFF* tif) {
             return nullptr;
         }
         for (uint32_t y = 0; y < height; y++) {
-            if (TIFFReadScanline(tif, line, y, 0) < 0) {
+            if (lib.TIFFReadScanline(tif, line, y, 0) < 0) {
                 std::free(line);
                 free_raster(r);
                 return nullptr;
@@ -135,11 +148,11 @@ Raster* read_tiff(::TIFF* tif) {
     // 16-bit samples, YCbCr, tiles, orientations. It answers premultiplied
     // A, B, G, R words (red in the low byte).
     char message[1024];
-    if (!TIFFRGBAImageOK(tif, message)) return nullptr;
+    if (!lib.TIFFRGBAImageOK(tif, message)) return nullptr;
     Raster* r = new_raster(width, height);
     if (!r) return nullptr;
     uint32_t* px = r->pixels();
-    if (!TIFFReadRGBAImageOriented(tif, width, height, px, ORIENTATION_TOPLEFT, 1)) {
+    if (!lib.TIFFReadRGBAImageOriented(tif, width, height, px, ORIENTATION_TOPLEFT, 1)) {
         free_raster(r);
         return nullptr;
     }
@@ -159,29 +172,30 @@ Raster* decode_tiff(const uint8_t* data, size_t size) {
     ::TIFF* tif = open_stream(&s, "rm");
     if (!tif) return nullptr;
     Raster* r = read_tiff(tif);
-    TIFFClose(tif);
+    tifflib().TIFFClose(tif);
     return r;
 }
 
 bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, std::vector<uint8_t>& out) {
+    const TiffCalls& lib = tifflib();
     out.clear();
     Stream s{nullptr, &out, 0, 0};
     ::TIFF* tif = open_stream(&s, "w");
     if (!tif) return false;
     bool alpha = !all_opaque(pixels, int64_t(width) * height);
     uint16_t spp = alpha ? 4 : 3;
-    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width)) &&
-              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height)) &&
-              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8)) &&
-              TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp) &&
-              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB)) &&
-              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) &&
-              TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT)) &&
-              TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_LZW)) &&
-              TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    bool ok = lib.TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width)) &&
+              lib.TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height)) &&
+              lib.TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8)) &&
+              lib.TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp) &&
+              lib.TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB)) &&
+              lib.TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) &&
+              lib.TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT)) &&
+              lib.TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_LZW)) &&
+              lib.TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, lib.TIFFDefaultStripSize(tif, 0));
     if (ok && alpha) {
         uint16_t type = EXTRASAMPLE_UNASSALPHA;
-        ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(1), &type);
+        ok = lib.TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(1), &type);
     }
     std::vector<uint8_t> line(size_t(width) * spp);
     for (int32_t y = 0; ok && y < height; y++) {
@@ -191,10 +205,10 @@ bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, std::vec
             p[0] = uint8_t(row[x] >> 16), p[1] = uint8_t(row[x] >> 8), p[2] = uint8_t(row[x]);
             if (alpha) p[3] = uint8_t(row[x] >> 24);
         }
-        ok = TIFFWriteScanline(tif, line.data(), uint32_t(y), 0) >= 0;
+        ok = lib.TIFFWriteScanline(tif, line.data(), uint32_t(y), 0) >= 0;
     }
-    if (ok) ok = TIFFFlush(tif) == 1;
-    TIFFClose(tif);
+    if (ok) ok = lib.TIFFFlush(tif) == 1;
+    lib.TIFFClose(tif);
     if (!ok) out.clear();
     return ok;
 }

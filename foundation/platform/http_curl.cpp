@@ -1,6 +1,9 @@
 #include "foundation/platform/http_curl.hpp"
 #include "foundation/platform/sandbox.hpp"
+#include "foundation/platform/shared_lib.hpp"
 
+// the type-checking macros of curl.h would also rewrite calls through our table
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 #include <string.h>
 #include <strings.h>
@@ -11,23 +14,29 @@ namespace kro::platform::http {
 
 namespace {
 
+#define CURL_CALLS(X)                                                                               \
+    X(curl_easy_cleanup) X(curl_easy_getinfo) X(curl_easy_init) X(curl_easy_perform) X(curl_easy_setopt) \
+    X(curl_global_init) X(curl_slist_append) X(curl_slist_free_all)
+KRO_SHARED_LIB(CurlCalls, curl, "libcurl.so.4", CURL_CALLS)
+
 bool global_ready() {
     static std::once_flag once;
     static bool ok = false;
-    std::call_once(once, [] { ok = ::curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    const CurlCalls& lib = curl();  // a missing libcurl is an error of its own
+    std::call_once(once, [&] { ok = lib.curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
     return ok;
 }
 
 // The easy handle and header list, released however the request ends.
 struct Easy {
-    CURL* handle = ::curl_easy_init();
+    CURL* handle = curl().curl_easy_init();
     curl_slist* list = nullptr;
     ~Easy() {
-        if (list) ::curl_slist_free_all(list);
-        if (handle) ::curl_easy_cleanup(handle);
+        if (list) curl().curl_slist_free_all(list);
+        if (handle) curl().curl_easy_cleanup(handle);
     }
     bool add(const std::string& line) {
-        curl_slist* next = ::curl_slist_append(list, line.c_str());
+        curl_slist* next = curl().curl_slist_append(list, line.c_str());
         if (!next) return false;
         list = next;
         return true;
@@ -104,7 +113,7 @@ const char* failure(CURLcode rc, const char* message) {
 
 template <typename T>
 bool set(CURL* h, CURLoption option, T value) {
-    return ::curl_easy_setopt(h, option, value) == CURLE_OK;
+    return curl().curl_easy_setopt(h, option, value) == CURLE_OK;
 }
 
 }  // namespace
@@ -173,13 +182,13 @@ bool perform(const Request& request, Response* response, std::string* reason) {
     if (request.send_body && !content_type && !easy.add("Content-Type:")) return fail("no-memory");
     if (!set(h, CURLOPT_HTTPHEADER, easy.list)) return fail("bad-request");
 
-    CURLcode rc = ::curl_easy_perform(h);
+    CURLcode rc = curl().curl_easy_perform(h);
     if (rc != CURLE_OK) {
         if (sink.over_limit) return fail("too-large");
         return fail(failure(rc, error));
     }
     long status = 0;
-    if (::curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status == 0)
+    if (curl().curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status == 0)
         return fail("bad-reply");
     response->status = status;
     return true;

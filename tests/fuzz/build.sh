@@ -26,6 +26,6 @@ CC=clang CXX=clang++ cmake -S "$ROOT" -B "$OUT" -G Ninja -DCMAKE_BUILD_TYPE=RelW
 ninja -C "$OUT" ${NINJA_JOBS:+-j "$NINJA_JOBS"} kro_runtime
 for target in lexer_fuzz krobin_fuzz decompress_fuzz image_fuzz eval_fuzz; do
     clang++ -std=c++20 -O1 -g -fsanitize=fuzzer $SAN -ffp-contract=off -I "$ROOT" \
-        "$ROOT/tests/fuzz/$target.cpp" -Wl,--whole-archive "$OUT/libkro_runtime.a" -Wl,--no-whole-archive -lcrypto -lcurl -lpng -ljpeg -lgif -ltiff -lz -lpthread -o "$OUT/$target"
+        "$ROOT/tests/fuzz/$target.cpp" -Wl,--whole-archive "$OUT/libkro_runtime.a" -Wl,--no-whole-archive -lz -ldl -lpthread -o "$OUT/$target"
     echo "built $OUT/$target"
 done

@@ -140,6 +140,49 @@ TEST_F(BootProcess, StartUpValuesFollowTheProcess) {
     EXPECT_EQ(o.out, "/tmp/.kro/\n");
 }
 
+// HTTP, digests and the image codecs open their libraries when a program
+// first needs them: a process that never does has none of them loaded.
+TEST_F(BootProcess, OptionalLibrariesOpenOnFirstUse) {
+    test::Outcome o = run_script(
+        "loaded: does [maps: read %/proc/self/maps "
+        "remove-each n copy [\"libcurl\" \"libcrypto\" \"libpng\" \"libjpeg\" \"libgif\" \"libtiff\"] "
+        "[not find maps n]] "
+        "print mold loaded "
+        "checksum \"abc\" 'sha256  save/as copy #{} make image! 2x2 'png "
+        "print mold loaded",
+        {});
+    EXPECT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(o.out, "[]\n[\"libcrypto\" \"libpng\"]\n");
+}
+
+// A library the system lacks is an error of the call that needs it, naming
+// the library; everything else goes on working. (An empty file in the
+// loader's search path stands for a library that cannot be opened.)
+TEST_F(BootProcess, MissingLibraryIsAnErrorNamingIt) {
+    test::TempDir libs;
+    for (const char* name :
+         {"libcurl.so.4", "libcrypto.so.3", "libpng16.so.16", "libjpeg.so.62", "libgif.so.7", "libtiff.so.6"})
+        std::ofstream(libs / name).flush();
+    std::vector<std::string> env{"LD_LIBRARY_PATH=" + libs.path()};
+    test::Outcome o = run_script(
+        "img: make image! 2x2 "
+        "foreach code [[checksum \"abc\" 'sha256] [save/as copy #{} img 'png] [save/as copy #{} img 'jpeg] "
+        "[save/as copy #{} img 'gif] [save/as copy #{} img 'tiff] [load/as #{89504E470D0A1A0A} 'png] "
+        "[read http://127.0.0.1:1/] [checksum \"abc\" 'sha256] [checksum \"abc\" 'crc32] [save/as copy #{} img 'bmp]] "
+        "[e: try code print either error? e [[e/id mold e/arg1]] [type? e]]",
+        {}, env);
+    EXPECT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(o.out,
+              "not-here %libcrypto.so.3\nnot-here %libpng16.so.16\nnot-here %libjpeg.so.62\n"
+              "not-here %libgif.so.7\nnot-here %libtiff.so.6\nnot-here %libpng16.so.16\n"
+              "not-here %libcurl.so.4\nnot-here %libcrypto.so.3\ninteger\nbinary\n");
+    o = run_script("checksum \"abc\" 'md5", {}, env);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.out.find("*** Internal Error: %libcrypto.so.3 not supported on your system\n*** Where: checksum\n"),
+              std::string::npos)
+        << o.out;
+}
+
 TEST_F(BootProcess, QuitReturnEndsWithTheStatus) {
     test::Outcome o = run_script("print 1 quit-return 7 print 2", {});
     EXPECT_EQ(o.status, 7);

@@ -15,6 +15,7 @@
 #include "foundation/arena.hpp"
 #include "foundation/frame.hpp"
 #include "foundation/platform/os.hpp"
+#include "foundation/platform/shared_lib.hpp"
 
 using namespace kro;
 
@@ -244,4 +245,21 @@ TEST(Platform, PagesAndTheirFailures) {
     caught = frame::catch_region(code::PAGE_LEVEL, [&] { platform::free_pages(off, 100); });
     EXPECT_EQ(caught, code::PAGE_FREE_FAILED);
     runtime_context.thrown_code = 0;
+}
+
+// A library opened on first use: every name lands in its slot, or the whole
+// opening fails when the library or any one name is missing.
+TEST(Platform, SharedLibraryResolvesEveryNameOrFails) {
+    size_t (*length)(const char*) = nullptr;
+    int (*compare)(const char*, const char*) = nullptr;
+    platform::shared_lib::Symbol both[] = {{"strlen", &length}, {"strcmp", &compare}};
+    ASSERT_TRUE(platform::shared_lib::open("libc.so.6", both, 2));
+    ASSERT_NE(length, nullptr);
+    EXPECT_EQ(length("four"), 4u);
+    EXPECT_LT(compare("a", "b"), 0);
+
+    void* slot = nullptr;
+    platform::shared_lib::Symbol absent[] = {{"strlen", &length}, {"kro_no_such_name", &slot}};
+    EXPECT_FALSE(platform::shared_lib::open("libc.so.6", absent, 2));
+    EXPECT_FALSE(platform::shared_lib::open("libkro-no-such-library.so.1", both, 2));
 }
