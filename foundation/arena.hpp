@@ -54,6 +54,10 @@ inline bool contains(const void* p) {
 // writes every byte it will read, so kept pages need not be cleared.
 uint32_t commit(uint32_t size, bool clear = true);
 void release(uint32_t offset, uint32_t size);
+// Makes the pages of a committed run present at once: one system call instead
+// of a fault for each page. Only a hint: where the system refuses, the pages
+// come on first touch as before.
+void populate(uint32_t offset, uint32_t size);
 
 // Protects a released-but-quarantined run so that stale pointers fault (stress mode).
 void protect(uint32_t offset, uint32_t size);

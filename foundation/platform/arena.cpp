@@ -115,6 +115,12 @@ void release(uint32_t offset, uint32_t size) {
     coalesce_insert(offset, size);
 }
 
+void populate(uint32_t offset, uint32_t size) {
+#ifdef MADV_POPULATE_WRITE
+    madvise(base + offset, size, MADV_POPULATE_WRITE);
+#endif
+}
+
 void protect(uint32_t offset, uint32_t size) { mprotect(base + offset, size, PROT_NONE); }
 
 uint64_t committed_bytes() { return committed; }
