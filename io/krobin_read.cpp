@@ -164,6 +164,9 @@ private:
     uint32_t start_ = 0;  // its cell count before the decoding
     int32_t depth_ = 0;
     std::vector<uint32_t> path_;
+    // each symbol's slot in the global context once a word of it was read:
+    // the library's data names the same global words tens of thousands of times
+    std::vector<int32_t> global_slots_;
 
     // ---- failures ----
     [[noreturn]] void corrupt(const uint8_t* at) {
@@ -759,7 +762,14 @@ uint32_t Reader::words(const Rec& r, const Slot& s) {
         } else if (t == TYPE_ISSUE) {
             c = Cell{t, context::global, uint32_t(sym), 0xFFFFFFFF};
         } else {
-            word::make_global_at(sym, &c);
+            size_t k = size_t(sym);
+            if (k < global_slots_.size() && global_slots_[k] >= 0) {
+                c = Cell{uint32_t(TYPE_WORD), context::global, uint32_t(sym), uint32_t(global_slots_[k])};
+            } else {
+                word::make_global_at(sym, &c);
+                if (k >= global_slots_.size()) global_slots_.resize(k + 1024, -1);
+                global_slots_[k] = int32_t(c.data3);
+            }
             c.set_type(Type(t));
         }
         return place(s, flagged(c, r.nl));
