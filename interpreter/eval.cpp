@@ -201,8 +201,15 @@ struct Items {
 // costs no more than noting where it starts.
 struct NearScope {
     Walk* prev;
-    explicit NearScope(Walk* w) : prev(current_walk) { current_walk = w; }
-    ~NearScope() { current_walk = prev; }
+    uint8_t prev_opener;
+    explicit NearScope(Walk* w) : prev(current_walk), prev_opener(stack::detail::opener) {
+        current_walk = w;
+        stack::detail::opener = (buf(w->blk.cell.data2)->flags & memory::FLAG_LIBRARY) ? stack::BY_LIBRARY : 0;
+    }
+    ~NearScope() {
+        current_walk = prev;
+        stack::detail::opener = prev_opener;
+    }
 };
 
 inline void set_near(Walk& w) { w.start = w.index; }

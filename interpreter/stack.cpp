@@ -30,6 +30,7 @@ namespace detail {
 
 Frame frames[CALL_FRAMES + RESERVE_FRAMES];
 int32_t frame_top = 0;
+uint8_t opener = 0;
 int32_t frame_limit = CALL_FRAMES;
 
 void overflow_frames() {
@@ -112,8 +113,12 @@ const Cell* name_value(const Frame& f) {
     return b->cells() + f.name_slot;
 }
 
+// A frame the library's own statements opened, other than a function's call
+// (a function of the user's that the library calls is the user's).
+inline bool library_step(const Frame& f) { return (f.flags & BY_LIBRARY) && f.kind() != FUNCTION; }
+
 bool listed(const Frame& f, int32_t level) {
-    if (anonymous(f)) return false;
+    if (anonymous(f) || library_step(f)) return false;
     if (level > 1) return true;
     const Cell* v = name_value(f);
     return v && v->is(TYPE_FUNCTION);
@@ -253,9 +258,12 @@ const Cell* not_found_word() { return &not_found; }
 
 namespace {
 
+// While the user's code runs, the library's own steps around it are passed
+// by; an error the library's code raises itself names the step that raised it.
 Cell innermost_name() {
+    bool user = !(detail::opener & BY_LIBRARY);
     for (int32_t i = frame_top - 1; i >= 0; i--)
-        if (!anonymous(frames[i])) return name_word(frames[i]);
+        if (!anonymous(frames[i]) && !(user && library_step(frames[i]))) return name_word(frames[i]);
     return not_found;
 }
 

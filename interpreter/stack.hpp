@@ -61,6 +61,10 @@ constexpr uint8_t REGION = 0x02;         // a C++ region that catches errors (ar
 // frames (see throw_break and throw_return), and library calls are not named
 // in errors.
 constexpr uint8_t LIBRARY = 0x04;
+// Opened while the library's code was being walked: a native, operator or
+// set-word frame of the library's own statements (the console's try, catch
+// and loops). Errors of the user's code running inside one do not name it.
+constexpr uint8_t BY_LIBRARY = 0x08;
 constexpr uint32_t NO_CELL = 0xFFFFFFFF;
 
 struct Frame {
@@ -83,6 +87,7 @@ namespace detail {
 extern Frame frames[];
 extern int32_t frame_top;
 extern int32_t frame_limit;
+extern uint8_t opener;  // BY_LIBRARY while the innermost walk is the library's code
 [[noreturn]] void overflow_frames();
 
 inline Frame& open(uint8_t type, const Cell* name) {
@@ -90,7 +95,7 @@ inline Frame& open(uint8_t type, const Cell* name) {
         overflow_frames();
     Frame& f = frames[frame_top++];
     f.type = type;
-    f.flags = 0;
+    f.flags = opener;
     if (name) {
         f.symbol = int32_t(name->data2);
         f.name_ctx = name->data1;
@@ -122,7 +127,10 @@ inline void mark_try(const Cell* name) { detail::open(TRY, name); }
 inline void mark_try_all(const Cell* name) { detail::open(TRY_ALL, name); }
 inline void mark_catch(const Cell* name) { detail::open(CATCH, name); }
 // library: the loop is the library's code's (see LIBRARY).
-inline void mark_loop(const Cell* name, bool library = false) { detail::open(LOOP, name).flags = library ? LIBRARY : 0; }
+inline void mark_loop(const Cell* name, bool library = false) {
+    Frame& f = detail::open(LOOP, name);
+    f.flags = uint8_t(f.flags | (library ? LIBRARY : 0));
+}
 inline void mark_interp_native(const Cell* name) { detail::open(INTERP_NATIVE, name); }
 inline void mark_interp_block(const Cell* name) { detail::open(INTERP_BLOCK, name); }
 // Type 1: saves the context's values pointer, put back when the
@@ -141,7 +149,7 @@ inline void mark_interp_call(uint8_t type, const Cell* name, uint32_t ctx, const
         detail::overflow_frames();
     Frame& f = detail::frames[detail::frame_top++];
     f.type = type;
-    f.flags = 0;
+    f.flags = detail::opener;
     f.symbol = int32_t(name->data2);
     f.name_ctx = name->data1;
     f.name_slot = int32_t(name->data3);

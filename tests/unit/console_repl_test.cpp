@@ -648,4 +648,13 @@ TEST(ConsolePipe, ErrorLinesNameTheUsersCallsOnly) {
     o = run_piped({"s.kro"}, "", home.path, dir.path);
     EXPECT_EQ(o.out.rfind(lines + "*** Stack: h g\n*** Files: ", 0), 0u) << o.out;
     EXPECT_EQ(o.status, 1);
+    // the console's own try, catch and loops around a typed line are not named either,
+    // also when every call is listed
+    o = piped(code + "no-such-word\nsystem/state/stack-trace: 2\ne: try [g]\ne/stack\n");
+    out = after_banner(o.out);
+    EXPECT_NE(out.find("*** Script Error: no-such-word has no value\n*** Where: ???\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("== [e try g /]\n"), std::string::npos) << out;
+    dir.file("t.kro", "Kro []\nno-such-word\n");
+    o = run_piped({"t.kro"}, "", home.path, dir.path);
+    EXPECT_EQ(o.out.rfind("*** Script Error: no-such-word has no value\n*** Where: ???\n", 0), 0u) << o.out;
 }
