@@ -246,7 +246,9 @@ void load_data(const Data& d) {
     };
     const Cell* owned = kept(steps::OWNERSHIP);
     const Cell* state = kept(steps::STATE);
-    if (!owned || !state || block::length(state) < int32_t(steps::STATE_COUNT)) {
+    const Cell* calls = krobin::boot_literal(int32_t(pre.size() + steps::LIBRARY_CALLS));
+    if (!owned || !state || block::length(state) < int32_t(steps::STATE_COUNT) || !calls ||
+        !calls->is(TYPE_OBJECT)) {
         std::fprintf(stderr, "boot: the boot data lacks its state\n");
         std::exit(254);
     }
@@ -258,6 +260,7 @@ void load_data(const Data& d) {
     uint32_t counter = block::at(state, steps::BOOT_COUNTER)->data2;
     routines::install_system_hooks();
     object::set_boot_counter(counter);
+    steps::set_library_calls(*calls);
 }
 
 }  // namespace
@@ -309,7 +312,10 @@ Data data() {
 void run() {
     steps::begin();
     if (Data d = data(); d.size) load_data(d);
-    else steps::run_sources();
+    else {
+        steps::run_sources();
+        steps::bind_library_calls();
+    }
     start_up();
     context::set_global(make_routine_symbol(), &unset::value);
     function::library_bodies = false;

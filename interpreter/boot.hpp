@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/cell.hpp"
+
 namespace kro::boot {
 
 // Builds the environment: from the boot data linked into the executable when
@@ -39,6 +41,11 @@ Data data();
 // Boot data for run() to decode in place of what the executable links (the
 // first stage's check of data it wrote); the bytes must outlive the process.
 void set_data(const uint8_t* bytes, size_t size);
+
+// The object whose values the library's own code calls in place of the
+// global words of the same names (what those words held when the environment
+// was built); none before the environment is built.
+const Cell* library_calls();
 
 // The whole global environment as text, for comparing two ways of booting:
 // every set global word with its type and its molded value (mold/all/flat),

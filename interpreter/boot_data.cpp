@@ -68,6 +68,7 @@ bool write_data(const char* path) {
     int32_t first_symbol = symbol::count() + 1;
 
     steps::run_sources();
+    steps::bind_library_calls();
 
     int32_t last_symbol = symbol::count();
     int32_t words = context::word_count(context::global);
@@ -109,6 +110,7 @@ bool write_data(const char* path) {
     kept[steps::GLOBAL_VALUES] = global_values.cell;
     kept[steps::OWNERSHIP] = owned.cell;
     kept[steps::STATE] = state.cell;
+    kept[steps::LIBRARY_CALLS] = *library_calls();
 
     std::vector<uint8_t> bytes;
     uint32_t caught = frame::catch_region(code::ERROR, [&] {
@@ -185,6 +187,14 @@ std::string describe() {
         out += name + " " + std::to_string(value->type()) + " " + string::to_utf8(text.get()) + "\n";
     }
     out += "boot class ids up to " + std::to_string(object::boot_counter()) + "\n";
+    // what the library's own code calls, whatever the user later sets
+    if (const Cell* calls = library_calls(); calls->is(TYPE_OBJECT)) {
+        out += "library calls:";
+        for (int32_t i = 0; i < context::word_count(calls->data1); i++)
+            out += " " + std::string(symbol::name(int32_t(context::word_at(calls->data1, i)->data2))) + ":" +
+                   std::to_string(context::values(calls->data1)[i].type());
+        out += "\n";
+    }
     ClassWalk walk(out);
     for (int32_t i = 0; i < words; i++)
         walk.value(context::values(context::global)[i],

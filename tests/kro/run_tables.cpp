@@ -14,6 +14,10 @@
 // must leave the stacks (and their limits) as it found them. Mismatches are reported with the
 // file and line of the case; the exit status is 1 when any case failed.
 //
+// Output: while the global word `table-output` holds a string, what `print`
+// and `prin` write (the user's calls and the library's alike) is appended to
+// it instead of reaching the console, a line end as "^/".
+//
 // Usage: kro_tables file.kro...
 #include <cstdio>
 #include <cstring>
@@ -32,6 +36,7 @@
 #include "foundation/frame.hpp"
 #include "foundation/gc.hpp"
 #include "foundation/mold.hpp"
+#include "foundation/print.hpp"
 #include "foundation/runtime.hpp"
 #include "foundation/stack_guard.hpp"
 #include "interpreter/actions.hpp"
@@ -271,6 +276,18 @@ bool run_file(const char* file, Totals* totals) {
     return true;
 }
 
+int32_t output_symbol = 0;
+
+void table_output_hook(const Cell* str, bool line_end) {
+    Cell* out = context::get_global(output_symbol);
+    if (!out || !out->is(TYPE_STRING)) {
+        print::default_value_hook(str, line_end);
+        return;
+    }
+    string::append_string(out, str);
+    if (line_end) string::append_code_point(out, '\n');
+}
+
 struct Job {
     int argc;
     char** argv;
@@ -287,6 +304,10 @@ void run_all(void* p) {
     context::set_global(symbol::make("none"), &none::value);
     context::set_global(symbol::make("true"), &logic::true_value);
     context::set_global(symbol::make("false"), &logic::false_value);
+    output_symbol = symbol::make("table-output");
+    context::set_global(output_symbol, &none::value);
+    print::remove_hooks(&print::default_value_hook, nullptr);
+    print::add_hooks(&table_output_hook, nullptr);
     for (int a = 1; a < job->argc; a++) {
         Totals t;
         if (!run_file(job->argv[a], &t)) {
