@@ -433,3 +433,15 @@ TEST(ConsoleTerminal, ALineOfEveryKindOfValueKeepsTheLoopGoing) {
     }
     EXPECT_TRUE(c.ends("quit\r", 0));
 }
+
+TEST(ConsoleTerminal, TheUsersRedefinitionsLeaveTheConsoleWorking) {
+    Console c;
+    ASSERT_TRUE(c.shows({">> "}));
+    ASSERT_TRUE(c.typed("either: 1\r", {"== 1", ">> "}));
+    ASSERT_TRUE(c.typed("unset [print]\r", {">> "}));
+    ASSERT_TRUE(c.typed("append: 2\r", {"== 2", ">> "}));
+    ASSERT_TRUE(c.typed("1 / 0\r", {"*** Math Error: attempt to divide by zero", ">> "}));
+    ASSERT_TRUE(c.typed("split-path %a/b.txt\r", {"== [%a/ %b.txt]", ">> "}));
+    ASSERT_TRUE(c.typed("help either\r", {"EITHER is an integer! value: 1", ">> "}));
+    EXPECT_TRUE(c.ends("quit/return 3\r", 3));
+}

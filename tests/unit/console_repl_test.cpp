@@ -658,3 +658,27 @@ TEST(ConsolePipe, ErrorLinesNameTheUsersCallsOnly) {
     o = run_piped({"t.kro"}, "", home.path, dir.path);
     EXPECT_EQ(o.out.rfind("*** Script Error: no-such-word has no value\n*** Where: ???\n", 0), 0u) << o.out;
 }
+
+TEST(ConsolePipe, TheUsersRedefinitionsLeaveTheConsoleWorking) {
+    // the words the console and the library call, set or unset by the user:
+    // results, errors, help and library functions still show; the user's own
+    // code sees the user's values
+    Outcome o = piped(
+        "either: 1\nunset [print]\nprint: 1\nif: 3\nappend: none\ncollect: 5\nprobe: 6\n"
+        "1 / 0\n"
+        "split-path %a/b.txt\nattempt [1 / 0]\nload \"1 2\"\nexpand [x]\n"
+        "help print\nsource pad\n"
+        "collect\n");
+    ASSERT_FALSE(o.timed_out);
+    EXPECT_EQ(o.status, 0);
+    std::string out = after_banner(o.out);
+    EXPECT_EQ(out.rfind("== 1\n== 1\n== 3\n== none\n== 5\n== 6\n"
+                        "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n*** Stack:  \n\n"
+                        "== [%a/ %b.txt]\n== none\n== [1 2]\n[x]\n== [x]\n"
+                        "PRINT is an integer! value: 1\n\n"
+                        "pad: func [\n",
+                        0),
+              0u)
+        << out;
+    EXPECT_NE(out.find("]\n== 5\n"), std::string::npos) << out;  // the user's collect
+}
