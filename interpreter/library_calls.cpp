@@ -5,6 +5,9 @@
 // user who later sets or unsets such a word changes nothing for the library.
 // Words the library itself sets as globals while it runs stay global, and so
 // does every word it reads as a variable (anything but a callable value).
+#include <initializer_list>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -58,11 +61,16 @@ public:
             todo_.pop_back();
             visit(c);
         }
+        // the return: of a function spec the library makes as it runs sets nothing
+        for (auto& [node, symbols] : writes_)
+            if (!specs_.count(node)) assigned.insert(symbols.begin(), symbols.end());
     }
 
 private:
     std::vector<Cell> todo_;
     std::unordered_set<uint32_t> seen_;
+    std::unordered_map<uint32_t, std::vector<int32_t>> writes_;  // set-words by block
+    std::unordered_set<uint32_t> specs_;                         // blocks given as a function's spec
 
     void push(const Cell& c) {
         uint32_t t = c.type();
@@ -103,19 +111,25 @@ private:
             push(e);
             if (!library || e.data1 != context::global) continue;
             if (e.is(TYPE_SET_WORD)) {
-                assigned.insert(int32_t(e.data2));
-            } else if (e.is(TYPE_LIT_WORD) && i > 0 && b->cells()[i - 1].is(TYPE_WORD) &&
-                       setter(b->cells()[i - 1])) {
+                // quote return: is data
+                if (i == 0 || !named(b->cells()[i - 1], {"quote"})) writes_[node].push_back(int32_t(e.data2));
+            } else if (e.is(TYPE_LIT_WORD) && i > 0 &&
+                       named(b->cells()[i - 1], {"set", "set-quiet", "unset"})) {
                 assigned.insert(int32_t(e.data2));  // set 'word value
             } else if (e.is(TYPE_WORD) && (!path || i == 0)) {
                 calls.emplace_back(node, i);
+                if (i + 1 < n && b->cells()[i + 1].is(TYPE_BLOCK) && named(e, {"func", "function", "has"}))
+                    specs_.insert(b->cells()[i + 1].data2);
             }
         }
     }
 
-    static bool setter(const Cell& w) {
+    static bool named(const Cell& w, std::initializer_list<std::string_view> names) {
+        if (!w.is(TYPE_WORD)) return false;
         std::string_view name = symbol::name(int32_t(w.data2));
-        return name == "set" || name == "set-quiet" || name == "unset";
+        for (std::string_view n : names)
+            if (name == n) return true;
+        return false;
     }
 };
 
