@@ -10,6 +10,7 @@
 #include "console/completion.hpp"
 #include "console/config.hpp"
 #include "console/terminal.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
@@ -173,6 +174,8 @@ void do_text(std::string_view text) {
     gc::Rooted code;
     lexer::ScanArgs scan;
     lexer::scan_utf8(code.get(), reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), scan, nullptr);
+    // the console's own code: its errors are not the user's calls'
+    function::mark_library(code.get());
     interp::do_block(code.get());
 }
 

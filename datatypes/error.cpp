@@ -390,6 +390,7 @@ void message_block(Out& out, const Cell* err, const Cell& message, bool syntax) 
 }  // namespace
 
 Cell (*current_expression)() = [] { return no_expression; };
+Cell (*current_code)() = [] { return no_expression; };
 int32_t (*form_call_names)(int32_t level, int32_t position, Cell* buffer, int32_t limit) = nullptr;
 void (*collect_call_names)(int32_t level, Cell* block, int32_t position) = nullptr;
 Cell* (*state_field)(State which) = &default_state;

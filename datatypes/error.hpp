@@ -48,6 +48,9 @@ const Cell* spare_no_memory_calls();
 // The interpreter's current expression, copied into `near` (a none cell
 // until the interpreter installs its own).
 extern Cell (*current_expression)();
+// The innermost code being evaluated, the library's own included (where
+// current_expression names the user's call that runs it).
+extern Cell (*current_code)();
 // Appends the names of the calls above a call-stack position (stack/form-call-names);
 // answers the budget left. Null until the interpreter installs it: no names.
 extern int32_t (*form_call_names)(int32_t level, int32_t position, Cell* buffer, int32_t limit);

@@ -132,9 +132,12 @@ struct Walk {
     int32_t start;
     Cell* cells;    // the block's first used cell, as of the last sync()
     int32_t limit;  // the tail (or end when nearer), as of the last sync()
+    Walk* outer = nullptr;  // the walk that was current when this one began
+    int32_t frames = 0;     // the call frames open when it began
     // not synced yet: every reader syncs first
     Walk(const Cell& b, int32_t from, int32_t last = INT_MAX)
         : blk(b), index(from), end(last), start(from), cells(nullptr), limit(0) {}
+    bool library() const { return buf(blk.cell.data2)->flags & memory::FLAG_LIBRARY; }
     void sync() {
         memory::Buffer* b = buf(blk.cell.data2);
         cells = b->cells();
@@ -203,6 +206,8 @@ struct NearScope {
     Walk* prev;
     uint8_t prev_opener;
     explicit NearScope(Walk* w) : prev(current_walk), prev_opener(stack::detail::opener) {
+        w->outer = prev;
+        w->frames = stack::frame_count();
         current_walk = w;
         stack::detail::opener = (buf(w->blk.cell.data2)->flags & memory::FLAG_LIBRARY) ? stack::BY_LIBRARY : 0;
     }
@@ -2597,15 +2602,39 @@ void collect_call_names(int32_t level, Cell* blk, int32_t position) {
 
 }  // namespace
 
-bool library_code() {
-    return current_walk && (buf(current_walk->blk.cell.data2)->flags & memory::FLAG_LIBRARY);
+bool library_code() { return current_walk && current_walk->library(); }
+
+namespace {
+// While the library's code runs on behalf of the user's code, the user's walk
+// that called into it: the innermost walk that is not the library's. Null
+// when the user's code is the innermost, or none lies below.
+Walk* users_caller() {
+    Walk* w = current_walk;
+    if (!w || !w->library()) return nullptr;
+    while (w && w->library()) w = w->outer;
+    return w;
 }
 
-Cell near_value() {
-    if (!current_walk) return unset::value;
-    Cell c = current_walk->blk.cell;
-    c.data1 = uint32_t(current_walk->start);
+Cell statement_of(const Walk* w) {
+    if (!w) return unset::value;
+    Cell c = w->blk.cell;
+    c.data1 = uint32_t(w->start);
     return c;
+}
+
+// An error made while the library's code runs for the user's call is the
+// call's, as if the library were compiled: near is the user's statement.
+Cell error_near() {
+    Walk* user = users_caller();
+    return statement_of(user ? user : current_walk);
+}
+}  // namespace
+
+Cell near_value() { return statement_of(current_walk); }
+
+int32_t library_call_frames() {
+    Walk* user = users_caller();
+    return user ? user->frames : -1;
 }
 
 void init() {
@@ -2621,7 +2650,8 @@ void init() {
     function::eval_block = &eval_block_hook;
     function::call_handler = &call_handler;
     actions::call_comparator = &call_comparator;
-    error::current_expression = &near_value;
+    error::current_expression = &error_near;
+    error::current_code = &near_value;
     error::form_call_names = &form_call_names;
     error::collect_call_names = &collect_call_names;
     args::call_name = &call_name;

@@ -54,6 +54,11 @@ Cell near_value();
 // Whether the code being evaluated is the library's own (its block carries
 // memory::FLAG_LIBRARY): the exits it throws go to the library's frames.
 bool library_code();
+// While the library's code runs on behalf of the user's code: the number of
+// call frames that were open when the user's statement that called into it
+// began (the user's call is the first library function's frame above them);
+// -1 when the user's own code is running or none lies below.
+int32_t library_call_frames();
 
 // Evaluates a block from its index to its tail (with no call frame of its
 // own: its values go to a slot above the caller's cells). An empty block

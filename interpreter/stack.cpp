@@ -267,6 +267,22 @@ Cell innermost_name() {
     return not_found;
 }
 
+// An error's Where. While the library's code runs for a call of the user's
+// code, the library function that call made, as if it were compiled: the
+// first library function frame above those open when the user's statement
+// began. Otherwise the call name (the innermost named call, or the first
+// throw's).
+Cell where_name() {
+    int32_t from = throw_origin.set ? -1 : interp::library_call_frames();
+    for (int32_t i = from < 0 ? frame_top : from; i < frame_top; i++) {
+        const Frame& f = frames[i];
+        if (f.kind() == FUNCTION && (f.flags & LIBRARY) && f.symbol != 0 && f.symbol != int32_t(body.data2) &&
+            f.symbol != int32_t(anon.data2))
+            return name_word(f);
+    }
+    return args::call_name();
+}
+
 }  // namespace
 
 Cell get_call_name() {
@@ -320,7 +336,7 @@ int32_t form_call_names(int32_t level, Cell* buffer, int32_t end, int32_t limit_
 
 void throw_error(Cell* error) {
     if (frame_top > 0) {
-        Cell name = args::call_name();
+        Cell name = where_name();
         if (word::any_word_type(name.type()) && name.data2 != not_found.data2) error::get_where(error, &name);
         Cell* st = error::field(error, error::STACK);
         if (!st->is(TYPE_BLOCK)) {
@@ -408,7 +424,7 @@ Flow throw_value(const Cell* value, const Cell* name) {
     Cell v = *value;
     Cell n = name ? *name : none::value;
     if (!throw_origin.set) {
-        throw_origin.name = innermost_name();
+        throw_origin.name = where_name();
         throw_origin.near = error::current_expression();
         throw_origin.set = true;
     }

@@ -437,7 +437,7 @@ Cell near_text(const uint8_t* p, const uint8_t* end) {
 // typed text and scripts) or nothing: what the person must see then is the
 // source text, not how it was read.
 bool near_is_source() {
-    Cell c = error::current_expression();
+    Cell c = error::current_code();
     if (!is_block_type(c.type()) || c.data2 == 0) return true;
     return (memory::buffer_of(c.data2)->flags & memory::FLAG_LIBRARY) != 0;
 }

@@ -657,6 +657,20 @@ TEST(ConsolePipe, ErrorLinesNameTheUsersCallsOnly) {
     dir.file("t.kro", "Kro []\nno-such-word\n");
     o = run_piped({"t.kro"}, "", home.path, dir.path);
     EXPECT_EQ(o.out.rfind("*** Script Error: no-such-word has no value\n*** Where: ???\n", 0), 0u) << o.out;
+
+    // an error the library's code raises names the library function the user called, at the user's call
+    const std::string lib = "k: does [x: 1 + to-integer \"x\"]\n";
+    const std::string lib_lines =
+        "*** Script Error: cannot MAKE/TO integer! from: \"x\"\n*** Where: to-integer\n*** Near : x: 1 + to-integer "
+        "\"x\"\n";
+    o = piped(lib + "k\ne: try [k] print [e/where mold e/near]\n");
+    out = after_banner(o.out);
+    EXPECT_EQ(out.rfind("== func [][x: 1 + to-integer \"x\"]\n" + lib_lines + "*** Stack: k \n\nto-integer [x: 1 + to-integer \"x\"]\n", 0), 0u)
+        << out;
+    dir.file("l.kro", "Kro []\n" + lib + "k\n");
+    o = run_piped({"l.kro"}, "", home.path, dir.path);
+    EXPECT_EQ(o.out.rfind(lib_lines + "*** Stack: k\n*** Files: ", 0), 0u) << o.out;
+    EXPECT_EQ(o.status, 1);
 }
 
 TEST(ConsolePipe, TheUsersRedefinitionsLeaveTheConsoleWorking) {

@@ -36,11 +36,11 @@ TEST(LoaderConsole, TypedTextWithASyntaxError) {
          "*** Syntax Error: (line 1) missing ] at [1 2\n*** Where: transcode\n*** Near : \"a: [1 2\""},
         {"an invalid value", "x: 1 + #{zz}\n",
          "*** Syntax Error: (line 1) invalid binary at #{zz}\n*** Where: transcode\n*** Near : \"x: 1 + #{zz}\""},
-        {"load called by the user", "load \"1 ]\"\n",
-         "*** Syntax Error: (line 1) missing [ at ]\n*** Where: transcode\n*** Near : \"1 ]\""},
+        {"load called by the user: named as the call", "load \"1 ]\"\n",
+         "*** Syntax Error: (line 1) missing [ at ]\n*** Where: load\n*** Near : \"1 ]\""},
         // (typed text reaches the loader as characters: only a file's bytes may be no UTF-8)
         {"a file with a Latin-1 byte", "load %latin1.txt\n",
-         "*** Syntax Error: (line 2) invalid string at \"caf\xEF\xBF\xBD\"\n*** Where: transcode\n"
+         "*** Syntax Error: (line 2) invalid string at \"caf\xEF\xBF\xBD\"\n*** Where: load\n"
          "*** Near : {x: \"caf\xEF\xBF\xBD\"}"},
     };
     ScratchDir dir;
